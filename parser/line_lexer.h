@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "failure.h"
+#include "result.h"
+
+namespace tarvik {
+
+enum class TokenKind : std::uint8_t {
+  FileStart,
+  AccountStart,
+  AccountEnd,
+  DocumentStart,
+  DocumentEnd,
+  FileEnd,
+  Attribute,
+};
+
+// One non-blank line. `key` and `value` point into the lexed text.
+struct LineToken {
+  std::uint64_t lineno = 0;
+  TokenKind kind = TokenKind::Attribute;
+  std::string_view key;    // Attribute: before the first "="
+  std::string_view value;  // Attribute: after the first "="; DocumentStart: the document type
+  friend bool operator==(const LineToken&, const LineToken&) = default;
+};
+
+// The text a reader reports for a token it did not expect: the keyword, or for a document
+// opening "СекцияДокумент=" and the type.
+std::string keyword_text(const LineToken& token);
+
+enum class LexStep : std::uint8_t { Token, End, Unrecognized };
+
+// Walks a text line by line, once. Blank lines are skipped but counted.
+class LineLexer {
+ public:
+  explicit LineLexer(std::string_view text) noexcept : rest_(text) {}
+
+  // Token: `token` holds the next line. End: nothing is left. Unrecognized: `token.lineno` and
+  // `token.value` hold the line that fits no form; lexing may go on after it.
+  LexStep next(LineToken& token) noexcept;
+
+  // The first unrecognized line from here on, if any; consumes the rest of the text.
+  std::optional<UnrecognizedLine> find_unrecognized();
+
+ private:
+  std::string_view rest_;
+  std::uint64_t lineno_ = 0;
+};
+
+// Every token of `text`, or the first line that fits no form.
+Result<std::vector<LineToken>, UnrecognizedLine> lex(std::string_view text);
+
+}  // namespace tarvik

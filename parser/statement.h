@@ -1,0 +1,132 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "amount.h"
+#include "attr_map.h"
+#include "date.h"
+#include "failure.h"
+
+namespace tarvik {
+
+enum class SectionType : std::uint8_t { Document = 0, Account = 1 };
+
+// The figures of one account section.
+struct Interval {
+  Date date_start;
+  std::optional<Date> date_end;
+  Amount start_amount;
+  std::optional<Amount> end_amount;
+  std::optional<Amount> total_income;
+  std::optional<Amount> total_expense;
+
+  // Field by field as written (amounts by scale too); see same_figures() for the numeric test.
+  friend bool operator==(const Interval&, const Interval&) = default;
+};
+
+struct Account {
+  std::string number;
+  std::vector<Interval> intervals;  // by date_start; equal figures kept once
+  friend bool operator==(const Account&, const Account&) = default;
+};
+
+// The 26 fields of a payment document, in the order in which Python lists them.
+enum class DocField : std::uint8_t {
+  DocNumber,
+  DocType,
+  DocDate,
+  Amount,
+  Purpose,
+  PaymentType,
+  Ordering,
+  CounterpartyInn,
+  CounterpartyKpp,
+  CounterpartyBic,
+  CounterpartyBank1,
+  CounterpartyAccount,
+  Counterparty,
+  Counterparty1,
+  CounterpartyRasAccount,
+  CounterpartyCorAccount,
+  OutcomeDate,
+  PayeeInn,
+  Payee,
+  PayeeAccount,
+  PayeeKpp,
+  PayeeBic,
+  PayeeBank1,
+  PayeeRasAccount,
+  PayeeCorAccount,
+  IncomeDate,
+};
+inline constexpr std::size_t kDocFieldCount = 26;
+
+enum class FieldKind : std::uint8_t { Text, OptionalText, Date, OptionalDate, Amount };
+
+inline constexpr std::array<FieldKind, kDocFieldCount> kDocFieldKinds = {
+    FieldKind::Text,         FieldKind::Text,         FieldKind::Date,
+    FieldKind::Amount,       FieldKind::Text,         FieldKind::OptionalText,
+    FieldKind::OptionalText, FieldKind::Text,         FieldKind::OptionalText,
+    FieldKind::Text,         FieldKind::Text,         FieldKind::Text,
+    FieldKind::OptionalText, FieldKind::OptionalText, FieldKind::OptionalText,
+    FieldKind::OptionalText, FieldKind::OptionalDate, FieldKind::Text,
+    FieldKind::OptionalText, FieldKind::Text,         FieldKind::OptionalText,
+    FieldKind::Text,         FieldKind::Text,         FieldKind::OptionalText,
+    FieldKind::OptionalText, FieldKind::OptionalDate,
+};
+
+constexpr FieldKind kind_of(DocField f) noexcept { return kDocFieldKinds[std::size_t(f)]; }
+
+// One payment document. Its text fields share one buffer, so a document costs one allocation
+// for all its texts; dates and the amount are held as values.
+struct Document {
+  struct Span {
+    std::size_t offset = 0;
+    std::size_t size = 0;
+  };
+
+  std::string texts;
+  std::array<Span, kDocFieldCount> spans{};  // used by the text fields only
+  std::uint32_t present = 0;                 // bit per DocField; required fields always set
+  Date doc_date;
+  std::optional<Date> outcome_date;
+  std::optional<Date> income_date;
+  Amount amount;
+
+  bool has(DocField f) const noexcept { return (present >> unsigned(f)) & 1U; }
+  // Precondition: kind_of(f) is Text or OptionalText. Empty when absent.
+  std::string_view text(DocField f) const noexcept {
+    const Span& s = spans[std::size_t(f)];
+    return std::string_view(texts).substr(s.offset, s.size);
+  }
+  std::optional<std::string_view> optional_text(DocField f) const noexcept {
+    if (!has(f)) {
+      return std::nullopt;
+    }
+    return text(f);
+  }
+
+  // Field by field; the layout of `texts` does not take part.
+  friend bool operator==(const Document& a, const Document& b) noexcept;
+};
+
+// The result of one parse; owns everything below it.
+struct Statement {
+  bool utf8 = false;  // the input was read as UTF-8
+  AttrMap header;
+  std::vector<Account> accounts;  // in order of first appearance of the number
+  std::vector<Document> documents;
+  std::vector<ParseWarning> warnings;
+  friend bool operator==(const Statement&, const Statement&) = default;
+};
+
+// "utf-8" or "cp1251".
+constexpr std::string_view encoding_name(bool utf8) noexcept { return utf8 ? "utf-8" : "cp1251"; }
+
+}  // namespace tarvik
