@@ -32,8 +32,12 @@ class AccountBook {
   const std::vector<Account>& accounts() const noexcept { return accounts_; }
 
  private:
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept;
+  };
   std::vector<Account> accounts_;
-  std::unordered_map<std::string, std::size_t> index_;
+  std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;
 };
 
 // Equal figures: dates as dates, amounts by value (1000 equals 1000.00).

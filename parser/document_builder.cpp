@@ -1,1 +1,180 @@
-// placeholder
+#include "document_builder.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "amount.h"
+#include "date.h"
+#include "failure.h"
+
+namespace tarvik {
+
+namespace {
+
+struct KeyInfo {
+  std::string_view key;
+  DocField field;
+};
+
+// Ascending by UTF-8 bytes: the order in which values are checked, so that of two bad values
+// the one reported does not depend on where the lines stand.
+constexpr std::array<KeyInfo, kDocumentKeyCount> kKeys = {{
+    {"ВидОплаты", DocField::PaymentType},
+    {"Дата", DocField::DocDate},
+    {"ДатаПоступило", DocField::IncomeDate},
+    {"ДатаСписано", DocField::OutcomeDate},
+    {"НазначениеПлатежа", DocField::Purpose},
+    {"Номер", DocField::DocNumber},
+    {"Очередность", DocField::Ordering},
+    {"Плательщик", DocField::Counterparty},
+    {"Плательщик1", DocField::Counterparty1},
+    {"ПлательщикБИК", DocField::CounterpartyBic},
+    {"ПлательщикБанк1", DocField::CounterpartyBank1},
+    {"ПлательщикИНН", DocField::CounterpartyInn},
+    {"ПлательщикКПП", DocField::CounterpartyKpp},
+    {"ПлательщикКорсчет", DocField::CounterpartyCorAccount},
+    {"ПлательщикРасчСчет", DocField::CounterpartyRasAccount},
+    {"ПлательщикСчет", DocField::CounterpartyAccount},
+    {"Получатель", DocField::Payee},
+    {"ПолучательБИК", DocField::PayeeBic},
+    {"ПолучательБанк1", DocField::PayeeBank1},
+    {"ПолучательИНН", DocField::PayeeInn},
+    {"ПолучательКПП", DocField::PayeeKpp},
+    {"ПолучательКорсчет", DocField::PayeeCorAccount},
+    {"ПолучательРасчСчет", DocField::PayeeRasAccount},
+    {"ПолучательСчет", DocField::PayeeAccount},
+    {"СекцияДокумент", DocField::DocType},
+    {"Сумма", DocField::Amount},
+}};
+
+// Required keys in the order in which a missing one is reported.
+constexpr std::array<std::uint8_t, 13> kRequiredRanks = {5, 24, 1, 4, 25, 11, 9, 10, 15, 19, 23, 17, 18};
+
+constexpr bool sorted_by_bytes() {
+  for (std::size_t i = 1; i < kKeys.size(); ++i) {
+    if (!(kKeys[i - 1].key < kKeys[i].key)) {
+      return false;
+    }
+  }
+  return kKeys[kDocTypeRank].key == "СекцияДокумент";
+}
+static_assert(sorted_by_bytes());
+
+// Keys bucketed by byte length; every line of a section is looked up, known key or not.
+constexpr std::size_t kMaxKeySize = 36;
+struct Buckets {
+  std::array<std::array<std::int8_t, 8>, kMaxKeySize + 1> ranks{};
+  constexpr Buckets() {
+    for (auto& b : ranks) {
+      b.fill(-1);
+    }
+    for (std::size_t r = 0; r < kKeys.size(); ++r) {
+      auto& b = ranks[kKeys[r].key.size()];
+      std::size_t i = 0;
+      while (b[i] != -1) {
+        ++i;
+      }
+      b[i] = static_cast<std::int8_t>(r);
+    }
+  }
+};
+constexpr Buckets kBuckets;
+
+std::uint32_t last4(std::string_view s) noexcept {
+  std::uint32_t v;
+  std::memcpy(&v, s.data() + s.size() - 4, 4);
+  return v;
+}
+
+}  // namespace
+
+int document_key_rank(std::string_view key) noexcept {
+  if (key.size() > kMaxKeySize || key.size() < 4) {
+    return -1;
+  }
+  const std::uint32_t tail = last4(key);
+  for (const std::int8_t r : kBuckets.ranks[key.size()]) {
+    if (r < 0) {
+      break;
+    }
+    const std::string_view candidate = kKeys[static_cast<std::size_t>(r)].key;
+    if (last4(candidate) == tail && std::memcmp(candidate.data(), key.data(), key.size()) == 0) {
+      return r;
+    }
+  }
+  return -1;
+}
+
+std::string_view document_key(std::size_t rank) noexcept { return kKeys[rank].key; }
+
+Result<Document, std::string> build_document(const DocumentValues& given,
+                                             std::string_view doc_type) {
+  Document doc;
+  std::size_t text_size = 0;
+  for (std::size_t r = 0; r < kKeys.size(); ++r) {
+    const std::optional<std::string_view> value = r == kDocTypeRank ? doc_type : given[r];
+    if (!value) {
+      continue;
+    }
+    const DocField field = kKeys[r].field;
+    switch (kind_of(field)) {
+      case FieldKind::Text:
+      case FieldKind::OptionalText:
+        text_size += value->size();
+        break;
+      case FieldKind::Date: {
+        auto date = parse_date(*value);
+        if (!date) {
+          return Err{std::string(message(date.error()))};
+        }
+        doc.doc_date = *date;
+        break;
+      }
+      case FieldKind::OptionalDate: {
+        auto date = parse_optional_date(*value);
+        if (!date) {
+          return Err{std::string(message(date.error()))};
+        }
+        (field == DocField::OutcomeDate ? doc.outcome_date : doc.income_date) = *date;
+        break;
+      }
+      case FieldKind::Amount: {
+        auto amount = parse_amount(*value);
+        if (!amount) {
+          return Err{invalid_amount_message(*value)};
+        }
+        doc.amount = *amount;
+        break;
+      }
+    }
+    doc.present |= 1U << unsigned(field);
+  }
+  for (const std::uint8_t r : kRequiredRanks) {
+    if (!doc.has(kKeys[r].field)) {
+      return Err{missing_field_message(kKeys[r].key)};
+    }
+  }
+  doc.texts.reserve(text_size);
+  for (std::size_t r = 0; r < kKeys.size(); ++r) {
+    const DocField field = kKeys[r].field;
+    const FieldKind kind = kind_of(field);
+    if ((kind == FieldKind::Text || kind == FieldKind::OptionalText) && doc.has(field)) {
+      const std::string_view value = r == kDocTypeRank ? doc_type : *given[r];
+      doc.spans[std::size_t(field)] = {doc.texts.size(), value.size()};
+      doc.texts.append(value);
+    }
+  }
+  return doc;
+}
+
+Result<Document, std::string> build_document(const AttrMap& attrs, std::string_view doc_type) {
+  DocumentValues values;
+  for (const AttrMap::Entry& e : attrs) {
+    if (const int r = document_key_rank(e.key); r >= 0) {
+      values[static_cast<std::size_t>(r)] = e.value;
+    }
+  }
+  return build_document(values, doc_type);
+}
+
+}  // namespace tarvik

@@ -1,1 +1,317 @@
-// placeholder
+#include "input_decoding.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace tarvik {
+namespace {
+
+using Byte = unsigned char;
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
+
+// Plausibility looks at this many leading code points and needs more than this percentage of
+// them to be acceptable.
+constexpr std::size_t kSampleSize = 20480;
+constexpr std::size_t kPlausiblePercent = 95;
+
+const Byte* bytes_of(std::string_view s) noexcept {
+  return reinterpret_cast<const Byte*>(s.data());
+}
+
+// ---------------------------------------------------------------------------------------------
+// UTF-8 well-formedness
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080U;
+
+// Byte i of the text lands in bits 8i..8i+7, whatever the machine's byte order.
+std::uint64_t load_le64(const Byte* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) {
+    v = __builtin_bswap64(v);
+  }
+  return v;
+}
+
+// The end of the one well-formed sequence that starts at `p`, or nullptr. The bounds on the
+// second byte are what exclude overlong forms, surrogates and code points above U+10FFFF.
+const Byte* skip_sequence(const Byte* p, const Byte* end) noexcept {
+  const Byte b0 = *p;
+  if (b0 < 0x80) {
+    return p + 1;
+  }
+  std::ptrdiff_t size;
+  Byte lo = 0x80;
+  Byte hi = 0xBF;
+  if (b0 < 0xC2) {
+    return nullptr;
+  } else if (b0 < 0xE0) {
+    size = 2;
+  } else if (b0 < 0xF0) {
+    size = 3;
+    if (b0 == 0xE0) {
+      lo = 0xA0;
+    } else if (b0 == 0xED) {
+      hi = 0x9F;
+    }
+  } else if (b0 < 0xF5) {
+    size = 4;
+    if (b0 == 0xF0) {
+      lo = 0x90;
+    } else if (b0 == 0xF4) {
+      hi = 0x8F;
+    }
+  } else {
+    return nullptr;
+  }
+  if (end - p < size || p[1] < lo || p[1] > hi) {
+    return nullptr;
+  }
+  for (std::ptrdiff_t i = 2; i < size; ++i) {
+    if ((p[i] & 0xC0) != 0x80) {
+      return nullptr;
+    }
+  }
+  return p + size;
+}
+
+// Text in the statements is ASCII mixed with two-byte sequences (Cyrillic), so eight bytes of
+// that mix are checked at once, with one bit per byte: every continuation byte must follow a
+// lead byte C2..DF and every such lead must be followed by one. Anything else (three- and
+// four-byte sequences, faults) goes through skip_sequence.
+bool is_well_formed_utf8(std::string_view text) noexcept {
+  const Byte* p = bytes_of(text);
+  const Byte* const end = p + text.size();
+  while (end - p >= 16) {
+    const std::uint64_t w = load_le64(p);
+    const std::uint64_t w2 = load_le64(p + 8);
+    if (((w | w2) & kHighBits) == 0) {
+      p += 16;
+      continue;
+    }
+    const std::uint64_t bit7 = w & kHighBits;
+    const std::uint64_t bit6 = (w << 1) & kHighBits;
+    const std::uint64_t bit5 = (w << 2) & kHighBits;
+    const std::uint64_t continuation = bit7 & ~bit6;
+    const std::uint64_t lead = bit7 & bit6;
+    // Bits 1..4 of C0 and C1 are clear; those two leads could only start overlong forms.
+    const std::uint64_t payload_set = ((w & 0x1E1E1E1E1E1E1E1EU) + 0x7F7F7F7F7F7F7F7FU) & kHighBits;
+    const std::uint64_t misfit =
+        (lead & bit5) | (lead & ~payload_set) | ((lead << 8) ^ continuation);
+    if (misfit == 0) {
+      // A lead in the last byte is checked with its continuation, as the next word's first byte.
+      p += 8 - static_cast<int>(lead >> 63);
+      continue;
+    }
+    const Byte* const stop = p + 8;
+    while (p < stop) {
+      p = skip_sequence(p, end);
+      if (p == nullptr) {
+        return false;
+      }
+    }
+  }
+  while (p < end) {
+    p = skip_sequence(p, end);
+    if (p == nullptr) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Decoders writing UTF-8 into the caller's storage
+
+// The UTF-8 form of one windows-1251 byte; `bytes` is padded so that an entry is stored with
+// one four-byte copy, of which the first `size` bytes count.
+struct Cp1251Entry {
+  Byte bytes[3];
+  Byte size;
+};
+static_assert(sizeof(Cp1251Entry) == 4);
+
+alignas(4) constexpr Cp1251Entry kCp1251[256] = {
+#include "cp1251_table.inc"
+};
+
+// The entries' stores run up to three bytes past the last one kept.
+constexpr std::size_t kCp1251Slack = 3;
+
+// windows-1251 maps every byte, so this cannot fail.
+void decode_cp1251(std::string_view input, std::string& storage) {
+  const Byte* const begin = bytes_of(input);
+  const Byte* const end = begin + input.size();
+  std::size_t size = 0;
+  for (const Byte* p = begin; p != end; ++p) {
+    size += kCp1251[*p].size;
+  }
+  storage.resize(size + kCp1251Slack);
+  char* out = storage.data();
+  const Byte* p = begin;
+  while (end - p >= 8) {
+    if ((load_le64(p) & kHighBits) == 0) {
+      std::memcpy(out, p, 8);
+      out += 8;
+      p += 8;
+      continue;
+    }
+    for (const Byte* const stop = p + 8; p != stop; ++p) {
+      const Cp1251Entry& e = kCp1251[*p];
+      std::memcpy(out, &e, sizeof e);
+      out += e.size;
+    }
+  }
+  for (; p != end; ++p) {
+    const Cp1251Entry& e = kCp1251[*p];
+    std::memcpy(out, &e, sizeof e);
+    out += e.size;
+  }
+  storage.resize(size);
+}
+
+template <bool kBigEndian>
+char32_t unit_at(const Byte* p) noexcept {
+  return kBigEndian ? char32_t{p[0]} << 8 | p[1] : char32_t{p[1]} << 8 | p[0];
+}
+
+bool is_high_surrogate(char32_t u) noexcept { return u >= 0xD800 && u <= 0xDBFF; }
+bool is_low_surrogate(char32_t u) noexcept { return u >= 0xDC00 && u <= 0xDFFF; }
+
+std::size_t utf8_size(char32_t c) noexcept {
+  return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+char* put_utf8(char* out, char32_t c) noexcept {
+  const auto byte = [](char32_t bits) { return static_cast<char>(static_cast<Byte>(bits)); };
+  if (c < 0x80) {
+    *out++ = byte(c);
+  } else if (c < 0x800) {
+    *out++ = byte(0xC0 | c >> 6);
+    *out++ = byte(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out++ = byte(0xE0 | c >> 12);
+    *out++ = byte(0x80 | (c >> 6 & 0x3F));
+    *out++ = byte(0x80 | (c & 0x3F));
+  } else {
+    *out++ = byte(0xF0 | c >> 18);
+    *out++ = byte(0x80 | (c >> 12 & 0x3F));
+    *out++ = byte(0x80 | (c >> 6 & 0x3F));
+    *out++ = byte(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+// Strict UTF-16: false for an unpaired surrogate or an odd trailing byte, and then `storage` is
+// left alone. The first pass checks and measures, so the text is allocated once and exactly.
+template <bool kBigEndian>
+bool decode_utf16(std::string_view input, std::string& storage) {
+  if (input.size() % 2 != 0) {
+    return false;
+  }
+  const Byte* const begin = bytes_of(input);
+  const Byte* const end = begin + input.size();
+  std::size_t size = 0;
+  for (const Byte* p = begin; p != end; p += 2) {
+    const char32_t u = unit_at<kBigEndian>(p);
+    if (is_high_surrogate(u)) {
+      if (end - p < 4 || !is_low_surrogate(unit_at<kBigEndian>(p + 2))) {
+        return false;
+      }
+      p += 2;
+      size += 4;
+    } else if (is_low_surrogate(u)) {
+      return false;
+    } else {
+      size += utf8_size(u);
+    }
+  }
+  storage.resize(size);
+  char* out = storage.data();
+  for (const Byte* p = begin; p != end; p += 2) {
+    char32_t c = unit_at<kBigEndian>(p);
+    if (is_high_surrogate(c)) {
+      p += 2;
+      c = 0x10000 + ((c - 0xD800) << 10 | (unit_at<kBigEndian>(p) - 0xDC00));
+    }
+    out = put_utf8(out, c);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tests on the decoded text
+
+// Text of a statement is letters, digits, punctuation, line ends and anything from Cyrillic up;
+// Latin-1 symbols, no-break spaces and control characters are what a wrong code page produces.
+bool is_acceptable_ascii(Byte c) noexcept {
+  return (c >= 0x20 && c <= 0x7E) || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+// `text` is well-formed UTF-8, as every decoder here produces.
+bool is_plausible(std::string_view text) noexcept {
+  std::size_t examined = 0;
+  std::size_t acceptable = 0;
+  for (const char ch : text) {
+    const auto c = static_cast<Byte>(ch);
+    if ((c & 0xC0) == 0x80) {
+      continue;
+    }
+    if (examined == kSampleSize) {
+      break;
+    }
+    ++examined;
+    // Leads from D0 up start code points from U+0400 up.
+    if (c < 0x80 ? is_acceptable_ascii(c) : c >= 0xD0) {
+      ++acceptable;
+    }
+  }
+  return examined != 0 && acceptable * 100 / examined > kPlausiblePercent;
+}
+
+bool first_line_is_marker(std::string_view text) noexcept {
+  std::string_view line = text.substr(0, text.find('\n'));
+  if (line.ends_with('\r')) {
+    line.remove_suffix(1);
+  }
+  return line == kStatementMarker;
+}
+
+}  // namespace
+
+Result<DecodedInput, NotStatement> decode_input(std::string_view input, std::string& storage) {
+  if (is_well_formed_utf8(input)) {
+    // A byte-order mark stays in the first line, which then is not the marker.
+    if (!first_line_is_marker(input)) {
+      return Err{NotStatement{}};
+    }
+    return DecodedInput{input, true};
+  }
+  if (input.starts_with(kUtf8Bom)) {
+    // The mark is a whole sequence by itself, so the rest holds the fault found above.
+    return Err{NotStatement{}};
+  }
+  if (input.starts_with(kUtf16LeBom)) {
+    if (!decode_utf16<false>(input.substr(kUtf16LeBom.size()), storage)) {
+      return Err{NotStatement{}};
+    }
+  } else if (input.starts_with(kUtf16BeBom)) {
+    if (!decode_utf16<true>(input.substr(kUtf16BeBom.size()), storage)) {
+      return Err{NotStatement{}};
+    }
+  } else {
+    decode_cp1251(input, storage);
+  }
+  const std::string_view text = storage;
+  if (!is_plausible(text) || !first_line_is_marker(text)) {
+    return Err{NotStatement{}};
+  }
+  return DecodedInput{text, false};
+}
+
+}  // namespace tarvik

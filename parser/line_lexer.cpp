@@ -1,1 +1,144 @@
-// placeholder
+#include "line_lexer.h"
+
+#include <cstring>
+
+#include "unicode.h"
+
+namespace tarvik {
+
+namespace {
+
+constexpr std::string_view kFileStart = "1CClientBankExchange";
+constexpr std::string_view kAccountStart = "СекцияРасчСчет";
+constexpr std::string_view kAccountEnd = "КонецРасчСчет";
+constexpr std::string_view kDocumentKey = "СекцияДокумент";
+constexpr std::string_view kDocumentEnd = "КонецДокумента";
+constexpr std::string_view kFileEnd = "КонецФайла";
+
+// Only lines starting with one of these bytes can be blank: ASCII white space, or the lead byte
+// of a multi-byte White_Space character (U+0085 and U+00A0 start with C2, the rest with E1-E3).
+bool may_start_white_space(unsigned char b) noexcept {
+  return (b >= 0x09 && b <= 0x0D) || b == 0x20 || b == 0xC2 || (b >= 0xE1 && b <= 0xE3);
+}
+
+bool keyword_kind(std::string_view line, TokenKind& kind) noexcept {
+  if (line == kFileStart) {
+    kind = TokenKind::FileStart;
+  } else if (line == kAccountStart) {
+    kind = TokenKind::AccountStart;
+  } else if (line == kAccountEnd) {
+    kind = TokenKind::AccountEnd;
+  } else if (line == kDocumentEnd) {
+    kind = TokenKind::DocumentEnd;
+  } else if (line == kFileEnd) {
+    kind = TokenKind::FileEnd;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string keyword_text(const LineToken& token) {
+  switch (token.kind) {
+    case TokenKind::FileStart:
+      return std::string(kFileStart);
+    case TokenKind::AccountStart:
+      return std::string(kAccountStart);
+    case TokenKind::AccountEnd:
+      return std::string(kAccountEnd);
+    case TokenKind::DocumentStart: {
+      std::string out;
+      out.reserve(kDocumentKey.size() + 1 + token.value.size());
+      out.append(kDocumentKey).append("=").append(token.value);
+      return out;
+    }
+    case TokenKind::DocumentEnd:
+      return std::string(kDocumentEnd);
+    case TokenKind::FileEnd:
+      return std::string(kFileEnd);
+    case TokenKind::Attribute: {
+      std::string out;
+      out.reserve(token.key.size() + 1 + token.value.size());
+      out.append(token.key).append("=").append(token.value);
+      return out;
+    }
+  }
+  return {};
+}
+
+LexStep LineLexer::next(LineToken& token) noexcept {
+  while (!rest_.empty()) {
+    std::string_view line;
+    const void* nl = std::memchr(rest_.data(), '\n', rest_.size());
+    if (nl != nullptr) {
+      const auto len = static_cast<std::size_t>(static_cast<const char*>(nl) - rest_.data());
+      line = rest_.substr(0, len);
+      rest_.remove_prefix(len + 1);
+      if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+      }
+    } else {
+      line = rest_;
+      rest_ = {};
+    }
+    ++lineno_;
+    if (line.empty() ||
+        (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line))) {
+      continue;
+    }
+    token.lineno = lineno_;
+    if (const void* eq = std::memchr(line.data(), '=', line.size()); eq != nullptr) {
+      const auto at = static_cast<std::size_t>(static_cast<const char*>(eq) - line.data());
+      token.key = line.substr(0, at);
+      token.value = line.substr(at + 1);
+      token.kind = token.key == kDocumentKey ? TokenKind::DocumentStart : TokenKind::Attribute;
+      if (token.kind == TokenKind::DocumentStart) {
+        token.key = {};
+      }
+      return LexStep::Token;
+    }
+    token.key = {};
+    token.value = {};
+    if (keyword_kind(line, token.kind)) {
+      return LexStep::Token;
+    }
+    token.value = line;
+    return LexStep::Unrecognized;
+  }
+  return LexStep::End;
+}
+
+std::optional<UnrecognizedLine> LineLexer::find_unrecognized() {
+  LineToken token;
+  for (;;) {
+    switch (next(token)) {
+      case LexStep::Token:
+        continue;
+      case LexStep::End:
+        return std::nullopt;
+      case LexStep::Unrecognized:
+        return UnrecognizedLine{token.lineno, std::string(token.value)};
+    }
+  }
+}
+
+Result<std::vector<LineToken>, UnrecognizedLine> lex(std::string_view text) {
+  std::vector<LineToken> tokens;
+  LineLexer lexer(text);
+  LineToken token;
+  for (;;) {
+    switch (lexer.next(token)) {
+      case LexStep::Token:
+        tokens.push_back(token);
+        continue;
+      case LexStep::End:
+        return tokens;
+      case LexStep::Unrecognized:
+        return Err{UnrecognizedLine{token.lineno, std::string(token.value)}};
+    }
+  }
+}
+
+}  // namespace tarvik

@@ -1,1 +1,291 @@
-// placeholder
+#include "statement_reader.h"
+
+#include <optional>
+
+#include "account_builder.h"
+#include "document_builder.h"
+#include "line_lexer.h"
+
+namespace tarvik {
+
+namespace {
+
+ReaderContext context_of(ReaderState state) noexcept {
+  switch (state) {
+    case ReaderState::Init:
+      return ReaderContext::Init;
+    case ReaderState::Header:
+      return ReaderContext::Header;
+    case ReaderState::Account:
+      return ReaderContext::Account;
+    case ReaderState::Document:
+      return ReaderContext::Document;
+    case ReaderState::ReadNextSection:
+      return ReaderContext::ReadNextSection;
+    case ReaderState::Finished:
+      return ReaderContext::Finished;
+  }
+  return ReaderContext::Init;
+}
+
+// One parse's walk through the tokens. Without hooks a section's values are kept as views into
+// the text, filed by key rank, and nothing is copied until a record is built; with hooks the
+// section is gathered into an AttrMap that the hooks can see and change.
+class Reader {
+ public:
+  Reader(bool utf8, std::span<SectionHook* const> hooks) : hooks_(hooks) { statement_.utf8 = utf8; }
+
+  // A failure ends the walk; the tokens after it are not looked at.
+  std::optional<ParseFailure> step(const LineToken& token) {
+    switch (state_) {
+      case ReaderState::Init:
+        switch (token.kind) {
+          case TokenKind::FileStart:
+            state_ = ReaderState::Header;
+            return std::nullopt;
+          case TokenKind::Attribute:
+            return unexpected_attribute(token);
+          case TokenKind::AccountStart:
+          case TokenKind::AccountEnd:
+          case TokenKind::DocumentStart:
+          case TokenKind::DocumentEnd:
+          case TokenKind::FileEnd:
+            return unexpected_section(token);
+        }
+        break;
+      case ReaderState::Header:
+        switch (token.kind) {
+          case TokenKind::AccountStart:
+            open_account();
+            return std::nullopt;
+          case TokenKind::DocumentStart:
+            open_document(token.value);
+            return std::nullopt;
+          case TokenKind::Attribute:
+            statement_.header.insert(token.key, token.value);
+            return std::nullopt;
+          case TokenKind::FileStart:
+          case TokenKind::AccountEnd:
+          case TokenKind::DocumentEnd:
+          case TokenKind::FileEnd:
+            return unexpected_section(token);
+        }
+        break;
+      case ReaderState::Account:
+        switch (token.kind) {
+          case TokenKind::AccountEnd:
+            return close_account(token.lineno);
+          case TokenKind::Attribute:
+            if (hooks_.empty()) {
+              if (const int r = account_key_rank(token.key); r >= 0) {
+                account_values_[static_cast<std::size_t>(r)] = token.value;
+              }
+            } else {
+              section_.insert(token.key, token.value);
+            }
+            return std::nullopt;
+          case TokenKind::FileStart:
+          case TokenKind::AccountStart:
+          case TokenKind::DocumentStart:
+          case TokenKind::DocumentEnd:
+          case TokenKind::FileEnd:
+            return unexpected_section(token);
+        }
+        break;
+      case ReaderState::Document:
+        switch (token.kind) {
+          case TokenKind::DocumentEnd:
+            return close_document(token.lineno);
+          case TokenKind::Attribute:
+            if (hooks_.empty()) {
+              if (const int r = document_key_rank(token.key); r >= 0) {
+                document_values_[static_cast<std::size_t>(r)] = token.value;
+              }
+            } else {
+              section_.insert(token.key, token.value);
+            }
+            return std::nullopt;
+          case TokenKind::FileStart:
+          case TokenKind::AccountStart:
+          case TokenKind::AccountEnd:
+          case TokenKind::DocumentStart:
+          case TokenKind::FileEnd:
+            return unexpected_section(token);
+        }
+        break;
+      case ReaderState::ReadNextSection:
+        switch (token.kind) {
+          case TokenKind::AccountStart:
+            open_account();
+            return std::nullopt;
+          case TokenKind::DocumentStart:
+            open_document(token.value);
+            return std::nullopt;
+          case TokenKind::FileEnd:
+            state_ = ReaderState::Finished;
+            return std::nullopt;
+          case TokenKind::Attribute:
+            return unexpected_attribute(token);
+          case TokenKind::FileStart:
+          case TokenKind::AccountEnd:
+          case TokenKind::DocumentEnd:
+            return unexpected_section(token);
+        }
+        break;
+      case ReaderState::Finished:
+        switch (token.kind) {
+          case TokenKind::Attribute:
+            return unexpected_attribute(token);
+          case TokenKind::FileStart:
+          case TokenKind::AccountStart:
+          case TokenKind::AccountEnd:
+          case TokenKind::DocumentStart:
+          case TokenKind::DocumentEnd:
+          case TokenKind::FileEnd:
+            return unexpected_section(token);
+        }
+        break;
+    }
+    return std::nullopt;
+  }
+
+  Result<Statement, ParseFailure> finish() && {
+    if (state_ != ReaderState::Finished) {
+      return Err{ParseFailure{Unfinished{}}};
+    }
+    statement_.accounts = std::move(book_).release();
+    return std::move(statement_);
+  }
+
+ private:
+  ParseFailure unexpected_section(const LineToken& token) const {
+    return SyntaxDetail{UnexpectedSection{token.lineno, keyword_text(token), context_of(state_)}};
+  }
+
+  static ParseFailure unexpected_attribute(const LineToken& token) {
+    return SyntaxDetail{
+        UnexpectedAttribute{token.lineno, std::string(token.key), std::string(token.value)}};
+  }
+
+  void open_account() {
+    state_ = ReaderState::Account;
+    account_values_.fill(std::nullopt);
+    section_.clear();
+  }
+
+  void open_document(std::string_view type) {
+    state_ = ReaderState::Document;
+    document_type_ = type;
+    document_values_.fill(std::nullopt);
+    section_.clear();
+  }
+
+  // Runs the hooks in order until one does not let the section pass. Sets `dropped` when a hook
+  // turned the section into a warning.
+  std::optional<ParseFailure> run_hooks(SectionType type, std::uint64_t lineno, bool& dropped) {
+    dropped = false;
+    for (SectionHook* hook : hooks_) {
+      HookOutcome outcome = hook->call(type, section_, statement_.header);
+      switch (outcome.kind) {
+        case HookOutcome::Kind::Continue:
+          continue;
+        case HookOutcome::Kind::Warn:
+          statement_.warnings.push_back(ParseWarning{lineno, std::move(outcome.message)});
+          dropped = true;
+          return std::nullopt;
+        case HookOutcome::Kind::Fail:
+          return SyntaxDetail{HookError{lineno, std::move(outcome.message)}};
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::optional<ParseFailure> close_account(std::uint64_t lineno) {
+    state_ = ReaderState::ReadNextSection;
+    bool dropped = false;
+    if (!hooks_.empty()) {
+      if (auto failure = run_hooks(SectionType::Account, lineno, dropped)) {
+        return failure;
+      }
+      if (dropped) {
+        return std::nullopt;
+      }
+    }
+    auto recorded = hooks_.empty() ? record_interval(account_values_, book_, lineno)
+                                   : record_interval(section_, book_, lineno);
+    if (!recorded) {
+      return ParseFailure{std::move(recorded).error()};
+    }
+    return std::nullopt;
+  }
+
+  std::optional<ParseFailure> close_document(std::uint64_t lineno) {
+    state_ = ReaderState::ReadNextSection;
+    bool dropped = false;
+    if (!hooks_.empty()) {
+      if (auto failure = run_hooks(SectionType::Document, lineno, dropped)) {
+        return failure;
+      }
+      if (dropped) {
+        return std::nullopt;
+      }
+    }
+    auto built = hooks_.empty() ? build_document(document_values_, document_type_)
+                                : build_document(section_, document_type_);
+    if (built) {
+      statement_.documents.push_back(std::move(built).value());
+    } else {
+      statement_.warnings.push_back(ParseWarning{lineno, std::move(built).error()});
+    }
+    return std::nullopt;
+  }
+
+  ReaderState state_ = ReaderState::Init;
+  std::span<SectionHook* const> hooks_;
+  Statement statement_;
+  AccountBook book_;
+  AttrMap section_;  // with hooks only
+  DocumentValues document_values_;
+  AccountValues account_values_;
+  std::string_view document_type_;
+};
+
+ParseFailure unrecognized(const LineToken& token) {
+  return SyntaxDetail{UnrecognizedLine{token.lineno, std::string(token.value)}};
+}
+
+}  // namespace
+
+Result<Statement, ParseFailure> read(std::string_view text, bool utf8,
+                                     std::span<SectionHook* const> hooks) {
+  // Hooks are calls out to the caller, so they must not run for a text that a later line makes
+  // unreadable; without hooks the reader has no visible effects and the check can wait until it
+  // is needed.
+  if (!hooks.empty()) {
+    if (auto bad = LineLexer(text).find_unrecognized()) {
+      return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
+    }
+  }
+  Reader reader(utf8, hooks);
+  LineLexer lexer(text);
+  LineToken token;
+  for (;;) {
+    switch (lexer.next(token)) {
+      case LexStep::End:
+        return std::move(reader).finish();
+      case LexStep::Unrecognized:
+        return Err{unrecognized(token)};
+      case LexStep::Token:
+        if (auto failure = reader.step(token)) {
+          // Every line is lexed before any is read, so an unreadable line further on wins.
+          if (auto bad = lexer.find_unrecognized()) {
+            return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
+          }
+          return Err{std::move(*failure)};
+        }
+        break;
+    }
+  }
+}
+
+}  // namespace tarvik

@@ -12,10 +12,26 @@ bool is_grapheme_extend(char32_t c) noexcept;
 // False for the general categories Cc, Cf, Cs, Co, Cn, Zl, Zp and for Zs other than U+0020.
 bool is_printable(char32_t c) noexcept;
 
+// The version of the Unicode Character Database the tables were generated from, e.g. "15.0.0".
+std::string_view unicode_version() noexcept;
+
 // Byte length of the White_Space character that `text` (UTF-8) starts with, or 0.
 std::size_t white_space_prefix(std::string_view text) noexcept;
 
 // True when `text` is empty or made of White_Space characters only.
 bool is_blank(std::string_view text) noexcept;
+
+// Marks an ill-formed sequence in Utf8Char::code; no code point has this value.
+inline constexpr char32_t kInvalidUtf8 = 0xFFFFFFFF;
+
+// The first character of UTF-8 text. An ill-formed start yields kInvalidUtf8 and the length of
+// its maximal subpart (at least one byte), the unit that decoders replace with one U+FFFD.
+struct Utf8Char {
+  char32_t code;
+  std::size_t length;
+};
+
+// Precondition: `text` is not empty. Does not allocate or throw.
+Utf8Char decode_utf8(std::string_view text) noexcept;
 
 }  // namespace tarvik
