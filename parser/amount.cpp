@@ -23,10 +23,16 @@ bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 unsigned digit_value(char c) noexcept { return static_cast<unsigned>(c - '0'); }
 
+struct PlainAmount {
+  std::optional<Amount> amount;
+  // Bytes read; less than the text's size when a rounding digit ended the reading.
+  std::size_t read = 0;
+};
+
 // Sign, digits with at most one point, and "_" after the first digit. Fraction digits beyond
 // what 96 bits and scale 28 can hold are not an error: the first of them rounds the value half
-// up and ends the reading, so whatever follows it is never looked at.
-std::optional<Amount> parse_plain(std::string_view text) noexcept {
+// up and ends the reading, so whatever follows it is not looked at here.
+PlainAmount parse_plain(std::string_view text) noexcept {
   const char* p = text.data();
   const char* const end = p + text.size();
   bool negative = false;
@@ -45,7 +51,7 @@ std::optional<Amount> parse_plain(std::string_view text) noexcept {
       const U128 next = magnitude * 10 + d;
       if (!seen_point) {
         if (next >= kMagnitudeLimit) {
-          return std::nullopt;
+          return {};
         }
         magnitude = next;
       } else if (scale < kMaxScale && next < kMagnitudeLimit) {
@@ -56,28 +62,30 @@ std::optional<Amount> parse_plain(std::string_view text) noexcept {
           ++magnitude;
           if (magnitude == kMagnitudeLimit) {
             if (scale == 0) {
-              return std::nullopt;
+              return {};
             }
             magnitude = (magnitude + 4) / 10;
             --scale;
           }
         }
+        ++p;
         break;
       }
       seen_digit = true;
     } else if (c == '.') {
       if (seen_point) {
-        return std::nullopt;
+        return {};
       }
       seen_point = true;
     } else if (c != '_' || !seen_digit) {
-      return std::nullopt;
+      return {};
     }
   }
   if (!seen_digit) {
-    return std::nullopt;
+    return {};
   }
-  return Amount{magnitude, static_cast<std::uint8_t>(scale), negative && magnitude != 0};
+  return {Amount{magnitude, static_cast<std::uint8_t>(scale), negative && magnitude != 0},
+          static_cast<std::size_t>(p - text.data())};
 }
 
 // One or more ASCII digits with a value up to 2^32 - 1; leading zeros do not count.
@@ -103,7 +111,7 @@ std::optional<Amount> parse_exponent_form(std::string_view text) noexcept {
   if (e == std::string_view::npos) {
     return std::nullopt;
   }
-  std::optional<Amount> amount = parse_plain(text.substr(0, e));
+  std::optional<Amount> amount = parse_plain(text.substr(0, e)).amount;
   if (!amount) {
     return std::nullopt;
   }
@@ -184,8 +192,11 @@ bool equal_value(const Amount& a, const Amount& b) noexcept {
 }
 
 Result<Amount, InvalidAmount> parse_amount(std::string_view text) noexcept {
-  if (auto plain = parse_plain(text)) {
-    return *plain;
+  const PlainAmount plain = parse_plain(text);
+  // An exponent among the characters a rounding digit left unread still scales the value:
+  // 1.00000000000000000000000000005e3 is about 1000, not about 1.
+  if (plain.amount && text.find_first_of("eE", plain.read) == std::string_view::npos) {
+    return *plain.amount;
   }
   if (auto scientific = parse_exponent_form(text)) {
     return *scientific;

@@ -170,7 +170,7 @@ void append_padded(std::string& out, std::uint32_t value, int width) {
     digits[n++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  for (; n < width; ++n) {
+  for (int pad = n; pad < width; ++pad) {
     out += '0';
   }
   while (n > 0) {

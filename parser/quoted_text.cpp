@@ -21,7 +21,9 @@ void append_code_escape(std::string& out, char32_t code) {
 }
 
 // Printable ASCII other than the two characters that need a backslash: copied in runs.
-bool is_plain_ascii(unsigned char b) noexcept { return b >= 0x20 && b < 0x7F && b != '\\' && b != '"'; }
+bool is_plain_ascii(unsigned char b) noexcept {
+  return b >= 0x20 && b < 0x7F && b != '\\' && b != '"';
+}
 
 }  // namespace
 

@@ -41,6 +41,9 @@ bool is_printable(char32_t c) noexcept {
   if (c < 0x80) {
     return c >= 0x20 && c < 0x7F;
   }
+  if (c > 0x10FFFF) {
+    return false;
+  }
   return !in_ranges(kNotPrintableRanges, c);
 }
 
