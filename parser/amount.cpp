@@ -193,9 +193,15 @@ bool equal_value(const Amount& a, const Amount& b) noexcept {
 
 Result<Amount, InvalidAmount> parse_amount(std::string_view text) noexcept {
   const PlainAmount plain = parse_plain(text);
-  // An exponent among the characters a rounding digit left unread still scales the value:
-  // 1.00000000000000000000000000005e3 is about 1000, not about 1.
-  if (plain.amount && text.find_first_of("eE", plain.read) == std::string_view::npos) {
+  if (plain.amount) {
+    // An exponent among the characters a rounding digit left unread still scales the value:
+    // 1.00000000000000000000000000005e3 is about 1000, not about 1. Whatever else follows such
+    // a digit is not read at all.
+    if (text.find_first_of("eE", plain.read) != std::string_view::npos) {
+      if (auto scientific = parse_exponent_form(text)) {
+        return *scientific;
+      }
+    }
     return *plain.amount;
   }
   if (auto scientific = parse_exponent_form(text)) {
