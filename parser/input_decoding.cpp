@@ -23,9 +23,6 @@ const Byte* bytes_of(std::string_view s) noexcept {
   return reinterpret_cast<const Byte*>(s.data());
 }
 
-// ---------------------------------------------------------------------------------------------
-// UTF-8 well-formedness
-
 constexpr std::uint64_t kHighBits = 0x8080808080808080U;
 
 // Byte i of the text lands in bits 8i..8i+7, whatever the machine's byte order.
@@ -80,41 +77,56 @@ const Byte* skip_sequence(const Byte* p, const Byte* end) noexcept {
   return p + size;
 }
 
-// Text in the statements is ASCII mixed with two-byte sequences (Cyrillic), so eight bytes of
-// that mix are checked at once, with one bit per byte: every continuation byte must follow a
-// lead byte C2..DF and every such lead must be followed by one. Anything else (three- and
-// four-byte sequences, faults) goes through skip_sequence.
+// Statement text is ASCII mixed with two-byte sequences (Cyrillic), so that mix is checked a
+// word at a time, one bit per byte: each continuation byte must follow a lead byte C2..DF and
+// each such lead must be followed by one. `carry` is 0x80 when the previous word ended with such
+// a lead, and is updated for the next word. Returns the bytes (bit 7) that break the pattern:
+// three- and four-byte sequences as well as faults.
+std::uint64_t misfits(std::uint64_t w, std::uint64_t& carry) noexcept {
+  const std::uint64_t bit7 = w & kHighBits;
+  const std::uint64_t bit6 = (w << 1) & kHighBits;
+  const std::uint64_t bit5 = (w << 2) & kHighBits;
+  const std::uint64_t continuation = bit7 & ~bit6;
+  const std::uint64_t lead = bit7 & bit6;
+  // Bits 1..4 of C0 and C1 are clear; those two leads could only start overlong forms.
+  const std::uint64_t payload_set = ((w & 0x1E1E1E1E1E1E1E1EU) + 0x7F7F7F7F7F7F7F7FU) & kHighBits;
+  const std::uint64_t expected = (lead << 8) | carry;
+  carry = lead >> 56;
+  return (lead & bit5) | (lead & ~payload_set) | (expected ^ continuation);
+}
+
+// The stride is fixed, so loads never wait on the previous word's outcome; a word that does not
+// fit the pattern is walked one sequence at a time.
 bool is_well_formed_utf8(std::string_view text) noexcept {
   const Byte* p = bytes_of(text);
   const Byte* const end = p + text.size();
+  std::uint64_t carry = 0;
   while (end - p >= 16) {
     const std::uint64_t w = load_le64(p);
     const std::uint64_t w2 = load_le64(p + 8);
-    if (((w | w2) & kHighBits) == 0) {
+    if ((((w | w2) & kHighBits) | carry) == 0) {
       p += 16;
       continue;
     }
-    const std::uint64_t bit7 = w & kHighBits;
-    const std::uint64_t bit6 = (w << 1) & kHighBits;
-    const std::uint64_t bit5 = (w << 2) & kHighBits;
-    const std::uint64_t continuation = bit7 & ~bit6;
-    const std::uint64_t lead = bit7 & bit6;
-    // Bits 1..4 of C0 and C1 are clear; those two leads could only start overlong forms.
-    const std::uint64_t payload_set = ((w & 0x1E1E1E1E1E1E1E1EU) + 0x7F7F7F7F7F7F7F7FU) & kHighBits;
-    const std::uint64_t misfit =
-        (lead & bit5) | (lead & ~payload_set) | ((lead << 8) ^ continuation);
-    if (misfit == 0) {
-      // A lead in the last byte is checked with its continuation, as the next word's first byte.
-      p += 8 - static_cast<int>(lead >> 63);
+    const std::uint64_t carry_in = carry;
+    if ((misfits(w, carry) | misfits(w2, carry)) == 0) {
+      p += 16;
       continue;
     }
-    const Byte* const stop = p + 8;
+    const Byte* const stop = p + 16;
+    if (carry_in != 0) {
+      --p;  // back to the lead byte whose sequence is still open
+    }
+    carry = 0;
     while (p < stop) {
       p = skip_sequence(p, end);
       if (p == nullptr) {
         return false;
       }
     }
+  }
+  if (carry != 0) {
+    --p;
   }
   while (p < end) {
     p = skip_sequence(p, end);
@@ -124,9 +136,6 @@ bool is_well_formed_utf8(std::string_view text) noexcept {
   }
   return true;
 }
-
-// ---------------------------------------------------------------------------------------------
-// Decoders writing UTF-8 into the caller's storage
 
 // The UTF-8 form of one windows-1251 byte; `bytes` is padded so that an entry is stored with
 // one four-byte copy, of which the first `size` bytes count.
@@ -147,10 +156,19 @@ constexpr std::size_t kCp1251Slack = 3;
 void decode_cp1251(std::string_view input, std::string& storage) {
   const Byte* const begin = bytes_of(input);
   const Byte* const end = begin + input.size();
-  std::size_t size = 0;
-  for (const Byte* p = begin; p != end; ++p) {
-    size += kCp1251[*p].size;
+  // Four sums, so that no addition waits for the one before it.
+  std::size_t sums[4] = {};
+  const Byte* q = begin;
+  for (; end - q >= 4; q += 4) {
+    sums[0] += kCp1251[q[0]].size;
+    sums[1] += kCp1251[q[1]].size;
+    sums[2] += kCp1251[q[2]].size;
+    sums[3] += kCp1251[q[3]].size;
   }
+  for (; q != end; ++q) {
+    sums[0] += kCp1251[*q].size;
+  }
+  const std::size_t size = sums[0] + sums[1] + sums[2] + sums[3];
   storage.resize(size + kCp1251Slack);
   char* out = storage.data();
   const Byte* p = begin;
@@ -244,9 +262,6 @@ bool decode_utf16(std::string_view input, std::string& storage) {
   return true;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Tests on the decoded text
-
 // Text of a statement is letters, digits, punctuation, line ends and anything from Cyrillic up;
 // Latin-1 symbols, no-break spaces and control characters are what a wrong code page produces.
 bool is_acceptable_ascii(Byte c) noexcept {
@@ -274,8 +289,14 @@ bool is_plausible(std::string_view text) noexcept {
   return examined != 0 && acceptable * 100 / examined > kPlausiblePercent;
 }
 
+// As the lexer splits lines: a carriage return goes only with the line feed after it, so a text
+// that ends in "\r" keeps it in its last line.
 bool first_line_is_marker(std::string_view text) noexcept {
-  std::string_view line = text.substr(0, text.find('\n'));
+  const std::size_t lf = text.find('\n');
+  if (lf == std::string_view::npos) {
+    return text == kStatementMarker;
+  }
+  std::string_view line = text.substr(0, lf);
   if (line.ends_with('\r')) {
     line.remove_suffix(1);
   }
