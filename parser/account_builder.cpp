@@ -11,7 +11,7 @@ namespace {
 
 // Ascending by UTF-8 bytes, the order in which the values are checked.
 constexpr std::array<std::string_view, kAccountKeyCount> kKeys = {
-    "ВсегоПоступило", "ВсегоСписано",     "ДатаКонца", "ДатаНачала",
+    "ВсегоПоступило",  "ВсегоСписано",     "ДатаКонца", "ДатаНачала",
     "КонечныйОстаток", "НачальныйОстаток", "РасчСчет",
 };
 enum Rank : std::size_t {
@@ -160,8 +160,8 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
   interval.start_amount = *start_amount;
   const std::optional<std::string_view> number = values[kAccountNumberRank];
   if (!number) {
-    return Err{SyntaxDetail{MissingField{lineno, std::string(kKeys[kAccountNumberRank]),
-                                         ReaderContext::Account}}};
+    return Err{SyntaxDetail{
+        MissingField{lineno, std::string(kKeys[kAccountNumberRank]), ReaderContext::Account}}};
   }
 
   std::vector<Interval>& list = book.find_or_add(*number).intervals;
@@ -174,8 +174,9 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
       return Ok{};
     }
   }
-  list.insert(list.begin() + static_cast<std::ptrdiff_t>(insert_position(list, interval.date_start)),
-              interval);
+  list.insert(
+      list.begin() + static_cast<std::ptrdiff_t>(insert_position(list, interval.date_start)),
+      interval);
   return Ok{};
 }
 

@@ -48,7 +48,8 @@ constexpr std::array<KeyInfo, kDocumentKeyCount> kKeys = {{
 }};
 
 // Required keys in the order in which a missing one is reported.
-constexpr std::array<std::uint8_t, 13> kRequiredRanks = {5, 24, 1, 4, 25, 11, 9, 10, 15, 19, 23, 17, 18};
+constexpr std::array<std::uint8_t, 13> kRequiredRanks = {5,  24, 1,  4,  25, 11, 9,
+                                                         10, 15, 19, 23, 17, 18};
 
 constexpr bool sorted_by_bytes() {
   for (std::size_t i = 1; i < kKeys.size(); ++i) {

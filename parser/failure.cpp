@@ -50,17 +50,24 @@ std::string message(const SyntaxDetail& detail) {
   return std::visit(
       Overloaded{
           [](const UnexpectedSection& d) {
-            return concat({"Unexpected section '", d.found, "' in context '", name(d.context), "'"});
+            return concat(
+                {"Unexpected section '", d.found, "' in context '", name(d.context), "'"});
           },
           [](const UnexpectedAttribute& d) {
             return concat({"Unexpected attribute '", d.key, "' = '", d.value, "'"});
           },
-          [](const UnrecognizedLine& d) { return concat({"Unrecognized line: '", d.line, "'"}); },
+          [](const UnrecognizedLine& d) {
+            return concat({"Unrecognized line: '", d.line, "'"});
+          },
           [](const MissingField& d) {
             return concat({"Missing field '", d.field, "' in context '", name(d.context), "'"});
           },
-          [](const AccountParseError& d) { return concat({"Account parse error: ", d.message}); },
-          [](const HookError& d) { return concat({"Hook error: ", d.message}); },
+          [](const AccountParseError& d) {
+            return concat({"Account parse error: ", d.message});
+          },
+          [](const HookError& d) {
+            return concat({"Hook error: ", d.message});
+          },
       },
       detail);
 }

@@ -9,6 +9,10 @@ jobs=${TARVIK_JOBS:-2}
 tools/install_deps.sh
 python=$(tools/find_python.sh)
 
+echo "== format"
+git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
+echo "formatted: $(git ls-files -- '*.cpp' '*.h' | wc -l) files"
+
 echo "== core unit tests"
 cmake -S . -B build/core -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_WERROR=ON >/dev/null
 cmake --build build/core -j"$jobs"
