@@ -1,1 +1,335 @@
-// placeholder
+#include "account_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fixtures.h"
+
+namespace tarvik {
+namespace {
+
+using testing::amount;
+using testing::describe;
+
+std::string amount_message(std::string_view quoted) {
+  return "invalid value: string " + std::string(quoted) +
+         ", expected a Decimal type representing a fixed-point number";
+}
+
+AccountValues values_of(const AttrMap& section) {
+  AccountValues values;
+  for (const auto& e : section) {
+    const int rank = account_key_rank(e.key);
+    if (rank >= 0) {
+      values[static_cast<std::size_t>(rank)] = e.value;
+    }
+  }
+  return values;
+}
+
+// Accounts as "number: interval; interval" lines, in book order.
+std::vector<std::string> render(const AccountBook& book) {
+  std::vector<std::string> out;
+  for (const Account& a : book.accounts()) {
+    std::string line = "[" + a.number + "]:";
+    for (const Interval& i : a.intervals) {
+      line += " " + describe(i) + ";";
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::string render(const Result<Ok, SyntaxDetail>& r) {
+  return r ? "ok" : testing::describe(r.error());
+}
+
+// Records `sections` one by one through both entry points (each on its own book) and checks that
+// they agree; returns the outcome of every call and the final book.
+struct Recorded {
+  std::vector<std::string> outcomes;
+  std::vector<std::string> accounts;
+};
+
+Recorded record_all(const std::vector<AttrMap>& sections) {
+  AccountBook by_map;
+  AccountBook by_values;
+  Recorded out;
+  std::uint64_t lineno = 10;
+  for (const AttrMap& s : sections) {
+    const std::string a = render(record_interval(s, by_map, lineno));
+    const std::string b = render(record_interval(values_of(s), by_values, lineno));
+    EXPECT_EQ(a, b) << "the two entry points disagree";
+    out.outcomes.push_back(a);
+    lineno += 10;
+  }
+  out.accounts = render(by_map);
+  EXPECT_EQ(out.accounts, render(by_values)) << "the two entry points disagree";
+  return out;
+}
+
+AttrMap minimal(std::string_view number = "40702810000000000001",
+                std::string_view date_start = "01.03.2024",
+                std::string_view start_amount = "100.00") {
+  return {{"ДатаНачала", std::string(date_start)},
+          {"НачальныйОстаток", std::string(start_amount)},
+          {"РасчСчет", std::string(number)}};
+}
+
+AttrMap with(AttrMap section, std::string_view key, std::string_view value) {
+  section.insert(key, value);
+  return section;
+}
+
+AttrMap without(const AttrMap& section, std::string_view key) {
+  AttrMap out;
+  for (const auto& e : section) {
+    if (e.key != key) {
+      out.insert(e.key, e.value);
+    }
+  }
+  return out;
+}
+
+TEST(AccountKeyRank, NumbersTheKeysByTheirBytes) {
+  const std::string_view ordered[] = {
+      "ВсегоПоступило",  "ВсегоСписано",     "ДатаКонца", "ДатаНачала",
+      "КонечныйОстаток", "НачальныйОстаток", "РасчСчет",
+  };
+  static_assert(std::size(ordered) == kAccountKeyCount);
+  for (std::size_t i = 0; i < kAccountKeyCount; ++i) {
+    SCOPED_TRACE(ordered[i]);
+    EXPECT_EQ(account_key_rank(ordered[i]), static_cast<int>(i));
+    EXPECT_EQ(account_key(i), ordered[i]);
+  }
+  for (std::string_view other : {"", "РасчСчет ", "расчсчет", "Номер", "ДатаНачала1"}) {
+    SCOPED_TRACE(other);
+    EXPECT_EQ(account_key_rank(other), -1);
+  }
+}
+
+TEST(RecordInterval, BuildsTheIntervalFromItsKeys) {
+  const struct {
+    std::string_view what;
+    AttrMap section;
+    std::string want;  // the account line after recording
+  } cases[] = {
+      {"required keys only", minimal(),
+       "[40702810000000000001]: 2024-03-01..- start=100.00 end=- in=- out=-;"},
+      {"every key",
+       {{"РасчСчет", "40702810000000000001"},
+        {"ДатаНачала", "01.03.2024"},
+        {"ДатаКонца", "31.03.2024"},
+        {"НачальныйОстаток", "100.00"},
+        {"КонечныйОстаток", "-5"},
+        {"ВсегоПоступило", "10.5"},
+        {"ВсегоСписано", "115.50"}},
+       "[40702810000000000001]: 2024-03-01..2024-03-31 start=100.00 end=-5 in=10.5 out=115.50;"},
+      {"empty end date is absent", with(minimal(), "ДатаКонца", ""),
+       "[40702810000000000001]: 2024-03-01..- start=100.00 end=- in=- out=-;"},
+      {"blank end date is absent", with(minimal(), "ДатаКонца", "  \xC2\xA0"),
+       "[40702810000000000001]: 2024-03-01..- start=100.00 end=- in=- out=-;"},
+      {"empty account number is a number", minimal(""),
+       "[]: 2024-03-01..- start=100.00 end=- in=- out=-;"},
+      {"number keeps its spaces", minimal(" 4070 "),
+       "[ 4070 ]: 2024-03-01..- start=100.00 end=- in=- out=-;"},
+      {"other keys are ignored", with(with(minimal(), "Номер", "x"), "ДатаСоздания", "not a date"),
+       "[40702810000000000001]: 2024-03-01..- start=100.00 end=- in=- out=-;"},
+      {"amount scale as written", minimal("1", "01.03.2024", "1e2"),
+       "[1]: 2024-03-01..- start=100 end=- in=- out=-;"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Recorded r = record_all({c.section});
+    EXPECT_EQ(r.outcomes, std::vector<std::string>{"ok"});
+    EXPECT_EQ(r.accounts, std::vector<std::string>{c.want});
+  }
+}
+
+TEST(RecordInterval, ReportsTheFirstFailureInKeyOrder) {
+  const AttrMap full = {
+      {"РасчСчет", "1"},         {"ДатаНачала", "01.03.2024"}, {"ДатаКонца", "31.03.2024"},
+      {"НачальныйОстаток", "1"}, {"КонечныйОстаток", "2"},     {"ВсегоПоступило", "3"},
+      {"ВсегоСписано", "4"},
+  };
+  const struct {
+    std::string_view what;
+    AttrMap section;
+    std::string want;
+  } cases[] = {
+      {"date with dashes", with(full, "ДатаНачала", "2024-03-01"),
+       "AccountParseError(10, [input contains invalid characters])"},
+      {"empty start date", with(full, "ДатаНачала", ""),
+       "AccountParseError(10, [empty string is not a valid date])"},
+      {"empty optional amount is not absent", with(full, "ВсегоПоступило", ""),
+       "AccountParseError(10, [" + amount_message("\"\"") + "])"},
+      {"bad end date", with(full, "ДатаКонца", "32.01.2024"),
+       "AccountParseError(10, [input is out of range])"},
+      {"expense before start balance",
+       with(with(full, "НачальныйОстаток", "b"), "ВсегоСписано", "a"),
+       "AccountParseError(10, [" + amount_message("\"a\"") + "])"},
+      {"income before expense", with(with(full, "ВсегоСписано", "b"), "ВсегоПоступило", "a"),
+       "AccountParseError(10, [" + amount_message("\"a\"") + "])"},
+      {"end date before start date",
+       with(with(full, "ДатаНачала", "1.1"), "ДатаКонца", "2024-01-01"),
+       "AccountParseError(10, [input contains invalid characters])"},
+      {"start date before end balance",
+       with(with(full, "КонечныйОстаток", "x"), "ДатаНачала", "1.1"),
+       "AccountParseError(10, [premature end of input])"},
+      {"end balance before start balance",
+       with(with(full, "НачальныйОстаток", "b"), "КонечныйОстаток", "a"),
+       "AccountParseError(10, [" + amount_message("\"a\"") + "])"},
+      {"bad value beats a missing start date",
+       with(without(full, "ДатаНачала"), "ВсегоПоступило", "a"),
+       "AccountParseError(10, [" + amount_message("\"a\"") + "])"},
+      {"bad value beats a missing number", with(without(full, "РасчСчет"), "ДатаКонца", "x"),
+       "AccountParseError(10, [input contains invalid characters])"},
+      {"missing start date before missing start balance and number",
+       without(without(without(full, "ДатаНачала"), "НачальныйОстаток"), "РасчСчет"),
+       "AccountParseError(10, [missing field `ДатаНачала`])"},
+      {"missing start balance before missing number",
+       without(without(full, "НачальныйОстаток"), "РасчСчет"),
+       "AccountParseError(10, [missing field `НачальныйОстаток`])"},
+      {"missing number", without(full, "РасчСчет"), "MissingField(10, [РасчСчет], Account)"},
+      {"number key with a trailing space is not the number",
+       with(without(full, "РасчСчет"), "РасчСчет ", "1"), "MissingField(10, [РасчСчет], Account)"},
+      {"empty section", AttrMap{}, "AccountParseError(10, [missing field `ДатаНачала`])"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Recorded r = record_all({c.section});
+    EXPECT_EQ(r.outcomes, std::vector<std::string>{c.want});
+    EXPECT_EQ(r.accounts, std::vector<std::string>{}) << "a failed section left an account";
+  }
+}
+
+TEST(RecordInterval, FailureLeavesTheBookUnchanged) {
+  const Recorded r = record_all({minimal("222"), with(minimal("222"), "ДатаКонца", "x"),
+                                 with(minimal("111"), "ВсегоСписано", "")});
+  EXPECT_EQ(r.outcomes, (std::vector<std::string>{
+                            "ok", "AccountParseError(20, [input contains invalid characters])",
+                            "AccountParseError(30, [" + amount_message("\"\"") + "])"}));
+  EXPECT_EQ(r.accounts,
+            std::vector<std::string>{"[222]: 2024-03-01..- start=100.00 end=- in=- out=-;"});
+}
+
+TEST(RecordInterval, FilesIntervalsByStartDateAndDropsRepeats) {
+  const struct {
+    std::string_view what;
+    std::vector<AttrMap> sections;
+    std::vector<std::string> want;
+  } cases[] = {
+      {"January then February",
+       {minimal("1", "01.01.2024"), minimal("1", "01.02.2024")},
+       {"[1]: 2024-01-01..- start=100.00 end=- in=- out=-; "
+        "2024-02-01..- start=100.00 end=- in=- out=-;"}},
+      {"February then January",
+       {minimal("1", "01.02.2024"), minimal("1", "01.01.2024")},
+       {"[1]: 2024-01-01..- start=100.00 end=- in=- out=-; "
+        "2024-02-01..- start=100.00 end=- in=- out=-;"}},
+      {"scrambled dates come out sorted",
+       {minimal("1", "05.01.2024"), minimal("1", "01.01.2024"), minimal("1", "04.01.2024"),
+        minimal("1", "02.01.2024"), minimal("1", "03.01.2024")},
+       {"[1]: 2024-01-01..- start=100.00 end=- in=- out=-; "
+        "2024-01-02..- start=100.00 end=- in=- out=-; "
+        "2024-01-03..- start=100.00 end=- in=- out=-; "
+        "2024-01-04..- start=100.00 end=- in=- out=-; "
+        "2024-01-05..- start=100.00 end=- in=- out=-;"}},
+      {"equal start dates A, B, C, D give B, C, D, A",
+       {minimal("1", "01.01.2024", "1"), minimal("1", "01.01.2024", "2"),
+        minimal("1", "01.01.2024", "3"), minimal("1", "01.01.2024", "4")},
+       {"[1]: 2024-01-01..- start=2 end=- in=- out=-; 2024-01-01..- start=3 end=- in=- out=-; "
+        "2024-01-01..- start=4 end=- in=- out=-; 2024-01-01..- start=1 end=- in=- out=-;"}},
+      {"an equal start date goes where the search lands",
+       {minimal("1", "01.01.2024", "1"), minimal("1", "01.02.2024", "2"),
+        minimal("1", "01.01.2024", "3")},
+       {"[1]: 2024-01-01..- start=3 end=- in=- out=-; 2024-01-01..- start=1 end=- in=- out=-; "
+        "2024-02-01..- start=2 end=- in=- out=-;"}},
+      {"same figures with another scale keep the first",
+       {minimal("1", "01.01.2024", "1000"), minimal("1", "01.01.2024", "1000.00")},
+       {"[1]: 2024-01-01..- start=1000 end=- in=- out=-;"}},
+      {"a repeat is found anywhere in the list",
+       {minimal("1", "01.01.2024", "1"), minimal("1", "01.02.2024", "2"),
+        minimal("1", "01.03.2024", "3"), minimal("1", "01.01.2024", "1.0")},
+       {"[1]: 2024-01-01..- start=1 end=- in=- out=-; 2024-02-01..- start=2 end=- in=- out=-; "
+        "2024-03-01..- start=3 end=- in=- out=-;"}},
+      {"an absent figure differs from a present one",
+       {minimal("1", "01.01.2024", "1"),
+        with(minimal("1", "01.01.2024", "1"), "ВсегоСписано", "0")},
+       {"[1]: 2024-01-01..- start=1 end=- in=- out=0; 2024-01-01..- start=1 end=- in=- out=-;"}},
+      {"accounts in order of first appearance",
+       {minimal("222", "01.02.2024"), minimal("111"), minimal("222", "01.01.2024")},
+       {"[222]: 2024-01-01..- start=100.00 end=- in=- out=-; "
+        "2024-02-01..- start=100.00 end=- in=- out=-;",
+        "[111]: 2024-03-01..- start=100.00 end=- in=- out=-;"}},
+      {"numbers differing in spaces are different accounts",
+       {minimal("111"), minimal("111 ")},
+       {"[111]: 2024-03-01..- start=100.00 end=- in=- out=-;",
+        "[111 ]: 2024-03-01..- start=100.00 end=- in=- out=-;"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Recorded r = record_all(c.sections);
+    EXPECT_EQ(r.outcomes, std::vector<std::string>(c.sections.size(), "ok"));
+    EXPECT_EQ(r.accounts, c.want);
+  }
+}
+
+TEST(SameFigures, ComparesDatesAsDatesAndAmountsByValue) {
+  const Interval base{Date{2024, 1, 1}, Date{2024, 1, 31}, amount(100000, 2),
+                      amount(5, 0),     std::nullopt,      amount(0, 0)};
+  const auto changed = [&](auto change) {
+    Interval i = base;
+    change(i);
+    return i;
+  };
+  const struct {
+    std::string_view what;
+    Interval other;
+    bool want;
+  } cases[] = {
+      {"identical", base, true},
+      {"start balance with another scale",
+       changed([](Interval& i) { i.start_amount = amount(1000, 0); }), true},
+      {"zero with another scale", changed([](Interval& i) { i.total_expense = amount(0, 3); }),
+       true},
+      {"other start date", changed([](Interval& i) {
+         i.date_start = Date{2024, 1, 2};
+       }),
+       false},
+      {"end date absent", changed([](Interval& i) { i.date_end.reset(); }), false},
+      {"other start balance", changed([](Interval& i) { i.start_amount = amount(100001, 2); }),
+       false},
+      {"negated end balance", changed([](Interval& i) { i.end_amount = amount(5, 0, true); }),
+       false},
+      {"end balance absent", changed([](Interval& i) { i.end_amount.reset(); }), false},
+      {"income present", changed([](Interval& i) { i.total_income = amount(0, 0); }), false},
+      {"expense absent", changed([](Interval& i) { i.total_expense.reset(); }), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(same_figures(base, c.other), c.want);
+    EXPECT_EQ(same_figures(c.other, base), c.want);
+  }
+}
+
+TEST(AccountBook, FindsOrAddsByExactNumber) {
+  AccountBook book;
+  book.find_or_add("222").intervals.push_back(Interval{});
+  book.find_or_add("111");
+  Account& again = book.find_or_add("222");
+  EXPECT_EQ(again.number, "222");
+  EXPECT_EQ(again.intervals.size(), 1U);
+  book.find_or_add("222 ");
+  std::vector<std::string> numbers;
+  for (const Account& a : std::move(book).release()) {
+    numbers.push_back(a.number);
+  }
+  EXPECT_EQ(numbers, (std::vector<std::string>{"222", "111", "222 "}));
+}
+
+}  // namespace
+}  // namespace tarvik
