@@ -1,0 +1,134 @@
+#include "hook_bridge.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "py_convert.h"
+#include "result_types.h"
+
+namespace tarvik::py {
+namespace {
+
+// The core may call a hook from any context; take the lock the re-entrant way and give back only
+// what was taken.
+class LockGuard {
+ public:
+  LockGuard() noexcept : state_(PyGILState_Ensure()) {}
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+  ~LockGuard() { PyGILState_Release(state_); }
+
+ private:
+  PyGILState_STATE state_;
+};
+
+// The UTF-8 form of a str. Lone surrogates cannot be carried, so they are passed through the
+// encoder and the ill-formed bytes then decoded to U+FFFD, one per byte.
+std::string lossy_utf8(PyObject* str) {
+  if (const std::optional<std::string_view> text = utf8_of(str)) {
+    return std::string(*text);
+  }
+  PyErr_Clear();
+  PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
+  PyRef repaired;
+  if (bytes) {
+    repaired = PyRef::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
+                                                 PyBytes_GET_SIZE(bytes.get()), "replace"));
+  }
+  if (repaired) {
+    if (const std::optional<std::string_view> text = utf8_of(repaired.get())) {
+      return std::string(*text);
+    }
+  }
+  PyErr_Clear();
+  return {};
+}
+
+// A text for a key or value of attrs, or nullopt with the reason raised.
+std::optional<std::string_view> text_of(PyObject* object) {
+  if (!PyUnicode_Check(object)) {
+    raise_cannot_convert(object, "PyString");
+    return std::nullopt;
+  }
+  return utf8_of(object);
+}
+
+}  // namespace
+
+std::string exception_text(PyObject* exception) {
+  std::string out;
+  if (PyRef qualname = PyRef::steal(PyType_GetQualName(Py_TYPE(exception)))) {
+    out = lossy_utf8(qualname.get());
+  } else {
+    PyErr_Clear();
+    out = Py_TYPE(exception)->tp_name;
+  }
+  out += ": ";
+  if (PyRef text = PyRef::steal(PyObject_Str(exception))) {
+    out += lossy_utf8(text.get());
+  } else {
+    PyErr_Clear();
+    out += "<exception str() failed>";
+  }
+  return out;
+}
+
+HookOutcome PyHook::call(SectionType type, AttrMap& attrs, const AttrMap& header) {
+  LockGuard lock;
+
+  // The bridge's own work: an error here is the interpreter failing (out of memory), which the
+  // parse reports as itself; an error of the bridge's conversions is the hook's fault.
+  const auto failed = [this]() {
+    PyRef error = PyRef::steal(PyErr_GetRaisedException());
+    if (PyErr_GivenExceptionMatches(error.get(), PyExc_MemoryError)) {
+      *interpreter_error_ = std::move(error);
+      return HookOutcome::fail("MemoryError");
+    }
+    return HookOutcome::fail(exception_text(error.get()));
+  };
+
+  PyRef attrs_dict = PyRef::steal(attr_map_to_dict(attrs));
+  if (!attrs_dict) {
+    return failed();
+  }
+  PyRef header_dict = PyRef::steal(attr_map_to_dict(header));
+  if (!header_dict) {
+    return failed();
+  }
+  PyRef section_type = PyRef::steal(new_section_type(type));
+  if (!section_type) {
+    return failed();
+  }
+
+  // One spare slot in front lets a bound method prepend `self` without copying the arguments.
+  PyObject* argv[] = {nullptr, section_type.get(), attrs_dict.get(), header_dict.get()};
+  PyRef result = PyRef::steal(
+      PyObject_Vectorcall(callable_.get(), argv + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  if (!result) {
+    // Whatever the callable raised, KeyboardInterrupt and SystemExit included, is its failure.
+    PyRef error = PyRef::steal(PyErr_GetRaisedException());
+    return HookOutcome::fail(exception_text(error.get()));
+  }
+  result = PyRef();
+
+  // The callable has returned, so no Python code runs while the dict is walked.
+  attrs.clear();
+  Py_ssize_t pos = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  while (PyDict_Next(attrs_dict.get(), &pos, &key, &value)) {
+    const std::optional<std::string_view> key_text = text_of(key);
+    if (!key_text) {
+      return failed();
+    }
+    const std::optional<std::string_view> value_text = text_of(value);
+    if (!value_text) {
+      return failed();
+    }
+    attrs.insert(*key_text, *value_text);
+  }
+  return HookOutcome::proceed();
+}
+
+}  // namespace tarvik::py

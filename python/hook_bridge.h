@@ -1,0 +1,38 @@
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+
+#include "attr_map.h"
+#include "py_ref.h"
+#include "statement.h"
+#include "statement_reader.h"
+
+namespace tarvik::py {
+
+// A SectionHook over one Python callable, called as hook(section_type, attrs, header) with fresh
+// objects each time; attrs is then written back into the section. No Python exception reaches the
+// core: the callable's exceptions and unusable attrs become a Fail text. Only a failure of the
+// interpreter itself (no memory for the dicts and strs handed over) is kept, in the slot the
+// owner of the parse passed in, for it to raise in place of the HookError.
+class PyHook final : public SectionHook {
+ public:
+  // `callable` is owned; `interpreter_error` belongs to the caller and outlives the hook.
+  PyHook(PyRef callable, PyRef& interpreter_error) noexcept
+      : callable_(std::move(callable)), interpreter_error_(&interpreter_error) {}
+  PyHook(PyHook&&) noexcept = default;
+  PyHook& operator=(PyHook&&) noexcept = default;
+
+  HookOutcome call(SectionType type, AttrMap& attrs, const AttrMap& header) override;
+
+ private:
+  PyRef callable_;
+  PyRef* interpreter_error_;
+};
+
+// "<type __qualname__>: <str(exception)>", with "<exception str() failed>" when str() raises and
+// lone surrogates replaced; the pending-free form of an exception that the core can carry.
+std::string exception_text(PyObject* exception);
+
+}  // namespace tarvik::py
