@@ -115,12 +115,15 @@ class DateReader {
       }
       rest_.remove_prefix(1);
     }
+    // The range is that of the signed year, so -2147483648 still counts as read and a character
+    // after it is reported as trailing input.
     constexpr auto kInt32Max = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
-    if (overflow || magnitude > kInt32Max) {
+    const std::uint64_t limit = first == '-' ? kInt32Max + 1 : kInt32Max;
+    if (overflow || magnitude > limit) {
       return DateError::OutOfRange;
     }
-    const auto value = static_cast<std::int32_t>(magnitude);
-    out = first == '-' ? -value : value;
+    out = first == '-' ? static_cast<std::int32_t>(0 - magnitude)
+                       : static_cast<std::int32_t>(magnitude);
     return std::nullopt;
   }
 

@@ -136,6 +136,11 @@ Result<Document, std::string> build_document(const DocumentValues& given,
         if (!date) {
           return Err{std::string(message(date.error()))};
         }
+        if (!*date) {
+          // A blank date reads as no date at all, so it must not mark the field present:
+          // documents compare by their present fields.
+          continue;
+        }
         (field == DocField::OutcomeDate ? doc.outcome_date : doc.income_date) = *date;
         break;
       }

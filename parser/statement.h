@@ -93,7 +93,7 @@ struct Document {
 
   std::string texts;
   std::array<Span, kDocFieldCount> spans{};  // used by the text fields only
-  std::uint32_t present = 0;                 // bit per DocField; required fields always set
+  std::uint32_t present = 0;  // bit per DocField: required fields, and optional ones with a value
   Date doc_date;
   std::optional<Date> outcome_date;
   std::optional<Date> income_date;

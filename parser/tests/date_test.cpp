@@ -98,6 +98,12 @@ TEST(ParseDate, FirstFailingStepDecidesTheMessage) {
       {"01.01.+99999999999999999999999", DateError::OutOfRange},
       {"01.01.+99999999999999999999999x", DateError::OutOfRange},  // the year fails first
       {"01.01.+300000x", DateError::TrailingInput},  // fits 32 bits: leftovers are seen first
+      // The most negative 32-bit year fits as well, one further does not.
+      {"01.01.-2147483648x", DateError::TrailingInput},
+      {"01.01.-0002147483648 ", DateError::TrailingInput},
+      {"01.01.-2147483649x", DateError::OutOfRange},
+      {"01.01.+2147483648x", DateError::OutOfRange},
+      {"01.01.+2147483647x", DateError::TrailingInput},
       {"01.02", DateError::PrematureEnd},
       {"01", DateError::PrematureEnd},
       {"01.", DateError::PrematureEnd},

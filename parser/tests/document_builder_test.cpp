@@ -370,6 +370,33 @@ TEST(BuildDocument, ReportsEachMissingKeyAlone) {
   }
 }
 
+TEST(BuildDocument, BlankOptionalDateEqualsAnAbsentOne) {
+  // Python compares documents field by field, and a blank date reads there as None just as a
+  // missing one does.
+  const auto without = build_document(required_only(), "Платежное поручение");
+  ASSERT_TRUE(without.has_value());
+  using Edits = std::vector<std::pair<std::string, std::optional<std::string>>>;
+  const struct {
+    std::string_view what;
+    Edits edits;
+  } cases[] = {
+      {"empty debit date", {{"ДатаСписано", ""}}},
+      {"blank credit date", {{"ДатаПоступило", " \t"}}},
+      {"both dates blank", {{"ДатаСписано", "\u00a0"}, {"ДатаПоступило", ""}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const AttrMap attrs = edited(required_only(), c.edits);
+    const auto from_map = build_document(attrs, "Платежное поручение");
+    const auto from_values = build_document(values_of(attrs), "Платежное поручение");
+    ASSERT_TRUE(from_map.has_value());
+    EXPECT_TRUE(from_map.value() == without.value()) << describe(from_map.value());
+    EXPECT_TRUE(from_values == without) << "the two entry points disagree";
+    EXPECT_FALSE(from_map->has(DocField::OutcomeDate));
+    EXPECT_FALSE(from_map->has(DocField::IncomeDate));
+  }
+}
+
 TEST(BuildDocument, EmptySectionMissesTheNumber) {
   EXPECT_EQ(built(AttrMap{}, ""), failure("missing field `Номер`"));
 }
