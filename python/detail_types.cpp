@@ -31,7 +31,7 @@ constexpr std::size_t kMaxTexts = 2;
 struct DetailSpec {
   const char* name;
   const char* type_name;
-  const char* doc;  // only the text signature, so __doc__ is None and inspect sees the parameters
+  const char* doc;  // only the text signature: __doc__ is empty and inspect sees the parameters
   std::size_t text_count;
   std::array<const char*, kMaxTexts + 1> params;  // "lineno", then the text fields
 };

@@ -469,6 +469,20 @@ PyObject* section_type_int(PyObject* self) {
   return PyLong_FromLong(static_cast<long>(value_of<SectionTypeObject>(self)));
 }
 
+// Pickle protocols 0 and 1 go through copyreg, which needs no constructor and finds this class
+// by its module name (the other result classes claim to live in builtins and are not found
+// there), so they would write a pickle that no load can turn back into an object. Refusing the
+// state refuses them with the words that protocols 2 and later use.
+PyObject* section_type_getstate(PyObject* self, PyObject*) {
+  PyErr_Format(PyExc_TypeError, "cannot pickle '%s' object", Py_TYPE(self)->tp_name);
+  return nullptr;
+}
+
+PyMethodDef g_section_type_methods[] = {
+    {"__getstate__", section_type_getstate, METH_NOARGS, "__getstate__($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot g_section_type_slots[] = {
     {Py_tp_doc, const_cast<char*>("Тип секции выписки для использования в hooks.")},
     {Py_tp_dealloc, slot(dealloc<SectionTypeObject>)},
@@ -476,6 +490,7 @@ PyType_Slot g_section_type_slots[] = {
     {Py_tp_richcompare, slot(richcompare<SectionTypeObject>)},
     {Py_tp_hash, slot(PyObject_HashNotImplemented)},
     {Py_nb_int, slot(section_type_int)},
+    {Py_tp_methods, g_section_type_methods},
     {0, nullptr},
 };
 
