@@ -1,17 +1,12 @@
 #include "failure.h"
 
-#include <type_traits>
+#include <initializer_list>
+
+#include "overloaded.h"
 
 namespace tarvik {
 
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 std::string concat(std::initializer_list<std::string_view> parts) {
   std::size_t size = 0;

@@ -12,19 +12,13 @@
 #include <variant>
 
 #include "create_once.h"
+#include "overloaded.h"
 #include "py_convert.h"
 #include "py_ref.h"
 #include "quoted_text.h"
 
 namespace tarvik::py {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 constexpr std::size_t kMaxTexts = 2;
 

@@ -6,17 +6,11 @@
 
 #include "create_once.h"
 #include "detail_types.h"
+#include "overloaded.h"
 #include "py_ref.h"
 
 namespace tarvik::py {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 constexpr std::size_t kExceptionCount = 5;
 constinit CreateOnce g_exception_types[kExceptionCount];
