@@ -76,13 +76,7 @@ class Reader {
           case TokenKind::AccountEnd:
             return close_account(token.lineno);
           case TokenKind::Attribute:
-            if (hooks_.empty()) {
-              if (const int r = account_key_rank(token.key); r >= 0) {
-                account_values_[static_cast<std::size_t>(r)] = token.value;
-              }
-            } else {
-              section_.insert(token.key, token.value);
-            }
+            collect(token);
             return std::nullopt;
           case TokenKind::FileStart:
           case TokenKind::AccountStart:
@@ -97,13 +91,7 @@ class Reader {
           case TokenKind::DocumentEnd:
             return close_document(token.lineno);
           case TokenKind::Attribute:
-            if (hooks_.empty()) {
-              if (const int r = document_key_rank(token.key); r >= 0) {
-                document_values_[static_cast<std::size_t>(r)] = token.value;
-              }
-            } else {
-              section_.insert(token.key, token.value);
-            }
+            collect(token);
             return std::nullopt;
           case TokenKind::FileStart:
           case TokenKind::AccountStart:
@@ -180,10 +168,23 @@ class Reader {
     section_.clear();
   }
 
-  // Runs the hooks in order until one does not let the section pass. Sets `dropped` when a hook
+  // An attribute line of the open section.
+  void collect(const LineToken& token) {
+    if (!hooks_.empty()) {
+      section_.insert(token.key, token.value);
+    } else if (state_ == ReaderState::Account) {
+      if (const int r = account_key_rank(token.key); r >= 0) {
+        account_values_[static_cast<std::size_t>(r)] = token.value;
+      }
+    } else if (const int r = document_key_rank(token.key); r >= 0) {
+      document_values_[static_cast<std::size_t>(r)] = token.value;
+    }
+  }
+
+  // Runs the hooks in order until one does not let the section pass. Clears `build` when a hook
   // turned the section into a warning.
-  std::optional<ParseFailure> run_hooks(SectionType type, std::uint64_t lineno, bool& dropped) {
-    dropped = false;
+  std::optional<ParseFailure> run_hooks(SectionType type, std::uint64_t lineno, bool& build) {
+    build = true;
     for (SectionHook* hook : hooks_) {
       HookOutcome outcome = hook->call(type, section_, statement_.header);
       switch (outcome.kind) {
@@ -191,7 +192,7 @@ class Reader {
           continue;
         case HookOutcome::Kind::Warn:
           statement_.warnings.push_back(ParseWarning{lineno, std::move(outcome.message)});
-          dropped = true;
+          build = false;
           return std::nullopt;
         case HookOutcome::Kind::Fail:
           return SyntaxDetail{HookError{lineno, std::move(outcome.message)}};
@@ -202,14 +203,9 @@ class Reader {
 
   std::optional<ParseFailure> close_account(std::uint64_t lineno) {
     state_ = ReaderState::ReadNextSection;
-    bool dropped = false;
-    if (!hooks_.empty()) {
-      if (auto failure = run_hooks(SectionType::Account, lineno, dropped)) {
-        return failure;
-      }
-      if (dropped) {
-        return std::nullopt;
-      }
+    bool build = true;
+    if (auto failure = run_hooks(SectionType::Account, lineno, build); failure || !build) {
+      return failure;
     }
     auto recorded = hooks_.empty() ? record_interval(account_values_, book_, lineno)
                                    : record_interval(section_, book_, lineno);
@@ -221,14 +217,9 @@ class Reader {
 
   std::optional<ParseFailure> close_document(std::uint64_t lineno) {
     state_ = ReaderState::ReadNextSection;
-    bool dropped = false;
-    if (!hooks_.empty()) {
-      if (auto failure = run_hooks(SectionType::Document, lineno, dropped)) {
-        return failure;
-      }
-      if (dropped) {
-        return std::nullopt;
-      }
+    bool build = true;
+    if (auto failure = run_hooks(SectionType::Document, lineno, build); failure || !build) {
+      return failure;
     }
     auto built = hooks_.empty() ? build_document(document_values_, document_type_)
                                 : build_document(section_, document_type_);
