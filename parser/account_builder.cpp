@@ -37,27 +37,51 @@ bool same_amount(const std::optional<Amount>& a, const std::optional<Amount>& b)
   return a.has_value() == b.has_value() && (!a || equal_value(*a, *b));
 }
 
-// Where the search over start dates puts a new interval. Among equal start dates the result is
-// whatever this exact halving yields, and earlier files were read that way, so it stays.
-std::size_t insert_position(const std::vector<Interval>& list, Date start) noexcept {
-  std::size_t size = list.size();
-  if (size == 0) {
-    return 0;
+// The same value in lowest terms: no trailing fraction zeros, and zero without sign or scale.
+Amount reduced(Amount a) noexcept {
+  while (a.scale > 0 && a.magnitude % 10 == 0) {
+    a.magnitude /= 10;
+    --a.scale;
   }
-  std::size_t base = 0;
-  while (size > 1) {
-    const std::size_t half = size / 2;
-    const std::size_t mid = base + half;
-    if (!(start < list[mid].date_start)) {
-      base = mid;
-    }
-    size -= half;
+  if (a.magnitude == 0) {
+    a = Amount{};
   }
-  const Date at = list[base].date_start;
-  if (at == start) {
-    return base;
+  return a;
+}
+
+std::optional<Amount> reduced(const std::optional<Amount>& a) noexcept {
+  if (!a) {
+    return std::nullopt;
   }
-  return at < start ? base + 1 : base;
+  return reduced(*a);
+}
+
+Interval reduced(const Interval& i) noexcept {
+  return Interval{i.date_start,
+                  i.date_end,
+                  reduced(i.start_amount),
+                  reduced(i.end_amount),
+                  reduced(i.total_income),
+                  reduced(i.total_expense)};
+}
+
+void mix(std::size_t& seed, std::size_t value) noexcept {
+  seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+}
+
+void mix(std::size_t& seed, const Date& d) noexcept {
+  mix(seed, static_cast<std::size_t>(static_cast<std::uint32_t>(d.year)) << 16 |
+                static_cast<std::size_t>(d.month) << 8 | d.day);
+}
+
+void mix(std::size_t& seed, const std::optional<Amount>& a) noexcept {
+  if (!a) {
+    mix(seed, 0x5a5a);
+    return;
+  }
+  mix(seed, static_cast<std::size_t>(static_cast<std::uint64_t>(a->magnitude)));
+  mix(seed, static_cast<std::size_t>(static_cast<std::uint64_t>(a->magnitude >> 64)));
+  mix(seed, std::size_t{a->scale} << 1 | std::size_t{a->negative});
 }
 
 }  // namespace
@@ -77,13 +101,86 @@ std::size_t AccountBook::KeyHash::operator()(std::string_view s) const noexcept 
   return std::hash<std::string_view>{}(s);
 }
 
+std::size_t AccountBook::FiguresHash::operator()(const Interval& f) const noexcept {
+  std::size_t seed = 0;
+  mix(seed, f.date_start);
+  mix(seed, f.date_end ? *f.date_end : Date{0, 0, 0});
+  mix(seed, std::optional<Amount>(f.start_amount));
+  mix(seed, f.end_amount);
+  mix(seed, f.total_income);
+  mix(seed, f.total_expense);
+  return seed;
+}
+
+bool AccountBook::SameFigures::operator()(const Interval& a, const Interval& b) const noexcept {
+  return a == b;  // both in lowest terms, where equal values are equal fields
+}
+
 Account& AccountBook::find_or_add(std::string_view number) {
   if (auto it = index_.find(number); it != index_.end()) {
     return accounts_[it->second];
   }
   accounts_.push_back(Account{std::string(number), {}});
+  figures_.emplace_back();
   index_.emplace(std::string(number), accounts_.size() - 1);
   return accounts_.back();
+}
+
+bool AccountBook::add(std::string_view number, const Interval& interval) {
+  Account& account = find_or_add(number);
+  auto& held = figures_[static_cast<std::size_t>(&account - accounts_.data())];
+  if (!held.insert(reduced(interval)).second) {
+    return false;
+  }
+  account.intervals.push_back(interval);
+  return true;
+}
+
+std::vector<Account> AccountBook::release() && {
+  for (Account& account : accounts_) {
+    order_intervals(account.intervals);
+  }
+  return std::move(accounts_);
+}
+
+std::vector<Account> AccountBook::accounts() const {
+  std::vector<Account> copy = accounts_;
+  for (Account& account : copy) {
+    order_intervals(account.intervals);
+  }
+  return copy;
+}
+
+void order_intervals(std::vector<Interval>& intervals) {
+  if (intervals.size() < 2) {
+    return;
+  }
+  // Under that search a new interval lands right after the last one whose start is not later,
+  // or, when that one starts on the same day, right before it. The first of a day therefore
+  // stays last among its day, and the later ones keep their arrival order ahead of it.
+  struct Keyed {
+    Date start;
+    bool first_of_day;
+    std::size_t arrival;
+  };
+  std::vector<Keyed> keys;
+  keys.reserve(intervals.size());
+  std::unordered_set<std::uint64_t> days;
+  for (std::size_t i = 0; i < intervals.size(); ++i) {
+    const Date d = intervals[i].date_start;
+    const auto day = static_cast<std::uint64_t>(static_cast<std::uint32_t>(d.year)) << 16 |
+                     std::uint64_t{d.month} << 8 | d.day;
+    keys.push_back(Keyed{d, days.insert(day).second, i});
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+    return a.start < b.start || (a.start == b.start && !a.first_of_day && b.first_of_day);
+  });
+  std::vector<Interval> ordered;
+  ordered.reserve(intervals.size());
+  for (const Keyed& k : keys) {
+    ordered.push_back(intervals[k.arrival]);
+  }
+  intervals = std::move(ordered);
 }
 
 bool same_figures(const Interval& a, const Interval& b) noexcept {
@@ -164,19 +261,7 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
         MissingField{lineno, std::string(kKeys[kAccountNumberRank]), ReaderContext::Account}}};
   }
 
-  std::vector<Interval>& list = book.find_or_add(*number).intervals;
-  // Equal figures imply equal start dates, which the ordering keeps side by side.
-  const auto same_start = std::equal_range(
-      list.begin(), list.end(), interval,
-      [](const Interval& a, const Interval& b) { return a.date_start < b.date_start; });
-  for (auto it = same_start.first; it != same_start.second; ++it) {
-    if (same_figures(*it, interval)) {
-      return Ok{};
-    }
-  }
-  list.insert(
-      list.begin() + static_cast<std::ptrdiff_t>(insert_position(list, interval.date_start)),
-      interval);
+  book.add(*number, interval);
   return Ok{};
 }
 

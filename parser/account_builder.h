@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "attr_map.h"
@@ -25,20 +26,43 @@ inline constexpr std::size_t kAccountNumberRank = 6;  // "РасчСчет"
 using AccountValues = std::array<std::optional<std::string_view>, kAccountKeyCount>;
 
 // The statement's accounts in order of first appearance, with a lookup by number.
+//
+// An account's intervals are kept in arrival order and put in date order once, when they are
+// read: filing each one at its place as it comes would cost a shift of the list per section,
+// quadratic for a file whose sections run backwards in time.
 class AccountBook {
  public:
+  // Files `interval` under `number`, creating the account on first sight, unless the account
+  // already holds the same figures (same_figures()). True when it was filed.
+  bool add(std::string_view number, const Interval& interval);
+
   Account& find_or_add(std::string_view number);
-  std::vector<Account> release() && { return std::move(accounts_); }
-  const std::vector<Account>& accounts() const noexcept { return accounts_; }
+  // The accounts with their intervals ordered by start date (see order_intervals()).
+  std::vector<Account> release() &&;
+  std::vector<Account> accounts() const;
 
  private:
   struct KeyHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const noexcept;
   };
+  struct FiguresHash {
+    std::size_t operator()(const Interval& figures) const noexcept;
+  };
+  struct SameFigures {
+    bool operator()(const Interval& a, const Interval& b) const noexcept;
+  };
   std::vector<Account> accounts_;
   std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;
+  // Per account, the figures it holds with their amounts reduced to lowest terms, so that
+  // equal values compare and hash alike.
+  std::vector<std::unordered_set<Interval, FiguresHash, SameFigures>> figures_;
 };
+
+// Puts intervals given in arrival order into the order in which a binary search over start
+// dates would have filed them one by one: by start date, and among equal start dates each new
+// one just before the first that came (so A, B, C, D of one date end as B, C, D, A).
+void order_intervals(std::vector<Interval>& intervals);
 
 // Equal figures: dates as dates, amounts by value (1000 equals 1000.00).
 bool same_figures(const Interval& a, const Interval& b) noexcept;
