@@ -17,6 +17,8 @@ import codecs
 import pathlib
 import sys
 
+from generated_file import write_or_check
+
 REPO = pathlib.Path(__file__).resolve().parent.parent
 DEFAULT_OUTPUT = REPO / "parser" / "cp1251_table.inc"
 REGENERATE = "python3 tools/gen_cp1251_table.py"
@@ -72,14 +74,7 @@ def main() -> int:
     parser.add_argument("output", nargs="?", type=pathlib.Path, default=DEFAULT_OUTPUT)
     args = parser.parse_args()
     text = render()
-    if args.check:
-        current = args.output.read_text(encoding="utf-8") if args.output.exists() else None
-        if current != text:
-            print(f"{args.output} is stale; regenerate with: {REGENERATE}", file=sys.stderr)
-            return 1
-        return 0
-    args.output.write_text(text, encoding="utf-8")
-    return 0
+    return write_or_check(args.output, text, args.check, REGENERATE)
 
 
 if __name__ == "__main__":

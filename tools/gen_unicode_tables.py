@@ -19,6 +19,8 @@ import pathlib
 import re
 import sys
 
+from generated_file import write_or_check
+
 MAX_CODE_POINT = 0x10FFFF
 
 # Categories whose characters do not print; the space U+0020 is the one Zs character that does.
@@ -184,14 +186,7 @@ def main() -> int:
     args = parser.parse_args()
 
     text = generate(args.ucd)
-    if args.check:
-        current = args.output.read_text(encoding="utf-8") if args.output.exists() else ""
-        if current != text:
-            print(f"{args.output} is stale; run: {REGENERATE}", file=sys.stderr)
-            return 1
-        return 0
-    args.output.write_text(text, encoding="utf-8")
-    return 0
+    return write_or_check(args.output, text, args.check, REGENERATE)
 
 
 if __name__ == "__main__":

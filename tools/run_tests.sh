@@ -13,6 +13,11 @@ echo "== format"
 git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
 echo "formatted: $(git ls-files -- '*.cpp' '*.h' | wc -l) files"
 
+echo "== generated tables"
+python3 tools/gen_cp1251_table.py --check
+python3 tools/gen_unicode_tables.py --check
+echo "generated tables are current"
+
 echo "== core unit tests"
 cmake -S . -B build/core -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_WERROR=ON >/dev/null
 cmake --build build/core -j"$jobs"
