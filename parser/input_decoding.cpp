@@ -152,26 +152,7 @@ alignas(4) constexpr Cp1251Entry kCp1251[256] = {
 // The entries' stores run up to three bytes past the last one kept.
 constexpr std::size_t kCp1251Slack = 3;
 
-// windows-1251 maps every byte, so this cannot fail.
-void decode_cp1251(std::string_view input, std::string& storage) {
-  const Byte* const begin = bytes_of(input);
-  const Byte* const end = begin + input.size();
-  // Four sums, so that no addition waits for the one before it.
-  std::size_t sums[4] = {};
-  const Byte* q = begin;
-  for (; end - q >= 4; q += 4) {
-    sums[0] += kCp1251[q[0]].size;
-    sums[1] += kCp1251[q[1]].size;
-    sums[2] += kCp1251[q[2]].size;
-    sums[3] += kCp1251[q[3]].size;
-  }
-  for (; q != end; ++q) {
-    sums[0] += kCp1251[*q].size;
-  }
-  const std::size_t size = sums[0] + sums[1] + sums[2] + sums[3];
-  storage.resize(size + kCp1251Slack);
-  char* out = storage.data();
-  const Byte* p = begin;
+char* put_cp1251(const Byte* p, const Byte* const end, char* out) noexcept {
   while (end - p >= 8) {
     if ((load_le64(p) & kHighBits) == 0) {
       std::memcpy(out, p, 8);
@@ -190,6 +171,28 @@ void decode_cp1251(std::string_view input, std::string& storage) {
     std::memcpy(out, &e, sizeof e);
     out += e.size;
   }
+  return out;
+}
+
+// windows-1251 maps every byte, so this cannot fail.
+void decode_cp1251_all(std::string_view input, std::string& storage) {
+  const Byte* const begin = bytes_of(input);
+  const Byte* const end = begin + input.size();
+  // Four sums, so that no addition waits for the one before it.
+  std::size_t sums[4] = {};
+  const Byte* q = begin;
+  for (; end - q >= 4; q += 4) {
+    sums[0] += kCp1251[q[0]].size;
+    sums[1] += kCp1251[q[1]].size;
+    sums[2] += kCp1251[q[2]].size;
+    sums[3] += kCp1251[q[3]].size;
+  }
+  for (; q != end; ++q) {
+    sums[0] += kCp1251[*q].size;
+  }
+  const std::size_t size = sums[0] + sums[1] + sums[2] + sums[3];
+  storage.resize(size + kCp1251Slack);
+  put_cp1251(begin, end, storage.data());
   storage.resize(size);
 }
 
@@ -303,15 +306,30 @@ bool first_line_is_marker(std::string_view text) noexcept {
   return line == kStatementMarker;
 }
 
+// Each windows-1251 byte is one code point, so the leading sample is the decoded leading bytes;
+// and a byte decodes to ASCII only as itself, so the first line is the marker in either form.
+bool cp1251_is_statement(std::string_view input) {
+  const std::string_view sample = input.substr(0, kSampleSize);
+  std::string decoded(cp1251_room(sample.size()), '\0');
+  const char* const end =
+      put_cp1251(bytes_of(sample), bytes_of(sample) + sample.size(), decoded.data());
+  decoded.resize(static_cast<std::size_t>(end - decoded.data()));
+  return is_plausible(decoded) && first_line_is_marker(input);
+}
+
 }  // namespace
 
-Result<DecodedInput, NotStatement> decode_input(std::string_view input, std::string& storage) {
+char* decode_cp1251(std::string_view input, char* out) noexcept {
+  return put_cp1251(bytes_of(input), bytes_of(input) + input.size(), out);
+}
+
+Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage) {
   if (is_well_formed_utf8(input)) {
     // A byte-order mark stays in the first line, which then is not the marker.
     if (!first_line_is_marker(input)) {
       return Err{NotStatement{}};
     }
-    return DecodedInput{input, true};
+    return ClassifiedInput{input, InputForm::Utf8};
   }
   if (input.starts_with(kUtf8Bom)) {
     // The mark is a whole sequence by itself, so the rest holds the fault found above.
@@ -326,13 +344,33 @@ Result<DecodedInput, NotStatement> decode_input(std::string_view input, std::str
       return Err{NotStatement{}};
     }
   } else {
-    decode_cp1251(input, storage);
+    if (!cp1251_is_statement(input)) {
+      return Err{NotStatement{}};
+    }
+    return ClassifiedInput{input, InputForm::Cp1251};
   }
   const std::string_view text = storage;
   if (!is_plausible(text) || !first_line_is_marker(text)) {
     return Err{NotStatement{}};
   }
-  return DecodedInput{text, false};
+  return ClassifiedInput{text, InputForm::Decoded};
+}
+
+Result<DecodedInput, NotStatement> decode_input(std::string_view input, std::string& storage) {
+  auto classified = classify_input(input, storage);
+  if (!classified) {
+    return Err{NotStatement{}};
+  }
+  switch (classified->form) {
+    case InputForm::Utf8:
+      return DecodedInput{input, true};
+    case InputForm::Cp1251:
+      decode_cp1251_all(input, storage);
+      return DecodedInput{storage, false};
+    case InputForm::Decoded:
+      break;
+  }
+  return DecodedInput{classified->text, false};
 }
 
 }  // namespace tarvik

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,9 +17,32 @@ struct DecodedInput {
   bool utf8;              // read as UTF-8 (else as windows-1251 or after a byte-order mark)
 };
 
+enum class InputForm : std::uint8_t {
+  Utf8,     // `text` is the input itself
+  Cp1251,   // `text` is the input itself, still in windows-1251
+  Decoded,  // `text` is UTF-8 in the caller's storage
+};
+
+struct ClassifiedInput {
+  std::string_view text;
+  InputForm form;
+};
+
 // Classifies raw bytes as UTF-8 or windows-1251 and checks that they look like a statement.
 // Well-formed UTF-8 is used in place; any other decoding is written to `storage`, which must
 // outlive the result. Bad input gives NotStatement and never throws (bar std::bad_alloc).
 Result<DecodedInput, NotStatement> decode_input(std::string_view input, std::string& storage);
+
+// As decode_input, but windows-1251 input is only checked, not decoded: a reader decodes it line
+// by line, which keeps no second copy of the whole text in memory.
+Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage);
+
+// Room that decode_cp1251 needs at `out` for `size` input bytes: the UTF-8 form of a byte takes
+// up to three bytes, and each is stored with a four-byte copy.
+constexpr std::size_t cp1251_room(std::size_t size) noexcept { return 3 * size + 1; }
+
+// Writes the UTF-8 form of windows-1251 `input` at `out`, which has cp1251_room(input.size())
+// bytes; returns the end of what was written.
+char* decode_cp1251(std::string_view input, char* out) noexcept;
 
 }  // namespace tarvik

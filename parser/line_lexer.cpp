@@ -1,7 +1,9 @@
 #include "line_lexer.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "input_decoding.h"
 #include "unicode.h"
 
 namespace tarvik {
@@ -14,6 +16,9 @@ constexpr std::string_view kAccountEnd = "КонецРасчСчет";
 constexpr std::string_view kDocumentKey = "СекцияДокумент";
 constexpr std::string_view kDocumentEnd = "КонецДокумента";
 constexpr std::string_view kFileEnd = "КонецФайла";
+
+// Small enough to stay in cache while its lines are read, large enough for a typical section.
+constexpr std::size_t kBlockSize = std::size_t{64} << 10;
 
 // Only lines starting with one of these bytes can be blank: ASCII white space, or the lead byte
 // of a multi-byte White_Space character (U+0085 and U+00A0 start with C2, the rest with E1-E3).
@@ -68,7 +73,23 @@ std::string keyword_text(const LineToken& token) {
   return {};
 }
 
-LexStep LineLexer::next(LineToken& token) noexcept {
+std::string_view LineLexer::decode(std::string_view raw) {
+  const std::size_t room = cp1251_room(raw.size());
+  if (capacity_ - used_ < room) {
+    if (used_ != 0) {
+      retired_.push_back(std::move(block_));
+    }
+    capacity_ = std::max(kBlockSize, room);
+    block_ = std::make_unique_for_overwrite<char[]>(capacity_);
+    used_ = 0;
+  }
+  char* const begin = block_.get() + used_;
+  const char* const end = decode_cp1251(raw, begin);
+  used_ += static_cast<std::size_t>(end - begin);
+  return {begin, static_cast<std::size_t>(end - begin)};
+}
+
+LexStep LineLexer::next(LineToken& token) {
   while (!rest_.empty()) {
     std::string_view line;
     const void* nl = std::memchr(rest_.data(), '\n', rest_.size());
@@ -84,6 +105,9 @@ LexStep LineLexer::next(LineToken& token) noexcept {
       rest_ = {};
     }
     ++lineno_;
+    if (coding_ == TextCoding::Cp1251) {
+      line = decode(line);
+    }
     if (line.empty() ||
         (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line))) {
       continue;
@@ -113,6 +137,7 @@ LexStep LineLexer::next(LineToken& token) noexcept {
 std::optional<UnrecognizedLine> LineLexer::find_unrecognized() {
   LineToken token;
   for (;;) {
+    release();
     switch (next(token)) {
       case LexStep::Token:
         continue;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,21 +38,41 @@ std::string keyword_text(const LineToken& token);
 
 enum class LexStep : std::uint8_t { Token, End, Unrecognized };
 
-// Walks a text line by line, once. Blank lines are skipped but counted.
+enum class TextCoding : std::uint8_t { Utf8, Cp1251 };
+
+// Walks a text line by line, once. Blank lines are skipped but counted. A windows-1251 text is
+// decoded a line at a time as it is reached; tokens always hold UTF-8.
 class LineLexer {
  public:
-  explicit LineLexer(std::string_view text) noexcept : rest_(text) {}
+  explicit LineLexer(std::string_view text, TextCoding coding = TextCoding::Utf8) noexcept
+      : rest_(text), coding_(coding) {}
 
   // Token: `token` holds the next line. End: nothing is left. Unrecognized: `token.lineno` and
   // `token.value` hold the line that fits no form; lexing may go on after it.
-  LexStep next(LineToken& token) noexcept;
+  LexStep next(LineToken& token);
+
+  // The tokens handed out so far are no longer looked at, so the lines decoded for them may be
+  // written over. Until then they stay where they are.
+  void release() noexcept {
+    retired_.clear();
+    used_ = 0;
+  }
 
   // The first unrecognized line from here on, if any; consumes the rest of the text.
   std::optional<UnrecognizedLine> find_unrecognized();
 
  private:
+  std::string_view decode(std::string_view raw);
+
   std::string_view rest_;
   std::uint64_t lineno_ = 0;
+  TextCoding coding_;
+  // windows-1251 lines decoded since the last release. A full block is retired rather than
+  // grown, so that no token's views move.
+  std::unique_ptr<char[]> block_;
+  std::size_t capacity_ = 0;
+  std::size_t used_ = 0;
+  std::vector<std::unique_ptr<char[]>> retired_;
 };
 
 // Every token of `text`, or the first line that fits no form.

@@ -137,6 +137,11 @@ class Reader {
     return std::nullopt;
   }
 
+  // Whether tokens seen so far are still looked at: only an open section keeps views of them.
+  bool holds_tokens() const noexcept {
+    return state_ == ReaderState::Account || state_ == ReaderState::Document;
+  }
+
   Result<Statement, ParseFailure> finish() && {
     if (state_ != ReaderState::Finished) {
       return Err{ParseFailure{Unfinished{}}};
@@ -245,20 +250,18 @@ ParseFailure unrecognized(const LineToken& token) {
   return SyntaxDetail{UnrecognizedLine{token.lineno, std::string(token.value)}};
 }
 
-}  // namespace
-
-Result<Statement, ParseFailure> read(std::string_view text, bool utf8,
-                                     std::span<SectionHook* const> hooks) {
+Result<Statement, ParseFailure> read_lines(std::string_view text, TextCoding coding, bool utf8,
+                                           std::span<SectionHook* const> hooks) {
   // Hooks are calls out to the caller, so they must not run for a text that a later line makes
   // unreadable; without hooks the reader has no visible effects and the check can wait until it
   // is needed.
   if (!hooks.empty()) {
-    if (auto bad = LineLexer(text).find_unrecognized()) {
+    if (auto bad = LineLexer(text, coding).find_unrecognized()) {
       return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
     }
   }
   Reader reader(utf8, hooks);
-  LineLexer lexer(text);
+  LineLexer lexer(text, coding);
   LineToken token;
   for (;;) {
     switch (lexer.next(token)) {
@@ -274,9 +277,24 @@ Result<Statement, ParseFailure> read(std::string_view text, bool utf8,
           }
           return Err{std::move(*failure)};
         }
+        if (!reader.holds_tokens()) {
+          lexer.release();
+        }
         break;
     }
   }
+}
+
+}  // namespace
+
+Result<Statement, ParseFailure> read(std::string_view text, bool utf8,
+                                     std::span<SectionHook* const> hooks) {
+  return read_lines(text, TextCoding::Utf8, utf8, hooks);
+}
+
+Result<Statement, ParseFailure> read_cp1251(std::string_view bytes,
+                                            std::span<SectionHook* const> hooks) {
+  return read_lines(bytes, TextCoding::Cp1251, false, hooks);
 }
 
 }  // namespace tarvik

@@ -47,4 +47,8 @@ class SectionHook {
 Result<Statement, ParseFailure> read(std::string_view text, bool utf8,
                                      std::span<SectionHook* const> hooks);
 
+// The same for a windows-1251 text, decoded as it is read.
+Result<Statement, ParseFailure> read_cp1251(std::string_view bytes,
+                                            std::span<SectionHook* const> hooks);
+
 }  // namespace tarvik

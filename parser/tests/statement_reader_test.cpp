@@ -22,6 +22,7 @@ using testing::document_section;
 using testing::Lines;
 using testing::outcome;
 using testing::statement_text;
+using testing::to_cp1251;
 using testing::warnings;
 
 Result<Statement, ParseFailure> run(const Lines& lines, std::vector<SectionHook*> hooks = {},
@@ -523,6 +524,59 @@ TEST(ReadHooks, ExceptionsPassThrough) {
   });
   EXPECT_THROW(static_cast<void>(run(concat({kMarker, account_section("1"), kEnd}), {&thrower})),
                std::runtime_error);
+}
+
+// Decoding windows-1251 a line at a time must read exactly what the whole decoded text reads,
+// also where a section outgrows the decoding buffer or a failure comes after such a section.
+TEST(ReadWindows1251, ReadsWhatTheDecodedTextReads) {
+  std::string long_value;
+  for (int i = 0; i < 100'000; ++i) {
+    long_value += "Ж";
+  }
+  Lines long_section = document_section("2");
+  long_section.insert(long_section.end() - 1, "НазначениеПлатежа=" + long_value);
+  Lines many_lines = {"СекцияДокумент=Платежное поручение"};
+  for (int i = 0; i < 20'000; ++i) {
+    many_lines.push_back("Поле" + std::to_string(i) + "=значение " + std::to_string(i));
+  }
+  Lines tail = document_section("3");
+  many_lines.insert(many_lines.end(), tail.begin() + 1, tail.end());
+  const struct {
+    std::string_view what;
+    Lines lines;
+  } cases[] = {
+      {"small", concat({kMarker,
+                        {"Отправитель=Бухгалтерия"},
+                        account_section("1"),
+                        document_section("1"),
+                        kEnd})},
+      {"a line longer than a buffer",
+       concat({kMarker, document_section("1"), long_section, document_section("3"), kEnd})},
+      {"a section of many buffers", concat({kMarker, many_lines, document_section("4"), kEnd})},
+      {"a failure after a long section",
+       concat({kMarker, long_section, {"КонецДокумента"}, many_lines, kEnd})},
+      {"an unrecognized line after a failure",
+       concat({kMarker, long_section, {"Поле=1"}, many_lines, {"Секция Документ"}, kEnd})},
+      {"a document with a warning",
+       concat({kMarker, {"СекцияДокумент=", "Номер=1", "КонецДокумента"}, long_section, kEnd})},
+      {"unfinished", concat({kMarker, long_section, many_lines})},
+  };
+  std::vector<std::string> log;
+  TestHook hook("hook", log);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string text = statement_text(c.lines);
+    const std::string cp1251 = to_cp1251(text);
+    for (const std::vector<SectionHook*>& hooks :
+         {std::vector<SectionHook*>{}, std::vector<SectionHook*>{&hook}}) {
+      const auto expected = read(text, false, hooks);
+      const auto streamed = read_cp1251(cp1251, hooks);
+      ASSERT_EQ(outcome(streamed), outcome(expected));
+      if (expected) {
+        EXPECT_TRUE(streamed.value() == expected.value());
+      }
+    }
+  }
 }
 
 }  // namespace
