@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <new>
 
 #include "amount.h"
 #include "date.h"
@@ -160,13 +162,18 @@ Result<Document, std::string> build_document(const DocumentValues& given,
       return Err{missing_field_message(kKeys[r].key)};
     }
   }
+  if (text_size > std::numeric_limits<std::uint32_t>::max()) {
+    // Spans count in 32 bits; four gigabytes of text in one document cannot be held as one.
+    throw std::bad_alloc();
+  }
   doc.texts.reserve(text_size);
   for (std::size_t r = 0; r < kKeys.size(); ++r) {
     const DocField field = kKeys[r].field;
     const FieldKind kind = kind_of(field);
     if ((kind == FieldKind::Text || kind == FieldKind::OptionalText) && doc.has(field)) {
       const std::string_view value = r == kDocTypeRank ? doc_type : *given[r];
-      doc.spans[std::size_t(field)] = {doc.texts.size(), value.size()};
+      doc.spans[std::size_t(field)] = {static_cast<std::uint32_t>(doc.texts.size()),
+                                       static_cast<std::uint32_t>(value.size())};
       doc.texts.append(value);
     }
   }

@@ -86,9 +86,10 @@ constexpr FieldKind kind_of(DocField f) noexcept { return kDocFieldKinds[std::si
 // One payment document. Its text fields share one buffer, so a document costs one allocation
 // for all its texts; dates and the amount are held as values.
 struct Document {
+  // Half the size of two size_t: documents are many, and a parse holds all of them at once.
   struct Span {
-    std::size_t offset = 0;
-    std::size_t size = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
   };
 
   std::string texts;
