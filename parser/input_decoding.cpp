@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tarvik {
 namespace {
 
@@ -97,9 +101,72 @@ std::uint64_t misfits(std::uint64_t w, std::uint64_t& carry) noexcept {
 
 // The stride is fixed, so loads never wait on the previous word's outcome; a word that does not
 // fit the pattern is walked one sequence at a time.
+#if defined(__SSE2__)
+// `misfits` over 32 bytes, a bit per byte: each bit of the word form is one byte's sign bit here,
+// taken with movemask after shifting the wanted bit up to bit 7 (by adding a byte to itself).
+std::uint32_t misfits32(__m128i a, __m128i b, std::uint32_t bit7, std::uint32_t& carry) noexcept {
+  const auto signs = [](__m128i lo, __m128i hi) {
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(lo)) |
+           static_cast<std::uint32_t>(_mm_movemask_epi8(hi)) << 16;
+  };
+  const __m128i a2 = _mm_add_epi8(a, a);
+  const __m128i b2 = _mm_add_epi8(b, b);
+  const std::uint32_t bit6 = signs(a2, b2);
+  const std::uint32_t bit5 = signs(_mm_add_epi8(a2, a2), _mm_add_epi8(b2, b2));
+  const __m128i payload = _mm_set1_epi8(0x1E);
+  const __m128i zero = _mm_setzero_si128();
+  const std::uint32_t payload_clear = signs(_mm_cmpeq_epi8(_mm_and_si128(a, payload), zero),
+                                            _mm_cmpeq_epi8(_mm_and_si128(b, payload), zero));
+  const std::uint32_t continuation = bit7 & ~bit6;
+  const std::uint32_t lead = bit7 & bit6;
+  const std::uint32_t expected = (lead << 1) | carry;
+  carry = lead >> 31;
+  return (lead & bit5) | (lead & payload_clear) | (expected ^ continuation);
+}
+
+// Checks whole 32-byte blocks; returns where the word-at-a-time walk takes over (the start of a
+// sequence), or nullptr for a fault.
+const Byte* skip_well_formed_blocks(const Byte* p, const Byte* const end) noexcept {
+  std::uint32_t carry = 0;
+  while (end - p >= 32) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const auto bit7 = static_cast<std::uint32_t>(_mm_movemask_epi8(a)) |
+                      static_cast<std::uint32_t>(_mm_movemask_epi8(b)) << 16;
+    if ((bit7 | carry) == 0) {
+      p += 32;
+      continue;
+    }
+    const std::uint32_t carry_in = carry;
+    if (misfits32(a, b, bit7, carry) == 0) {
+      p += 32;
+      continue;
+    }
+    const Byte* const stop = p + 32;
+    if (carry_in != 0) {
+      --p;  // back to the lead byte whose sequence is still open
+    }
+    carry = 0;
+    while (p < stop) {
+      p = skip_sequence(p, end);
+      if (p == nullptr) {
+        return nullptr;
+      }
+    }
+  }
+  return carry != 0 ? p - 1 : p;
+}
+#endif
+
 bool is_well_formed_utf8(std::string_view text) noexcept {
   const Byte* p = bytes_of(text);
   const Byte* const end = p + text.size();
+#if defined(__SSE2__)
+  p = skip_well_formed_blocks(p, end);
+  if (p == nullptr) {
+    return false;
+  }
+#endif
   std::uint64_t carry = 0;
   while (end - p >= 16) {
     const std::uint64_t w = load_le64(p);
