@@ -17,8 +17,10 @@ constexpr std::string_view kDocumentKey = "СекцияДокумент";
 constexpr std::string_view kDocumentEnd = "КонецДокумента";
 constexpr std::string_view kFileEnd = "КонецФайла";
 
-// Small enough to stay in cache while its lines are read, large enough for a typical section.
-constexpr std::size_t kBlockSize = std::size_t{64} << 10;
+// windows-1251 is decoded this much at a time, so that the lines are still in cache when they are
+// read, and the decoding runs over more than one short line at once.
+constexpr std::size_t kStretch = std::size_t{16} << 10;
+constexpr std::size_t kBlockSize = cp1251_room(kStretch);
 
 // Only lines starting with one of these bytes can be blank: ASCII white space, or the lead byte
 // of a multi-byte White_Space character (U+0085 and U+00A0 start with C2, the rest with E1-E3).
@@ -73,24 +75,38 @@ std::string keyword_text(const LineToken& token) {
   return {};
 }
 
-std::string_view LineLexer::decode(std::string_view raw) {
-  const std::size_t room = cp1251_room(raw.size());
-  if (capacity_ - used_ < room) {
-    if (used_ != 0) {
+bool LineLexer::refill() {
+  if (raw_.empty()) {
+    return false;
+  }
+  // A stretch ends after a line feed, so no line (nor a CR LF pair) is split between two.
+  std::size_t take = raw_.size();
+  if (take > kStretch) {
+    const std::size_t lf = raw_.substr(0, kStretch).rfind('\n');
+    if (lf != std::string_view::npos) {
+      take = lf + 1;
+    } else if (const std::size_t next_lf = raw_.find('\n', kStretch);
+               next_lf != std::string_view::npos) {
+      take = next_lf + 1;
+    }
+  }
+  const std::string_view stretch = raw_.substr(0, take);
+  raw_.remove_prefix(take);
+  const std::size_t room = cp1251_room(stretch.size());
+  if (handed_out_ || capacity_ < room) {
+    if (handed_out_ && block_ != nullptr) {
       retired_.push_back(std::move(block_));
     }
     capacity_ = std::max(kBlockSize, room);
     block_ = std::make_unique_for_overwrite<char[]>(capacity_);
-    used_ = 0;
   }
-  char* const begin = block_.get() + used_;
-  const char* const end = decode_cp1251(raw, begin);
-  used_ += static_cast<std::size_t>(end - begin);
-  return {begin, static_cast<std::size_t>(end - begin)};
+  const char* const end = decode_cp1251(stretch, block_.get());
+  rest_ = {block_.get(), static_cast<std::size_t>(end - block_.get())};
+  return true;
 }
 
 LexStep LineLexer::next(LineToken& token) {
-  while (!rest_.empty()) {
+  while (!rest_.empty() || refill()) {
     std::string_view line;
     const void* nl = std::memchr(rest_.data(), '\n', rest_.size());
     if (nl != nullptr) {
@@ -105,14 +121,12 @@ LexStep LineLexer::next(LineToken& token) {
       rest_ = {};
     }
     ++lineno_;
-    if (coding_ == TextCoding::Cp1251) {
-      line = decode(line);
-    }
     if (line.empty() ||
         (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line))) {
       continue;
     }
     token.lineno = lineno_;
+    handed_out_ = true;
     if (const void* eq = std::memchr(line.data(), '=', line.size()); eq != nullptr) {
       const auto at = static_cast<std::size_t>(static_cast<const char*>(eq) - line.data());
       token.key = line.substr(0, at);

@@ -41,37 +41,39 @@ enum class LexStep : std::uint8_t { Token, End, Unrecognized };
 enum class TextCoding : std::uint8_t { Utf8, Cp1251 };
 
 // Walks a text line by line, once. Blank lines are skipped but counted. A windows-1251 text is
-// decoded a line at a time as it is reached; tokens always hold UTF-8.
+// decoded a stretch of whole lines at a time as it is reached; tokens always hold UTF-8.
 class LineLexer {
  public:
-  explicit LineLexer(std::string_view text, TextCoding coding = TextCoding::Utf8) noexcept
-      : rest_(text), coding_(coding) {}
+  explicit LineLexer(std::string_view text, TextCoding coding = TextCoding::Utf8) noexcept {
+    (coding == TextCoding::Utf8 ? rest_ : raw_) = text;
+  }
 
   // Token: `token` holds the next line. End: nothing is left. Unrecognized: `token.lineno` and
   // `token.value` hold the line that fits no form; lexing may go on after it.
   LexStep next(LineToken& token);
 
-  // The tokens handed out so far are no longer looked at, so the lines decoded for them may be
-  // written over. Until then they stay where they are.
+  // The tokens handed out so far are no longer looked at, so the text decoded for them may be
+  // written over. Until then it stays where it is.
   void release() noexcept {
     retired_.clear();
-    used_ = 0;
+    handed_out_ = false;
   }
 
   // The first unrecognized line from here on, if any; consumes the rest of the text.
   std::optional<UnrecognizedLine> find_unrecognized();
 
  private:
-  std::string_view decode(std::string_view raw);
+  // Decodes the next stretch of `raw_` into `rest_`; false when nothing is left.
+  bool refill();
 
-  std::string_view rest_;
+  std::string_view rest_;  // UTF-8 not yet lexed
+  std::string_view raw_;   // windows-1251 not yet decoded
   std::uint64_t lineno_ = 0;
-  TextCoding coding_;
-  // windows-1251 lines decoded since the last release. A full block is retired rather than
-  // grown, so that no token's views move.
+  // Where windows-1251 is decoded to. A block that tokens still point into is retired, not
+  // reused, so that no token's views move.
   std::unique_ptr<char[]> block_;
   std::size_t capacity_ = 0;
-  std::size_t used_ = 0;
+  bool handed_out_ = false;
   std::vector<std::unique_ptr<char[]>> retired_;
 };
 

@@ -414,5 +414,43 @@ TEST(DecodeInput, AgreesWithAReferenceOnRandomText) {
   }
 }
 
+// The decoder the reader uses takes blocks of letters and ASCII at once; every mix of bytes, at
+// every offset into a block, must come out as the byte-by-byte decoding does.
+TEST(DecodeCp1251, TakesBlocksAsItTakesSingleBytes) {
+  std::mt19937 rng(20240306);
+  const auto pick = [&rng](std::uint32_t n) {
+    return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(rng);
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string bytes;
+    for (std::uint32_t n = pick(80); n != 0; --n) {
+      switch (pick(4)) {
+        case 0:
+          bytes += static_cast<char>(0x20 + pick(0x5F));
+          break;
+        case 1:
+        case 2:
+          bytes += static_cast<char>(0xC0 + pick(64));
+          break;
+        default:
+          bytes += static_cast<char>(pick(256));
+          break;
+      }
+    }
+    const auto decode_bytes = [](std::string_view in) {
+      std::string out(cp1251_room(in.size()), '\0');
+      out.resize(static_cast<std::size_t>(decode_cp1251(in, out.data()) - out.data()));
+      return out;
+    };
+    // One byte at a time nothing is taken in blocks.
+    std::string want;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      want += decode_bytes(std::string_view(bytes).substr(i, 1));
+    }
+    SCOPED_TRACE(::testing::PrintToString(bytes));
+    EXPECT_EQ(decode_bytes(bytes), want);
+  }
+}
+
 }  // namespace
 }  // namespace tarvik
