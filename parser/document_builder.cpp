@@ -83,10 +83,30 @@ struct Buckets {
 };
 constexpr Buckets kBuckets;
 
-std::uint32_t last4(std::string_view s) noexcept {
-  std::uint32_t v;
-  std::memcpy(&v, s.data() + s.size() - 4, 4);
+template <class Word>
+Word load(const char* p) noexcept {
+  Word v;
+  std::memcpy(&v, p, sizeof v);
   return v;
+}
+
+std::uint32_t last4(std::string_view s) noexcept {
+  return load<std::uint32_t>(s.data() + s.size() - 4);
+}
+
+// Whether two keys of the same size, at least 4 bytes, whose last four bytes agree, agree in
+// full. Words compared in place cost less than a call for keys this short; the last word may
+// overlap the one before it.
+bool same_key(const char* a, const char* b, std::size_t size) noexcept {
+  if (size < 8) {
+    return load<std::uint32_t>(a) == load<std::uint32_t>(b);
+  }
+  for (std::size_t i = 0; i + 8 < size; i += 8) {
+    if (load<std::uint64_t>(a + i) != load<std::uint64_t>(b + i)) {
+      return false;
+    }
+  }
+  return load<std::uint64_t>(a + size - 8) == load<std::uint64_t>(b + size - 8);
 }
 
 }  // namespace
@@ -101,7 +121,7 @@ int document_key_rank(std::string_view key) noexcept {
       break;
     }
     const std::string_view candidate = kKeys[static_cast<std::size_t>(r)].key;
-    if (last4(candidate) == tail && std::memcmp(candidate.data(), key.data(), key.size()) == 0) {
+    if (last4(candidate) == tail && same_key(candidate.data(), key.data(), key.size())) {
       return r;
     }
   }

@@ -165,6 +165,18 @@ TEST(DocumentKeyRank, IsMinusOneForOtherKeys) {
   }
 }
 
+TEST(DocumentKeyRank, TellsAKeyFromOneThatDiffersInAnyByte) {
+  for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
+    const std::string key(document_key(r));
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      std::string changed = key;
+      changed[i] = static_cast<char>(changed[i] ^ 0x01);
+      SCOPED_TRACE(key + " at " + std::to_string(i));
+      EXPECT_EQ(document_key_rank(changed), -1);
+    }
+  }
+}
+
 TEST(BuildDocument, FillsEveryFieldFromItsKey) {
   // Distinct values everywhere, so a key that lands in the wrong field shows.
   const AttrMap all = {
