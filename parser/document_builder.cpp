@@ -49,6 +49,14 @@ constexpr std::array<KeyInfo, kDocumentKeyCount> kKeys = {{
     {"Сумма", DocField::Amount},
 }};
 
+constexpr std::array<std::uint8_t, kDocFieldCount> kRankOfField = [] {
+  std::array<std::uint8_t, kDocFieldCount> ranks{};
+  for (std::size_t r = 0; r < kKeys.size(); ++r) {
+    ranks[std::size_t(kKeys[r].field)] = static_cast<std::uint8_t>(r);
+  }
+  return ranks;
+}();
+
 // Required keys in the order in which a missing one is reported.
 constexpr std::array<std::uint8_t, 13> kRequiredRanks = {5,  24, 1,  4,  25, 11, 9,
                                                          10, 15, 19, 23, 17, 18};
@@ -183,17 +191,17 @@ Result<Document, std::string> build_document(const DocumentValues& given,
     }
   }
   if (text_size > std::numeric_limits<std::uint32_t>::max()) {
-    // Spans count in 32 bits; four gigabytes of text in one document cannot be held as one.
+    // Sizes count in 32 bits; four gigabytes of text in one document cannot be held as one.
     throw std::bad_alloc();
   }
   doc.texts.reserve(text_size);
-  for (std::size_t r = 0; r < kKeys.size(); ++r) {
-    const DocField field = kKeys[r].field;
+  for (std::size_t f = 0; f < kDocFieldCount; ++f) {
+    const auto field = static_cast<DocField>(f);
     const FieldKind kind = kind_of(field);
     if ((kind == FieldKind::Text || kind == FieldKind::OptionalText) && doc.has(field)) {
+      const std::size_t r = kRankOfField[f];
       const std::string_view value = r == kDocTypeRank ? doc_type : *given[r];
-      doc.spans[std::size_t(field)] = {static_cast<std::uint32_t>(doc.texts.size()),
-                                       static_cast<std::uint32_t>(value.size())};
+      doc.text_sizes[f] = static_cast<std::uint32_t>(value.size());
       doc.texts.append(value);
     }
   }

@@ -86,14 +86,10 @@ constexpr FieldKind kind_of(DocField f) noexcept { return kDocFieldKinds[std::si
 // One payment document. Its text fields share one buffer, so a document costs one allocation
 // for all its texts; dates and the amount are held as values.
 struct Document {
-  // Half the size of two size_t: documents are many, and a parse holds all of them at once.
-  struct Span {
-    std::uint32_t offset = 0;
-    std::uint32_t size = 0;
-  };
-
-  std::string texts;
-  std::array<Span, kDocFieldCount> spans{};  // used by the text fields only
+  std::string texts;  // the values of the text fields, one after the other in DocField order
+  // Of each text field's value in `texts`; zero for the other fields. Offsets are left out, as a
+  // parse holds every document at once and a field is read far less often than one is built.
+  std::array<std::uint32_t, kDocFieldCount> text_sizes{};
   std::uint32_t present = 0;  // bit per DocField: required fields, and optional ones with a value
   Date doc_date;
   std::optional<Date> outcome_date;
@@ -103,8 +99,11 @@ struct Document {
   bool has(DocField f) const noexcept { return (present >> unsigned(f)) & 1U; }
   // Precondition: kind_of(f) is Text or OptionalText. Empty when absent.
   std::string_view text(DocField f) const noexcept {
-    const Span& s = spans[std::size_t(f)];
-    return std::string_view(texts).substr(s.offset, s.size);
+    std::size_t offset = 0;
+    for (std::size_t g = 0; g < std::size_t(f); ++g) {
+      offset += text_sizes[g];
+    }
+    return std::string_view(texts).substr(offset, text_sizes[std::size_t(f)]);
   }
   std::optional<std::string_view> optional_text(DocField f) const noexcept {
     if (!has(f)) {
