@@ -524,15 +524,22 @@ PyObject* make_section_type_type() {
   return type.release();
 }
 
-PyObject* new_warning(const ParseWarning& warning) {
+// Warnings come in runs of one message (a defect repeated through a file), so each str is
+// shared with the warning before when their texts agree.
+PyObject* new_warning(const ParseWarning& warning, PyRef& last_message,
+                      const std::string*& last_text) {
   PyRef lineno = PyRef::steal(PyLong_FromUnsignedLongLong(warning.lineno));
   if (!lineno) {
     return nullptr;
   }
-  PyRef message = PyRef::steal(new_str(warning.message));
-  if (!message) {
-    return nullptr;
+  if (last_text == nullptr || *last_text != warning.message) {
+    last_message = PyRef::steal(new_str(warning.message));
+    if (!last_message) {
+      return nullptr;
+    }
+    last_text = &warning.message;
   }
+  PyRef message = PyRef::borrow(last_message.get());
   PyObject* tuple = PyTuple_New(2);
   if (tuple == nullptr) {
     return nullptr;
@@ -635,8 +642,11 @@ PyObject* build_statement(Statement&& statement) {
   if (!warnings) {
     return nullptr;
   }
+  PyRef last_message;
+  const std::string* last_text = nullptr;
   for (Py_ssize_t i = 0; i < warning_count; ++i) {
-    PyObject* item = new_warning(statement.warnings[static_cast<std::size_t>(i)]);
+    PyObject* item =
+        new_warning(statement.warnings[static_cast<std::size_t>(i)], last_message, last_text);
     if (item == nullptr) {
       return nullptr;
     }
