@@ -1,0 +1,343 @@
+// Stage micro-benchmarks of the parsing core: decode, lex, read, build and the whole parse.
+//
+//   core_bench [Google Benchmark flags] [statement files...]
+//
+// Every file given is benchmarked as it is (its encoding is whatever the decoding finds). With
+// no file, a statement of 2,000 documents is generated here in UTF-8 and in windows-1251. All
+// stages report bytes per second over the whole input, so their rates add up like their times:
+// a stage at twice the rate of another costs half as much per input megabyte.
+
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "account_builder.h"
+#include "document_builder.h"
+#include "input_decoding.h"
+#include "line_lexer.h"
+#include "parse.h"
+#include "statement_reader.h"
+
+namespace {
+
+using tarvik::AccountValues;
+using tarvik::DocumentValues;
+using tarvik::LineToken;
+using tarvik::TokenKind;
+
+// A statement in the shape of a bank's export: account sections, then documents carrying the
+// keys the core reads and the ones it skips.
+std::string generated_statement(int documents) {
+  std::string s =
+      "1CClientBankExchange\r\nВерсияФормата=1.03\r\nКодировка=Windows\r\n"
+      "Отправитель=Бухгалтерия предприятия, редакция 3.0\r\nПолучатель=\r\n"
+      "ДатаСоздания=02.04.2024\r\nВремяСоздания=09:15:42\r\nДатаНачала=01.03.2024\r\n"
+      "ДатаКонца=31.03.2024\r\nРасчСчет=40702810900000012345\r\n";
+  for (int day = 1; day <= 28; ++day) {
+    const std::string date = (day < 10 ? "0" : "") + std::to_string(day) + ".03.2024";
+    s += "СекцияРасчСчет\r\nДатаНачала=" + date + "\r\nДатаКонца=" + date +
+         "\r\nРасчСчет=40702810900000012345\r\nНачальныйОстаток=" +
+         std::to_string(100000 + day * 1000) +
+         ".00\r\nВсегоПоступило=" + std::to_string(day * 1500) +
+         ".50\r\nВсегоСписано=" + std::to_string(day * 500) +
+         ".50\r\nКонечныйОстаток=" + std::to_string(100000 + day * 2000) +
+         ".00\r\nКонецРасчСчет\r\n";
+  }
+  for (int i = 0; i < documents; ++i) {
+    const std::string n = std::to_string(i + 1);
+    const std::string date = (i % 28 < 9 ? "0" : "") + std::to_string(i % 28 + 1) + ".03.2024";
+    s += "СекцияДокумент=" + std::string(i % 5 == 0 ? "Банковский ордер" : "Платежное поручение") +
+         "\r\nНомер=" + n + "\r\nДата=" + date + "\r\nСумма=" + std::to_string(1000 + i * 37) +
+         "." + std::to_string(10 + i % 90) +
+         "\r\nПлательщикСчет=40702810900000012345\r\nДатаСписано=" + date +
+         "\r\nПлательщик=ИНН 7701234567 ООО \"Ромашка\"\r\nПлательщикИНН=7701234567\r\n"
+         "ПлательщикКПП=770101001\r\nПлательщик1=ООО \"Ромашка\"\r\n"
+         "ПлательщикРасчСчет=40702810900000012345\r\nПлательщикБанк1=ПАО СБЕРБАНК\r\n"
+         "ПлательщикБанк2=г. Москва\r\nПлательщикБИК=044525225\r\n"
+         "ПлательщикКорсчет=30101810400000000225\r\nПолучательСчет=40702810138000004321\r\n"
+         "ДатаПоступило=\r\nПолучатель=ИНН 5029012345 АО «Вектор»\r\n"
+         "ПолучательИНН=5029012345\r\nПолучательКПП=502901001\r\nПолучатель1=АО «Вектор»\r\n"
+         "ПолучательРасчСчет=40702810138000004321\r\nПолучательБанк1=ПАО СБЕРБАНК\r\n"
+         "ПолучательБанк2=г. Москва\r\nПолучательБИК=044525225\r\n"
+         "ПолучательКорсчет=30101810400000000225\r\nВидПлатежа=электронно\r\nВидОплаты=01\r\n"
+         "Код=0\r\nСтатусСоставителя=\r\nПоказательКБК=\r\nОКАТО=\r\nПоказательОснования=\r\n"
+         "ПоказательПериода=\r\nПоказательНомера=\r\nПоказательДаты=\r\nОчередность=5\r\n"
+         "НазначениеПлатежа=Оплата по счету № " +
+         n + " от " + date + " за поставку товара. В т.ч. НДС 20% — 1200.00\r\nКонецДокумента\r\n";
+  }
+  s += "КонецФайла\r\n";
+  return s;
+}
+
+// Re-encodes the generated statement to windows-1251. It holds only ASCII, Russian letters and
+// four punctuation marks, so a table of those is enough.
+std::string to_cp1251(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+      ++i;
+      continue;
+    }
+    char32_t c = 0;
+    std::size_t len = 0;
+    if ((b & 0xE0) == 0xC0) {
+      c = b & 0x1FU;
+      len = 2;
+    } else {
+      c = b & 0x0FU;
+      len = 3;
+    }
+    for (std::size_t k = 1; k < len; ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3FU);
+    }
+    i += len;
+    unsigned byte = '?';
+    if (c >= 0x0410 && c <= 0x044F) {
+      byte = static_cast<unsigned>(c - 0x0410 + 0xC0);
+    } else if (c == 0x0401) {
+      byte = 0xA8;
+    } else if (c == 0x0451) {
+      byte = 0xB8;
+    } else if (c == 0x2116) {
+      byte = 0xB9;
+    } else if (c == 0x00AB) {
+      byte = 0xAB;
+    } else if (c == 0x00BB) {
+      byte = 0xBB;
+    } else if (c == 0x2014) {
+      byte = 0x97;
+    }
+    out += static_cast<char>(byte);
+  }
+  return out;
+}
+
+// One input with what the later stages start from, prepared once outside the timed loops.
+struct Input {
+  std::string name;
+  std::string raw;
+  std::string storage;  // the decoded text when it is not the input itself
+  std::string_view text;
+  bool utf8 = false;
+  std::vector<std::pair<DocumentValues, std::string_view>> documents;
+  std::vector<std::pair<AccountValues, std::uint64_t>> accounts;
+};
+
+// Gathers the values of every section as the reader files them without hooks, so that the
+// build stage can be timed on its own.
+void collect_sections(Input& in) {
+  tarvik::LineLexer lexer(in.text);
+  LineToken token;
+  DocumentValues document{};
+  AccountValues account{};
+  std::string_view type;
+  enum { kNone, kDocument, kAccount } open = kNone;
+  while (lexer.next(token) == tarvik::LexStep::Token) {
+    switch (token.kind) {
+      case TokenKind::DocumentStart:
+        document.fill(std::nullopt);
+        type = token.value;
+        open = kDocument;
+        break;
+      case TokenKind::AccountStart:
+        account.fill(std::nullopt);
+        open = kAccount;
+        break;
+      case TokenKind::Attribute:
+        if (open == kDocument) {
+          if (const int r = tarvik::document_key_rank(token.key); r >= 0) {
+            document[static_cast<std::size_t>(r)] = token.value;
+          }
+        } else if (open == kAccount) {
+          if (const int r = tarvik::account_key_rank(token.key); r >= 0) {
+            account[static_cast<std::size_t>(r)] = token.value;
+          }
+        }
+        break;
+      case TokenKind::DocumentEnd:
+        in.documents.emplace_back(document, type);
+        open = kNone;
+        break;
+      case TokenKind::AccountEnd:
+        in.accounts.emplace_back(account, token.lineno);
+        open = kNone;
+        break;
+      case TokenKind::FileStart:
+      case TokenKind::FileEnd:
+        open = kNone;
+        break;
+    }
+  }
+}
+
+std::unique_ptr<Input> prepare(std::string name, std::string raw) {
+  auto in = std::make_unique<Input>();
+  in->name = std::move(name);
+  in->raw = std::move(raw);
+  auto decoded = tarvik::decode_input(in->raw, in->storage);
+  if (!decoded) {
+    return nullptr;
+  }
+  in->text = decoded->text;
+  in->utf8 = decoded->utf8;
+  collect_sections(*in);
+  return in;
+}
+
+void count_bytes(benchmark::State& state, const Input& in) {
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(in.raw.size()));
+}
+
+void bench_decode(benchmark::State& state, const Input* in) {
+  std::string storage;
+  for (auto _ : state) {
+    auto decoded = tarvik::decode_input(in->raw, storage);
+    benchmark::DoNotOptimize(decoded);
+  }
+  count_bytes(state, *in);
+}
+
+void bench_lex(benchmark::State& state, const Input* in) {
+  for (auto _ : state) {
+    tarvik::LineLexer lexer(in->text);
+    LineToken token;
+    std::size_t tokens = 0;
+    while (lexer.next(token) == tarvik::LexStep::Token) {
+      ++tokens;
+    }
+    benchmark::DoNotOptimize(tokens);
+  }
+  count_bytes(state, *in);
+}
+
+// The reader lexes as it goes, so this is lexing, the state machine and the builders together.
+void bench_read(benchmark::State& state, const Input* in) {
+  for (auto _ : state) {
+    auto statement = tarvik::read(in->text, in->utf8, {});
+    benchmark::DoNotOptimize(statement);
+  }
+  count_bytes(state, *in);
+}
+
+// A hook that lets every section pass: the price of gathering sections into attribute maps.
+class PassHook final : public tarvik::SectionHook {
+ public:
+  tarvik::HookOutcome call(tarvik::SectionType, tarvik::AttrMap& attrs,
+                           const tarvik::AttrMap&) override {
+    benchmark::DoNotOptimize(attrs.size());
+    return tarvik::HookOutcome::proceed();
+  }
+};
+
+void bench_read_hooked(benchmark::State& state, const Input* in) {
+  PassHook hook;
+  tarvik::SectionHook* const hooks[] = {&hook};
+  for (auto _ : state) {
+    auto statement = tarvik::read(in->text, in->utf8, hooks);
+    benchmark::DoNotOptimize(statement);
+  }
+  count_bytes(state, *in);
+}
+
+void bench_build(benchmark::State& state, const Input* in) {
+  for (auto _ : state) {
+    std::size_t built = 0;
+    for (const auto& [values, type] : in->documents) {
+      auto document = tarvik::build_document(values, type);
+      if (document.has_value()) {
+        ++built;
+      }
+      benchmark::DoNotOptimize(document);
+    }
+    tarvik::AccountBook book;
+    for (const auto& [values, lineno] : in->accounts) {
+      auto recorded = tarvik::record_interval(values, book, lineno);
+      benchmark::DoNotOptimize(recorded);
+    }
+    auto accounts = std::move(book).release();
+    benchmark::DoNotOptimize(accounts);
+    benchmark::DoNotOptimize(built);
+  }
+  count_bytes(state, *in);
+}
+
+void bench_parse(benchmark::State& state, const Input* in) {
+  for (auto _ : state) {
+    auto statement = tarvik::parse(in->raw, {});
+    benchmark::DoNotOptimize(statement);
+  }
+  count_bytes(state, *in);
+}
+
+bool read_file(const char* path, std::string& out) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    return false;
+  }
+  out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  std::vector<std::unique_ptr<Input>> inputs;
+  if (argc > 1) {
+    for (int i = 1; i < argc; ++i) {
+      std::string raw;
+      if (!read_file(argv[i], raw)) {
+        std::fprintf(stderr, "core_bench: cannot read %s\n", argv[i]);
+        return 1;
+      }
+      std::string name = argv[i];
+      name = name.substr(name.find_last_of('/') + 1);
+      // A file the decoding refuses is reported and left out, so the others still run.
+      if (auto in = prepare(name, std::move(raw))) {
+        inputs.push_back(std::move(in));
+      } else {
+        std::fprintf(stderr, "core_bench: %s is not a statement; skipped\n", argv[i]);
+      }
+    }
+    if (inputs.empty()) {
+      return 1;
+    }
+  } else {
+    const std::string utf8 = generated_statement(2000);
+    inputs.push_back(prepare("generated-utf-8", utf8));
+    inputs.push_back(prepare("generated-cp1251", to_cp1251(utf8)));
+    for (const auto& in : inputs) {
+      if (!in) {
+        std::fprintf(stderr, "core_bench: the generated statement does not decode\n");
+        return 1;
+      }
+    }
+  }
+
+  const std::pair<const char*, void (*)(benchmark::State&, const Input*)> stages[] = {
+      {"decode", bench_decode},           {"lex", bench_lex},     {"read", bench_read},
+      {"read_hooked", bench_read_hooked}, {"build", bench_build}, {"parse", bench_parse},
+  };
+  for (const auto& in : inputs) {
+    for (const auto& [stage, fn] : stages) {
+      const std::string name = std::string(stage) + "/" + in->name;
+      benchmark::RegisterBenchmark(name.c_str(), fn, in.get())->Unit(benchmark::kMillisecond);
+    }
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
