@@ -1,6 +1,3 @@
-import threading
-import time
-
 import pytest
 
 import tarvik_py
@@ -308,30 +305,3 @@ def test_parse_inside_a_hook():
 
     tarvik_py.parse(GOOD, [hook])
     assert inner == [DOCUMENT["Номер"]] * 2
-
-
-def test_parses_in_threads_do_not_interfere():
-    # Hooks that sleep let the other threads in while a parse is half done.
-    results = {}
-    errors = []
-
-    def work(n):
-        def hook(kind, attrs, header):
-            time.sleep(0.001)
-            if kind == tarvik_py.SectionType.Document:
-                attrs["Номер"] = str(n)
-
-        try:
-            for _ in range(20):
-                statement = tarvik_py.parse(GOOD, [hook])
-                results.setdefault(n, set()).add(statement.documents[0].doc_number)
-        except BaseException as exc:  # pragma: no cover - reported below
-            errors.append(exc)
-
-    threads = [threading.Thread(target=work, args=(n,)) for n in range(4)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert errors == []
-    assert results == {n: {str(n)} for n in range(4)}

@@ -1,5 +1,4 @@
 import gc
-import os
 import subprocess
 import sys
 import textwrap
@@ -98,65 +97,6 @@ def test_hook_arguments_are_released():
     (args,) = kept
     for arg in args:
         assert sys.getrefcount(arg) == 3  # the tuple, the loop variable, the argument
-
-
-LEAK_SCRIPT = textwrap.dedent(
-    """
-    import ctypes, gc, sys
-    sys.path.insert(0, sys.argv[1])
-    import tarvik_py
-    from samples import mid_size, utf8
-    from test_refcounts import exercise
-
-    class Mallinfo2(ctypes.Structure):
-        _fields_ = [(name, ctypes.c_size_t) for name in (
-            "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
-            "uordblks", "fordblks", "keepcost")]
-
-    libc = ctypes.CDLL(None)
-    libc.mallinfo2.restype = Mallinfo2
-
-    def in_use():
-        gc.collect()
-        info = libc.mallinfo2()
-        return info.uordblks + info.hblkhd
-
-    data = utf8(mid_size(20))
-    text = data.decode("utf-8")
-    marker = "".join(["mark", "er"])
-    hooks = [lambda t, a, h: a.update({"kept": marker}), lambda *a: None]
-    rounds = int(sys.argv[2])
-    # The first batch settles the interpreter's caches and free lists; the second must not grow.
-    for _ in range(rounds):
-        exercise(data, text, hooks, marker)
-    before = in_use()
-    for _ in range(rounds):
-        exercise(data, text, hooks, marker)
-    print(in_use() - before)
-    """
-)
-
-
-def test_memory_does_not_grow():
-    try:
-        import ctypes
-
-        ctypes.CDLL(None).mallinfo2
-    except (ImportError, AttributeError, OSError):
-        pytest.skip("no glibc mallinfo2")
-    # Every allocation, Python objects included, goes through malloc, where mallinfo2 sees it.
-    env = dict(os.environ, PYTHONMALLOC="malloc")
-    done = subprocess.run(
-        [sys.executable, "-c", LEAK_SCRIPT, str(TESTS), "1000"],
-        capture_output=True,
-        text=True,
-        env=env,
-        timeout=300,
-    )
-    assert done.returncode == 0, done.stderr
-    growth = int(done.stdout)
-    # A leak of one small object per round would be a thousand of them, tens of kilobytes.
-    assert growth < 12 * 1024, f"heap grew by {growth} bytes"
 
 
 NOMEMORY_SCRIPT = textwrap.dedent(
