@@ -92,7 +92,14 @@ HookOutcome PyHook::call(SectionType type, AttrMap& attrs, const AttrMap& header
   if (!attrs_dict) {
     return failed();
   }
-  PyRef header_dict = PyRef::steal(attr_map_to_dict(header));
+  if (!header_ || header_size_ != header.size()) {
+    header_ = PyRef::steal(attr_map_to_dict(header));
+    if (!header_) {
+      return failed();
+    }
+    header_size_ = header.size();
+  }
+  PyRef header_dict = PyRef::steal(PyDict_Copy(header_.get()));
   if (!header_dict) {
     return failed();
   }

@@ -29,6 +29,10 @@ class PyHook final : public SectionHook {
  private:
   PyRef callable_;
   PyRef* interpreter_error_;
+  // Every call gets a new header dict, copied from this one: the header is complete before the
+  // first section, so its strs need making only once per parse.
+  PyRef header_;
+  std::size_t header_size_ = 0;
 };
 
 // "<type __qualname__>: <str(exception)>", with "<exception str() failed>" when str() raises and

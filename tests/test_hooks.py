@@ -140,6 +140,20 @@ def test_header_writes_are_lost():
     assert statement.header == HEADER_DICT
 
 
+def test_each_call_gets_a_new_header_dict():
+    seen = []
+
+    def hook(kind, attrs, header):
+        seen.append((dict(header), header))
+        header["Отправитель"] = "подмена"
+        header.clear()
+
+    tarvik_py.parse(GOOD, [hook])
+    assert len(seen) == 2
+    assert [copy for copy, _ in seen] == [HEADER_DICT, HEADER_DICT]
+    assert seen[0][1] is not seen[1][1]
+
+
 def test_return_value_is_ignored():
     assert tarvik_py.parse(GOOD, [lambda *a: True]).documents == tarvik_py.parse(GOOD).documents
 
