@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the tests need and runs every suite: the core's unit tests, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the module's tests against a fresh install.
+# Installs what the tests need and runs every suite: the core's unit tests (with the fuzz targets
+# replaying their corpora) plain, under AddressSanitizer and UndefinedBehaviorSanitizer and under
+# valgrind; the module's tests against a fresh install, against a sanitized build and at scale;
+# a bounded fuzzing run; the type stubs; the examples; and the wheel and sdist on every Python.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -28,9 +30,32 @@ cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON -DTARVIK_
 cmake --build build/asan -j"$jobs"
 ctest --test-dir build/asan --output-on-failure -j"$jobs"
 
+echo "== core unit tests, valgrind memcheck"
+bash tools/run_memcheck.sh
+
 echo "== module tests"
 rm -rf build/venv
 "$python" -m venv build/venv
 build/venv/bin/python -m pip install -q --upgrade pip
 build/venv/bin/python -m pip install -q ".[test]"
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider .)
+
+echo "== module tests at scale"
+(cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider --scale -m scale .)
+
+echo "== module tests, sanitized"
+bash tools/run_module_asan.sh
+
+echo "== fuzzing"
+bash tools/run_fuzz.sh
+
+echo "== type stubs"
+bash tools/run_typing.sh "$python"
+
+echo "== examples"
+bash tools/run_examples.sh "$python"
+
+echo "== packaging, on every supported Python"
+for minor in 12 13; do
+  bash tools/run_packaging.sh "$(tools/find_python.sh "3.$minor")"
+done
