@@ -39,7 +39,7 @@ need = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE",
         "parser/CMakeLists.txt", "parser/parse.h", "parser/parse.cpp",
         "parser/cp1251_table.inc", "parser/unicode_tables.inc",
         "python/CMakeLists.txt", "python/module.cpp", "python/exports.map",
-        "python/tarvik_py.pyi"}
+        "python/tarvik_py.pyi", "python/py.typed"}
 problems = [f"sdist lacks {n}" for n in sorted(need - names)]
 problems += [f"sdist holds {n}" for n in sorted(names)
              if n.split("/")[0] in {"build", ".git", "dist", ".venv", ".pytest_cache"}
@@ -50,7 +50,8 @@ with zipfile.ZipFile(wheel) as whl:
     metadata = whl.read(f"tarvik_py-{version}.dist-info/METADATA").decode()
 if not any(n.startswith("tarvik_py.cpython-") and n.endswith(".so") for n in wnames):
     problems.append("wheel lacks the extension module")
-for n in ("tarvik_py-stubs/__init__.pyi", f"tarvik_py-{version}.dist-info/licenses/LICENSE"):
+for n in ("tarvik_py-stubs/__init__.pyi", "tarvik_py-stubs/py.typed",
+          f"tarvik_py-{version}.dist-info/licenses/LICENSE"):
     if n not in wnames:
         problems.append(f"wheel lacks {n}")
 # The C++ core is linked into the module; its headers, archive and CMake files stay out.
