@@ -105,6 +105,23 @@ std::uint64_t misfits(std::uint64_t w, std::uint64_t& carry) noexcept {
 
 // The stride is fixed, so loads never wait on the previous word's outcome; a word that does not
 // fit the pattern is walked one sequence at a time.
+// Walks a block that did not fit the pattern one sequence at a time, from the lead byte of a
+// sequence that the block before left open when `open` is set; returns where the walk ended,
+// which may lie past `stop`, or nullptr for a fault.
+const Byte* walk_sequences(const Byte* p, const Byte* const stop, const Byte* const end,
+                           bool open) noexcept {
+  if (open) {
+    --p;
+  }
+  while (p < stop) {
+    p = skip_sequence(p, end);
+    if (p == nullptr) {
+      return nullptr;
+    }
+  }
+  return p;
+}
+
 #if defined(__SSE2__)
 // `misfits` over 32 bytes, a bit per byte: each bit of the word form is one byte's sign bit here,
 // taken with movemask after shifting the wanted bit up to bit 7 (by adding a byte to itself).
@@ -146,17 +163,11 @@ const Byte* skip_well_formed_blocks(const Byte* p, const Byte* const end) noexce
       p += 32;
       continue;
     }
-    const Byte* const stop = p + 32;
-    if (carry_in != 0) {
-      --p;  // back to the lead byte whose sequence is still open
+    p = walk_sequences(p, p + 32, end, carry_in != 0);
+    if (p == nullptr) {
+      return nullptr;
     }
     carry = 0;
-    while (p < stop) {
-      p = skip_sequence(p, end);
-      if (p == nullptr) {
-        return nullptr;
-      }
-    }
   }
   return carry != 0 ? p - 1 : p;
 }
@@ -184,28 +195,13 @@ bool is_well_formed_utf8(std::string_view text) noexcept {
       p += 16;
       continue;
     }
-    const Byte* const stop = p + 16;
-    if (carry_in != 0) {
-      --p;  // back to the lead byte whose sequence is still open
-    }
-    carry = 0;
-    while (p < stop) {
-      p = skip_sequence(p, end);
-      if (p == nullptr) {
-        return false;
-      }
-    }
-  }
-  if (carry != 0) {
-    --p;
-  }
-  while (p < end) {
-    p = skip_sequence(p, end);
+    p = walk_sequences(p, p + 16, end, carry_in != 0);
     if (p == nullptr) {
       return false;
     }
+    carry = 0;
   }
-  return true;
+  return walk_sequences(p, end, end, carry != 0) != nullptr;
 }
 
 // The UTF-8 form of one windows-1251 byte; `bytes` is padded so that an entry is stored with
