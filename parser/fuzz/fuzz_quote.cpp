@@ -14,24 +14,6 @@
 
 namespace {
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 int hex_value(char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
@@ -100,7 +82,7 @@ std::string unquote(std::string_view body) {
         TARVIK_FUZZ_CHECK(code == 0xFFFD || tarvik::is_grapheme_extend(code) ||
                           !tarvik::is_printable(code));
         TARVIK_FUZZ_CHECK(code < 0xD800 || code > 0xDFFF);
-        append_utf8(out, code);
+        tarvik::fuzz::append_utf8(out, code);
         break;
       }
       default:
