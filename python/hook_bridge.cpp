@@ -54,7 +54,20 @@ std::optional<std::string_view> text_of(PyObject* object) {
   return utf8_of(object);
 }
 
+constexpr std::size_t kMaxCachedKeys = 256;
+
 }  // namespace
+
+PyRef PyHook::key_str(std::string_view text) {
+  if (const auto it = keys_.find(text); it != keys_.end()) {
+    return PyRef::borrow(it->second.get());
+  }
+  PyRef str = PyRef::steal(new_str(text));
+  if (str && keys_.size() < kMaxCachedKeys) {
+    keys_.emplace(std::string(text), PyRef::borrow(str.get()));
+  }
+  return str;
+}
 
 std::string exception_text(PyObject* exception) {
   std::string out;
@@ -88,9 +101,27 @@ HookOutcome PyHook::call(SectionType type, AttrMap& attrs, const AttrMap& header
     return HookOutcome::fail(exception_text(error.get()));
   };
 
-  PyRef attrs_dict = PyRef::steal(attr_map_to_dict(attrs));
+  // Declared after the lock, so the references go while it is still held.
+  struct ReleaseHanded {
+    std::vector<Handed>& handed;
+    ~ReleaseHanded() { handed.clear(); }
+  } release_handed{handed_};
+
+  PyRef attrs_dict = PyRef::steal(PyDict_New());
   if (!attrs_dict) {
     return failed();
+  }
+  handed_.reserve(attrs.size());
+  for (const AttrMap::Entry& entry : attrs) {
+    PyRef key = key_str(entry.key);
+    if (!key) {
+      return failed();
+    }
+    PyRef value = PyRef::steal(new_str(entry.value));
+    if (!value || PyDict_SetItem(attrs_dict.get(), key.get(), value.get()) < 0) {
+      return failed();
+    }
+    handed_.push_back({std::move(key), std::move(value), entry.key, entry.value});
   }
   if (!header_ || header_size_ != header.size()) {
     header_ = PyRef::steal(attr_map_to_dict(header));
@@ -119,22 +150,31 @@ HookOutcome PyHook::call(SectionType type, AttrMap& attrs, const AttrMap& header
   }
   result = PyRef();
 
-  // The callable has returned, so no Python code runs while the dict is walked.
-  attrs.clear();
+  // The callable has returned, so no Python code runs while the dict is walked. The texts of strs
+  // the bridge made itself are known, and entries the callable left in place are met in order.
+  AttrMap written;
   Py_ssize_t pos = 0;
+  std::size_t at = 0;
   PyObject* key = nullptr;
   PyObject* value = nullptr;
   while (PyDict_Next(attrs_dict.get(), &pos, &key, &value)) {
-    const std::optional<std::string_view> key_text = text_of(key);
+    const Handed* handed = at < handed_.size() ? &handed_[at] : nullptr;
+    ++at;
+    const std::optional<std::string_view> key_text =
+        handed != nullptr && handed->key.get() == key ? handed->key_text : text_of(key);
     if (!key_text) {
+      attrs = std::move(written);
       return failed();
     }
-    const std::optional<std::string_view> value_text = text_of(value);
+    const std::optional<std::string_view> value_text =
+        handed != nullptr && handed->value.get() == value ? handed->value_text : text_of(value);
     if (!value_text) {
+      attrs = std::move(written);
       return failed();
     }
-    attrs.insert(*key_text, *value_text);
+    written.insert(*key_text, *value_text);
   }
+  attrs = std::move(written);
   return HookOutcome::proceed();
 }
 

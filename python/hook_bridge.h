@@ -2,7 +2,12 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "attr_map.h"
 #include "py_ref.h"
@@ -27,8 +32,30 @@ class PyHook final : public SectionHook {
   HookOutcome call(SectionType type, AttrMap& attrs, const AttrMap& header) override;
 
  private:
+  // A str the bridge handed over for one entry of attrs, with the text it was made from. While the
+  // reference is held no other object can take its address, so finding the same object in the
+  // dict afterwards means the same text.
+  struct Handed {
+    PyRef key;
+    PyRef value;
+    std::string_view key_text;
+    std::string_view value_text;
+  };
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept {
+      return std::hash<std::string_view>{}(s);
+    }
+  };
+
+  PyRef key_str(std::string_view text);
+
   PyRef callable_;
   PyRef* interpreter_error_;
+  std::vector<Handed> handed_;  // for the call in progress only
+  // The same keys come back in every section; their strs are made once per parse, up to a
+  // bound that keeps a statement of many distinct keys from holding them all.
+  std::unordered_map<std::string, PyRef, TextHash, std::equal_to<>> keys_;
   // Every call gets a new header dict, copied from this one: the header is complete before the
   // first section, so its strs need making only once per parse.
   PyRef header_;

@@ -106,6 +106,26 @@ def test_changed_values_reach_the_record():
     assert document.payment_type == ""
 
 
+@pytest.mark.parametrize(
+    "change",
+    [
+        pytest.param(
+            lambda a: a.update({"Номер": a["НазначениеПлатежа"], "НазначениеПлатежа": a["Номер"]}),
+            id="values-swapped-in-place",
+        ),
+        pytest.param(
+            lambda a: a.update({"Номер": a.pop("НазначениеПлатежа"), "НазначениеПлатежа": a.pop("Номер")}),
+            id="values-swapped-and-moved",
+        ),
+    ],
+)
+def test_values_moved_between_keys_keep_their_text(change):
+    plain = tarvik_py.parse(GOOD).documents[0]
+    swapped = tarvik_py.parse(GOOD, [only(tarvik_py.SectionType.Document, lambda t, a, h: change(a))])
+    document = swapped.documents[0]
+    assert (document.doc_number, document.purpose) == (plain.purpose, plain.doc_number)
+
+
 def test_deleting_every_key_is_left_to_the_builders():
     def hook(kind, attrs, header):
         attrs.clear()
