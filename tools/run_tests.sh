@@ -25,6 +25,12 @@ cmake -S . -B build/core -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_WERROR=ON >/
 cmake --build build/core -j"$jobs"
 ctest --test-dir build/core --output-on-failure -j"$jobs"
 
+echo "== stage benchmarks, one short run so that they keep building and running"
+cmake -S . -B build/bench-check -DCMAKE_BUILD_TYPE=Release -DTARVIK_TESTS=OFF -DTARVIK_BENCH=ON \
+  -DTARVIK_WERROR=ON >/dev/null
+cmake --build build/bench-check -j"$jobs"
+build/bench-check/bench/core_bench --benchmark_min_time=0.01
+
 echo "== core unit tests, sanitized"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON -DTARVIK_WERROR=ON >/dev/null
 cmake --build build/asan -j"$jobs"
