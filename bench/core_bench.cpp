@@ -27,6 +27,7 @@
 #include "line_lexer.h"
 #include "parse.h"
 #include "statement_reader.h"
+#include "tests/fixtures.h"
 
 namespace {
 
@@ -77,52 +78,6 @@ std::string generated_statement(int documents) {
   }
   s += "КонецФайла\r\n";
   return s;
-}
-
-// Re-encodes the generated statement to windows-1251. It holds only ASCII, Russian letters and
-// four punctuation marks, so a table of those is enough.
-std::string to_cp1251(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    if (b < 0x80) {
-      out += static_cast<char>(b);
-      ++i;
-      continue;
-    }
-    char32_t c = 0;
-    std::size_t len = 0;
-    if ((b & 0xE0) == 0xC0) {
-      c = b & 0x1FU;
-      len = 2;
-    } else {
-      c = b & 0x0FU;
-      len = 3;
-    }
-    for (std::size_t k = 1; k < len; ++k) {
-      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3FU);
-    }
-    i += len;
-    unsigned byte = '?';
-    if (c >= 0x0410 && c <= 0x044F) {
-      byte = static_cast<unsigned>(c - 0x0410 + 0xC0);
-    } else if (c == 0x0401) {
-      byte = 0xA8;
-    } else if (c == 0x0451) {
-      byte = 0xB8;
-    } else if (c == 0x2116) {
-      byte = 0xB9;
-    } else if (c == 0x00AB) {
-      byte = 0xAB;
-    } else if (c == 0x00BB) {
-      byte = 0xBB;
-    } else if (c == 0x2014) {
-      byte = 0x97;
-    }
-    out += static_cast<char>(byte);
-  }
-  return out;
 }
 
 // One input with what the later stages start from, prepared once outside the timed loops.
@@ -340,7 +295,7 @@ int main(int argc, char** argv) {
   } else {
     const std::string utf8 = generated_statement(2000);
     inputs.push_back(prepare("generated-utf-8", utf8));
-    inputs.push_back(prepare("generated-cp1251", to_cp1251(utf8)));
+    inputs.push_back(prepare("generated-cp1251", tarvik::testing::to_cp1251(utf8)));
     for (const auto& in : inputs) {
       if (!in) {
         std::fprintf(stderr, "core_bench: the generated statement does not decode\n");

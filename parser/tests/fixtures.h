@@ -26,8 +26,8 @@ inline std::string statement(std::initializer_list<std::string_view> lines) {
   return out;
 }
 
-// Re-encodes UTF-8 text made of ASCII, Cyrillic letters (U+0410..U+044F, Ё, ё) and the numero
-// sign into windows-1251 bytes.
+// Re-encodes UTF-8 text made of ASCII, Cyrillic letters (U+0410..U+044F, Ё, ё), the numero sign,
+// guillemets and the em dash into windows-1251 bytes; anything else becomes '?'.
 inline std::string to_cp1251(std::string_view utf8) {
   std::string out;
   for (std::size_t i = 0; i < utf8.size();) {
@@ -54,6 +54,10 @@ inline std::string to_cp1251(std::string_view utf8) {
       out += '\xB8';
     } else if (c == 0x2116) {
       out += '\xB9';
+    } else if (c == 0xAB || c == 0xBB) {
+      out += static_cast<char>(c);
+    } else if (c == 0x2014) {
+      out += '\x97';
     } else {
       out += '?';
     }
