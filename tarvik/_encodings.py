@@ -1,0 +1,64 @@
+"""The encodings `tarvik` reads and writes, and how a DOS (code page 866) file is recognised.
+
+`tarvik_py` takes UTF-8 and Windows-1251 itself. The format's third encoding, `Кодировка=DOS`,
+is code page 866, which `tarvik_py` would misread as Windows-1251; such a file is recognised by
+its own header, in its own bytes: a header line `Кодировка=DOS` whose key is written in code page
+866. A key written in any other encoding is a different byte string, so a file that says DOS but
+is written in Windows-1251 or UTF-8 is read as what it is.
+"""
+
+from __future__ import annotations
+
+import codecs
+from typing import Final, Literal
+
+FileEncoding = Literal["utf-8", "cp1251", "cp866"]
+
+ENCODING_KEY: Final = "Кодировка"
+# The header's `Кодировка` value for each encoding the writer writes.
+DECLARED: Final[dict[str, str]] = {"cp1251": "Windows", "cp866": "DOS", "utf-8": "UTF-8"}
+
+_DOS_KEY_LINE: Final = b"\n" + ENCODING_KEY.encode("cp866") + b"="
+# Header lines end where the first section begins, in whichever encoding the file is.
+_SECTION_STARTS: Final = tuple(b"\n" + "Секция".encode(e) for e in ("cp866", "cp1251", "utf-8"))
+_HEAD: Final = 1 << 16
+
+
+def declares_dos(value: str) -> bool:
+    """Whether a `Кодировка` value names code page 866."""
+    return value.strip().upper() == "DOS"
+
+
+def _header_end(data: bytes) -> int:
+    head = data[:_HEAD]
+    found = [p for p in (head.find(s) for s in _SECTION_STARTS) if p >= 0]
+    return min(found) if found else len(data)
+
+
+def is_dos(data: bytes) -> bool:
+    """Whether the header of `data` declares `Кодировка=DOS` with the key in code page 866."""
+    end = _header_end(data)
+    at = data.find(_DOS_KEY_LINE, 0, end)
+    if at < 0:
+        return False
+    start = at + len(_DOS_KEY_LINE)
+    stop = data.find(b"\n", start, end)
+    value = data[start : end if stop < 0 else stop].decode("cp866")
+    return declares_dos(value)
+
+
+def _windows_1251_errors(error: UnicodeError) -> tuple[str | bytes, int]:
+    # The reader maps byte 0x98, which Python's cp1251 leaves undefined, to U+0098.
+    if isinstance(error, UnicodeEncodeError) and error.object[error.start] == "\x98":
+        return b"\x98", error.start + 1
+    raise error
+
+
+codecs.register_error("tarvik-windows-1251", _windows_1251_errors)
+
+
+def encode(text: str, encoding: FileEncoding) -> bytes:
+    """`text` in `encoding`, as the reader decodes it; UnicodeEncodeError where it cannot."""
+    if encoding == "cp1251":
+        return text.encode("cp1251", "tarvik-windows-1251")
+    return text.encode(encoding)

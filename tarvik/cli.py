@@ -1,0 +1,324 @@
+"""The `tarvik` command: show, check and convert statements, many files at once.
+
+Each command is a thin layer over the library function of the same name: it adds argument
+parsing, output and exit status (0: all is well, 1: warnings or mismatches, 2: a file could not
+be read).
+"""
+
+from __future__ import annotations
+
+import argparse
+import concurrent.futures
+import csv
+import functools
+import glob
+import io
+import importlib.metadata
+import json
+import os
+import sys
+from collections.abc import Callable, Iterable, Iterator, Sequence
+from typing import IO, TypeVar
+
+import tarvik_py
+
+from ._fields import DOCUMENT_COLUMNS, INTERVAL_COLUMNS
+from .checking import Finding, check
+from .reading import Reading, read
+from .records import document_rows, interval_rows
+
+OK, PROBLEMS, UNREADABLE = 0, 1, 2
+T = TypeVar("T")
+
+
+def _statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[Finding]]:
+    """Files named, files under folders (recursively, in name order) and glob matches."""
+    paths: list[str] = []
+    missing: list[Finding] = []
+    for pattern in patterns:
+        if os.path.isfile(pattern):
+            paths.append(pattern)
+        elif os.path.isdir(pattern):
+            for folder, dirs, files in os.walk(pattern):
+                dirs[:] = sorted(d for d in dirs if not d.startswith("."))
+                paths.extend(os.path.join(folder, f) for f in sorted(files) if not f.startswith("."))
+        else:
+            matches = sorted(p for p in glob.glob(pattern, recursive=True) if os.path.isfile(p))
+            if not matches:
+                missing.append(Finding(pattern, None, "error", "no such file, folder or match"))
+            paths.extend(matches)
+    return paths, missing
+
+
+def _in_workers(func: Callable[[str], T], paths: list[str], jobs: int, what: str) -> Iterator[T]:
+    """`func` over `paths` in input order, in `jobs` processes, with a progress bar on a terminal."""
+    bar = None
+    if len(paths) > 1 and sys.stderr.isatty():
+        try:
+            from tqdm import tqdm
+        except ImportError:  # the bar is a nicety; the work does not need it
+            pass
+        else:
+            bar = tqdm(total=len(paths), unit="file", desc=what, file=sys.stderr)
+    results: Iterable[T]
+    if jobs <= 1 or len(paths) <= 1:
+        results = map(func, paths)
+        pool = None
+    else:
+        pool = concurrent.futures.ProcessPoolExecutor(max_workers=min(jobs, len(paths)))
+        results = pool.map(func, paths, chunksize=1)
+    try:
+        for result in results:
+            if bar is not None:
+                bar.update()
+            yield result
+    finally:
+        if pool is not None:
+            pool.shutdown(cancel_futures=True)
+        if bar is not None:
+            bar.close()
+
+
+def _status(findings: Iterable[Finding]) -> int:
+    severities = {f.severity for f in findings}
+    if "error" in severities:
+        return UNREADABLE
+    return PROBLEMS if severities & {"warning", "mismatch"} else OK
+
+
+def _print_failure(path: str, exc: BaseException) -> None:
+    if isinstance(exc, tarvik_py.SyntaxError):
+        print(Finding(path, exc.detail.lineno, "error", str(exc)), file=sys.stderr)
+    else:
+        print(Finding(path, None, "error", str(exc)), file=sys.stderr)
+
+
+def cmd_show(args: argparse.Namespace) -> int:
+    path = args.file
+    try:
+        reading = read(path, repairs=args.repairs)
+    except (tarvik_py.ParseError, OSError) as exc:
+        _print_failure(path, exc)
+        return UNREADABLE
+    statement = reading.statement
+    notes = []
+    if reading.byte_order_mark:
+        notes.append("byte-order mark dropped")
+    print(f"{os.path.basename(path)} ({reading.encoding}{'; ' if notes else ''}{', '.join(notes)})")
+    print("Header:")
+    for key, value in statement.header.items():
+        print(f"  {key} = {value}")
+    print("Accounts:")
+    for number, account in statement.accounts.items():
+        print(f"  {number}")
+        for interval in account.intervals:
+            period = f"{interval.date_start} .. {interval.date_end or '?'}"
+            print(
+                f"    {period}: opening {interval.start_amount}, "
+                f"in {interval.total_income or '-'}, out {interval.total_expense or '-'}, "
+                f"closing {interval.end_amount or '-'}"
+            )
+    print(f"Documents: {len(statement.documents)}")
+    for doc in statement.documents:
+        print(f"  {doc.doc_date} {doc.doc_type} №{doc.doc_number}: {doc.amount}")
+    print(f"Warnings: {len(statement.warnings)}")
+    for lineno, message in statement.warnings:
+        print(f"  line {lineno}: {message}")
+    print(f"Repairs: {len(reading.changes)}")
+    for change in reading.changes:
+        print(f"  {change}")
+    return OK
+
+
+def _check_one(path: str, repairs: bool) -> list[Finding]:
+    return check(path, repairs=repairs, name=path)
+
+
+def _checker(repairs: bool) -> Callable[[str], list[Finding]]:
+    return functools.partial(_check_one, repairs=repairs)
+
+
+def cmd_check(args: argparse.Namespace) -> int:
+    paths, findings = _statement_paths(args.paths)
+    for f in findings:
+        print(f)
+    files = bad = 0
+    for result in _in_workers(_checker(args.repairs), paths, args.jobs, "check"):
+        files += 1
+        bad += bool(result)
+        findings.extend(result)
+        for f in result:
+            if not (args.quiet and f.severity == "repair"):
+                print(f)
+    status = _status(findings)
+    print(f"checked {files} files, {bad} with findings", file=sys.stderr)
+    return status
+
+
+Row = dict[str, str | int | None]
+
+
+def _convert_one(path: str, repairs: bool, intervals: bool) -> tuple[list[Row], list[Finding]]:
+    try:
+        reading: Reading = read(path, repairs=repairs)
+    except tarvik_py.SyntaxError as exc:
+        return [], [Finding(path, exc.detail.lineno, "error", str(exc))]
+    except (tarvik_py.ParseError, OSError) as exc:
+        return [], [Finding(path, None, "error", str(exc))]
+    rows = list(interval_rows(reading) if intervals else document_rows(reading))
+    for row in rows:
+        row["file"] = path
+    findings = [Finding(path, c.lineno, "repair", c.message) for c in reading.changes]
+    findings += [
+        Finding(path, lineno, "warning", f"document skipped: {message}")
+        for lineno, message in reading.statement.warnings
+    ]
+    return rows, findings
+
+
+def _converter(repairs: bool, intervals: bool) -> Callable[[str], tuple[list[Row], list[Finding]]]:
+    return functools.partial(_convert_one, repairs=repairs, intervals=intervals)
+
+
+def cmd_convert(args: argparse.Namespace) -> int:
+    output: str = args.output
+    kind = args.format or ("jsonl" if output.endswith((".jsonl", ".ndjson")) else "csv" if output.endswith(".csv") else None)
+    if kind is None:
+        print(f"tarvik convert: cannot tell the format of {output}: name it .csv or .jsonl, or give --format", file=sys.stderr)
+        return UNREADABLE
+    columns = ("file", "line", *(INTERVAL_COLUMNS if args.intervals else DOCUMENT_COLUMNS))
+    paths, findings = _statement_paths(args.paths)
+    for f in findings:
+        print(f, file=sys.stderr)
+    encoding = args.encoding or "utf-8"
+    rows_written = 0
+    with open(output, "w", encoding=encoding, newline="") as out:
+        write_row = _csv_writer(out, columns, args.delimiter) if kind == "csv" else _jsonl_writer(out)
+        for rows, result in _in_workers(_converter(args.repairs, args.intervals), paths, args.jobs, "convert"):
+            findings.extend(result)
+            for f in result:
+                print(f, file=sys.stderr)
+            for row in rows:
+                try:
+                    write_row(row)
+                except UnicodeEncodeError as exc:
+                    lost = Finding(str(row["file"]), row["line"] if isinstance(row["line"], int) else None, "error",
+                                   f"row not written: {encoding} cannot hold {exc.object[exc.start:exc.end]!r}")
+                    findings.append(lost)
+                    print(lost, file=sys.stderr)
+                else:
+                    rows_written += 1
+    what = "intervals" if args.intervals else "documents"
+    print(f"{rows_written} {what} from {len(paths)} files written to {output}", file=sys.stderr)
+    return _status(findings)
+
+
+def _csv_writer(out: IO[str], columns: Sequence[str], delimiter: str) -> Callable[[Row], None]:
+    # Each line is made in a buffer first, so a row that cannot be encoded leaves no half behind.
+    buffer = io.StringIO()
+    writer = csv.writer(buffer, delimiter=delimiter, lineterminator="\r\n")
+    writer.writerow(columns)
+    out.write(buffer.getvalue())
+
+    def write_row(row: Row) -> None:
+        buffer.seek(0)
+        buffer.truncate()
+        writer.writerow(["" if row[c] is None else row[c] for c in columns])
+        out.write(buffer.getvalue())
+
+    return write_row
+
+
+def _jsonl_writer(out: IO[str]) -> Callable[[Row], None]:
+    def write_row(row: Row) -> None:
+        out.write(json.dumps(row, ensure_ascii=False) + "\n")
+
+    return write_row
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="tarvik",
+        description="Read, check and convert bank statements in the 1CClientBankExchange format.",
+        epilog="Exit status: 0 all is well, 1 warnings or mismatches, 2 a file could not be read.",
+    )
+    try:
+        version = importlib.metadata.version("tarvik_py")
+    except importlib.metadata.PackageNotFoundError:
+        version = "unknown"
+    parser.add_argument("--version", action="version", version=f"%(prog)s {version}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    def common(sub: argparse.ArgumentParser) -> None:
+        sub.add_argument(
+            "--no-repairs",
+            dest="repairs",
+            action="store_false",
+            help="read strictly, as tarvik_py does: no repairs of names, purposes, keys or amounts",
+        )
+
+    def many(sub: argparse.ArgumentParser) -> None:
+        sub.add_argument("paths", nargs="+", metavar="PATH", help="statement files, folders (read recursively) or glob patterns")
+        sub.add_argument(
+            "-j",
+            "--jobs",
+            type=int,
+            default=os.cpu_count() or 1,
+            metavar="N",
+            help="worker processes (default: the number of cores, %(default)s here)",
+        )
+        common(sub)
+
+    show = commands.add_parser("show", help="print what a statement holds", description="Print the header, accounts, documents, warnings and repairs of one statement.")
+    show.add_argument("file", metavar="FILE", help="the statement file")
+    common(show)
+    show.set_defaults(run=cmd_show)
+
+    check_cmd = commands.add_parser(
+        "check",
+        help="report errors, warnings, repairs and balances that do not add up",
+        description="Read each statement and print every error, skipped document, repair and "
+        "interval whose opening + income - expense is not its closing balance, as "
+        "FILE:LINE: SEVERITY: MESSAGE. Made for cron jobs and CI.",
+        epilog="Exit status: 0 all is well, 1 a file has warnings or mismatches, 2 a file could not be read.",
+    )
+    many(check_cmd)
+    check_cmd.add_argument("-q", "--quiet", action="store_true", help="leave out the repairs")
+    check_cmd.set_defaults(run=cmd_check)
+
+    convert = commands.add_parser(
+        "convert",
+        help="write the documents (or intervals) of statements as CSV or JSON lines",
+        description="Write one row per document (or per interval with --intervals), with the "
+        "source file and the line where its section opens. Dates are YYYY-MM-DD and amounts "
+        "plain decimals, as text.",
+        epilog="For Excel in Russian: --delimiter ';' --encoding cp1251 (or utf-8-sig).",
+    )
+    many(convert)
+    convert.add_argument("-o", "--output", required=True, metavar="OUT", help="OUT.csv or OUT.jsonl")
+    convert.add_argument("--format", choices=("csv", "jsonl"), help="default: from the output's suffix")
+    convert.add_argument("--intervals", action="store_true", help="one row per account interval instead of per document")
+    convert.add_argument("--delimiter", default=",", help="CSV field separator (default: %(default)s)")
+    convert.add_argument("--encoding", help="encoding of the output (default: utf-8)")
+    convert.set_defaults(run=cmd_convert)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = _parser().parse_args(argv)
+    if getattr(args, "jobs", 1) < 1:
+        print("tarvik: --jobs must be at least 1", file=sys.stderr)
+        return UNREADABLE
+    run: Callable[[argparse.Namespace], int] = args.run
+    try:
+        return run(args)
+    except BrokenPipeError:
+        # A reader such as head closed the pipe: stop quietly, as command-line tools do.
+        sys.stderr.close()
+        return OK
+    except KeyboardInterrupt:
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())

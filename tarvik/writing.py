@@ -1,0 +1,392 @@
+"""`write`: statements and payment orders in the format, checked before a byte is written.
+
+The law: what `write` returns, `tarvik_py.parse` (for code page 866, `tarvik.read`) reads back as
+the same header, accounts and documents. Whatever would break it is refused with a `WriteError`
+that names the document or interval and the field.
+"""
+
+from __future__ import annotations
+
+import bisect
+import datetime
+import decimal
+import itertools
+from collections.abc import Iterable, Mapping, Sequence
+from typing import Final, Literal, Union
+
+import tarvik_py
+
+from . import _encodings
+from ._encodings import FileEncoding
+from ._fields import (
+    ACCOUNT_KEY,
+    DOC_TYPE_ATTR,
+    DOC_TYPE_KEY,
+    DOCUMENT_FIELDS,
+    INTERVAL_AMOUNT_KEYS,
+    INTERVAL_FIELDS,
+    Field,
+    Kind,
+)
+from ._values import file_amount, file_date, record_date
+
+__all__ = ["WriteError", "write"]
+
+DocumentLike = Union[tarvik_py.Document, Mapping[str, object]]
+IntervalLike = Union[tarvik_py.Interval, Mapping[str, object]]
+AccountsLike = Mapping[str, Union[tarvik_py.Account, Iterable[IntervalLike]]]
+Direction = Literal["to_bank"]
+
+MARKER: Final = "1CClientBankExchange"
+FORMAT_VERSION: Final = "1.03"
+DEFAULT_DOC_TYPE: Final = "Платежное поручение"
+SENDER_KEY: Final = "Отправитель"
+_EXTRA: Final = "extra"
+_DOCUMENT_ATTRS: Final = frozenset({f.attr for f in DOCUMENT_FIELDS} | {DOC_TYPE_ATTR, _EXTRA})
+_INTERVAL_ATTRS: Final = frozenset(f.attr for f in INTERVAL_FIELDS)
+_KNOWN_DOCUMENT_KEYS: Final = frozenset({f.key for f in DOCUMENT_FIELDS} | {DOC_TYPE_KEY})
+_FIELD_OF_KEY: Final = {f.key: f.attr for f in (*DOCUMENT_FIELDS, *INTERVAL_FIELDS)}
+_FIELD_OF_KEY[DOC_TYPE_KEY] = DOC_TYPE_ATTR
+_FIELD_OF_KEY[ACCOUNT_KEY] = "number"
+
+# Payment orders sent to the bank must also carry who pays whom and how; a name may stand in
+# its numbered key (`Плательщик1`, `Получатель1`) instead.
+_TO_BANK_NAMES: Final = (("counterparty", "Плательщик1"), ("payee", "Получатель1"))
+_TO_BANK_FILLED: Final = ("payment_type", "ordering")
+_TO_BANK_PRESENT: Final = ("counterparty_cor_account", "payee_cor_account")
+
+# How tarvik_py tells Windows-1251 from other bytes: of the first 20480 characters, more than 95
+# in a hundred must be ASCII letters, digits, punctuation, tab, line feed, form feed, carriage
+# return and space, or characters from U+0400 up.
+_SAMPLE: Final = 20480
+_PLAIN: Final = frozenset(
+    "\t\n\x0c\r " + "".join(chr(c) for c in range(0x21, 0x7F))
+)
+
+
+class WriteError(ValueError):
+    """What `write` refuses, and where: `where` names the document, interval or header."""
+
+    def __init__(self, where: str, field: str | None, reason: str) -> None:
+        self.where = where
+        self.field = field
+        self.reason = reason
+        place = f"{where}, field {field}" if field else where
+        super().__init__(f"{place}: {reason}")
+
+
+def write(
+    documents: Iterable[DocumentLike] = (),
+    *,
+    accounts: AccountsLike | None = None,
+    header: Mapping[str, str] | None = None,
+    encoding: FileEncoding = "cp1251",
+    direction: Direction | None = None,
+) -> bytes:
+    """The bytes of a statement holding `documents` and the intervals of `accounts`.
+
+    `documents` are `tarvik_py.Document` records or mappings keyed by their attribute names
+    (dates as `datetime.date` or `YYYY-MM-DD`, amounts as `Decimal`, `int` or decimal text,
+    `doc_type` "Платежное поручение" when left out), a mapping's `extra` holding other keys of the
+    format. `accounts` maps an account number to its `tarvik_py.Account` or its intervals.
+    `header` is written as given; without it one is made. `direction="to_bank"` also requires
+    what a bank requires of a payment order. Raises WriteError (a ValueError) on the first thing
+    that would not read back.
+    """
+    if encoding not in _encodings.DECLARED:
+        raise ValueError(f"encoding must be one of {', '.join(_encodings.DECLARED)}, not {encoding!r}")
+    if direction not in (None, "to_bank"):
+        raise ValueError(f"direction must be None or 'to_bank', not {direction!r}")
+    to_bank = direction == "to_bank"
+
+    docs = [_document(i, d, to_bank) for i, d in enumerate(documents)]
+    books = [_account(number, intervals) for number, intervals in (accounts or {}).items()]
+    if header is None:
+        head = _made_header(docs, books, encoding, to_bank)
+    else:
+        head = _given_header(header, encoding, to_bank)
+
+    lines = [MARKER, *(f"{k}={v}" for k, v in head)]
+    sections: list[tuple[int, str]] = []  # first line of each section, and what it is
+    for number, intervals in books:
+        for index, figures in intervals:
+            sections.append((len(lines), f"account {number!r}, interval {index}"))
+            lines.append("СекцияРасчСчет")
+            lines.extend(figures)
+            lines.append("КонецРасчСчет")
+    for index, doc_lines in enumerate(docs):
+        sections.append((len(lines), f"document {index}"))
+        lines.extend(doc_lines)
+    lines.append("КонецФайла")
+    text = "\r\n".join(lines) + "\r\n"
+    data = _encode(text, lines, sections, encoding)
+    _check_read_back(data, text, encoding, len(docs), books)
+    return data
+
+
+def _document(index: int, doc: DocumentLike, to_bank: bool) -> list[str]:
+    where = f"document {index}"
+    extra: Mapping[str, object] = {}
+    if isinstance(doc, tarvik_py.Document):
+        values: Mapping[str, object] = {f.attr: getattr(doc, f.attr) for f in DOCUMENT_FIELDS}
+        doc_type: object = doc.doc_type
+    elif isinstance(doc, Mapping):
+        unknown = [k for k in doc if k not in _DOCUMENT_ATTRS]
+        if unknown:
+            raise WriteError(where, str(unknown[0]), "no such field (other keys go in 'extra')")
+        values = doc
+        doc_type = doc.get(DOC_TYPE_ATTR, DEFAULT_DOC_TYPE)
+        raw_extra = doc.get(_EXTRA) or {}
+        if not isinstance(raw_extra, Mapping):
+            raise WriteError(where, _EXTRA, f"must be a mapping, not {type(raw_extra).__name__}")
+        extra = raw_extra
+    else:
+        raise WriteError(where, None, f"must be a tarvik_py.Document or a mapping, not {type(doc).__name__}")
+
+    lines = [f"{DOC_TYPE_KEY}={_text(where, DOC_TYPE_ATTR, doc_type)}"]
+    lines.extend(_field_lines(where, DOCUMENT_FIELDS, values))
+    for key, value in extra.items():
+        key = _extra_key(where, key)
+        lines.append(f"{key}={_text(where, f'extra[{key!r}]', value)}")
+    if to_bank:
+        _check_to_bank(where, values, extra)
+    lines.append("КонецДокумента")
+    return lines
+
+
+def _field_lines(where: str, fields: Sequence[Field], values: Mapping[str, object]) -> list[str]:
+    lines = []
+    for f in fields:
+        value = values.get(f.attr)
+        if value is None:
+            if f.required:
+                raise WriteError(where, f.attr, f"missing: the reader requires {f.key}")
+            continue
+        try:
+            if f.kind is Kind.DATE:
+                text = file_date(value)
+            elif f.kind is Kind.AMOUNT:
+                text = file_amount(value)
+            else:
+                text = _text(where, f.attr, value)
+        except (TypeError, ValueError) as exc:
+            if isinstance(exc, WriteError):
+                raise
+            raise WriteError(where, f.attr, str(exc)) from None
+        lines.append(f"{f.key}={text}")
+    return lines
+
+
+def _text(where: str, field: str, value: object) -> str:
+    if not isinstance(value, str):
+        raise WriteError(where, field, f"must be str, not {type(value).__name__}")
+    if "\n" in value or "\r" in value:
+        raise WriteError(where, field, f"a line break cannot stand in a value: {value!r}")
+    return value
+
+
+def _extra_key(where: str, key: object) -> str:
+    field = f"extra[{key!r}]"
+    if not isinstance(key, str):
+        raise WriteError(where, field, f"a key must be str, not {type(key).__name__}")
+    if "=" in key or "\n" in key or "\r" in key:
+        raise WriteError(where, field, "a key cannot hold '=' or a line break")
+    if key in _KNOWN_DOCUMENT_KEYS:
+        raise WriteError(where, field, f"{key} is a field of the document: give it by its name")
+    return key
+
+
+def _check_to_bank(where: str, values: Mapping[str, object], extra: Mapping[str, object]) -> None:
+    for attr, numbered in _TO_BANK_NAMES:
+        if not values.get(attr) and not extra.get(numbered) and not (
+            attr == "counterparty" and values.get("counterparty_1")
+        ):
+            raise WriteError(where, attr, f"a payment order to the bank needs a name (or {numbered})")
+    for attr in _TO_BANK_FILLED:
+        if not values.get(attr):
+            raise WriteError(where, attr, "a payment order to the bank needs it")
+    for attr in _TO_BANK_PRESENT:
+        if values.get(attr) is None:
+            raise WriteError(where, attr, "a payment order to the bank needs it (it may be empty)")
+
+
+def _interval_values(where: str, interval: object) -> Mapping[str, object]:
+    if isinstance(interval, tarvik_py.Interval):
+        return {f.attr: getattr(interval, f.attr) for f in INTERVAL_FIELDS}
+    if isinstance(interval, Mapping):
+        unknown = [k for k in interval if k not in _INTERVAL_ATTRS]
+        if unknown:
+            raise WriteError(where, str(unknown[0]), "no such field of an interval")
+        return interval
+    raise WriteError(where, None, f"must be a tarvik_py.Interval or a mapping, not {type(interval).__name__}")
+
+
+def _account(number: object, given: object) -> tuple[str, list[tuple[int, list[str]]]]:
+    number = _text(f"account {number!r}", "number", number)
+    intervals = given.intervals if isinstance(given, tarvik_py.Account) else given
+    if not isinstance(intervals, Iterable) or isinstance(intervals, (str, bytes, Mapping)):
+        raise WriteError(f"account {number!r}", None, "must be an Account or a list of intervals")
+    rows = []
+    seen: dict[frozenset[tuple[str, object]], int] = {}
+    for index, interval in enumerate(intervals):
+        where = f"account {number!r}, interval {index}"
+        values = _interval_values(where, interval)
+        lines = _field_lines(where, INTERVAL_FIELDS, values)
+        lines.insert(2 if values.get("date_end") is not None else 1, f"{ACCOUNT_KEY}={number}")
+        # The reader keeps one of intervals that are equal by value: a repeat would be lost.
+        figures = _interval_identity(lines)
+        if figures in seen:
+            raise WriteError(where, None, f"repeats interval {seen[figures]}, and the reader keeps one")
+        seen[figures] = index
+        rows.append((index, lines, record_date(_record_text(values["date_start"]))))
+    return number, _in_reading_order(rows)
+
+
+def _record_text(value: object) -> str:
+    if isinstance(value, datetime.date):
+        return value.isoformat()
+    return str(value)
+
+
+def _interval_identity(lines: list[str]) -> frozenset[tuple[str, object]]:
+    """An interval as the reader compares intervals: amounts by value (1000 equals 1000.00)."""
+    out: set[tuple[str, object]] = set()
+    for line in lines:
+        key, _, text = line.partition("=")
+        out.add((key, decimal.Decimal(text) if key in INTERVAL_AMOUNT_KEYS else text))
+    return frozenset(out)
+
+
+def _in_reading_order(
+    rows: list[tuple[int, list[str], tuple[int, int, int]]],
+) -> list[tuple[int, list[str]]]:
+    """The intervals in the order that makes the reader list them as given, sorted by start.
+
+    The reader files an interval among those of the same start date after the later ones and
+    before the first: A, B, C arriving give B, C, A. Writing the last of such a group first
+    undoes that.
+    """
+    rows = sorted(rows, key=lambda row: row[2])
+    out: list[tuple[int, list[str]]] = []
+    for _, group in itertools.groupby(rows, key=lambda row: row[2]):
+        same = [(index, lines) for index, lines, _ in group]
+        out.extend(same[-1:] + same[:-1])
+    return out
+
+
+def _given_header(header: Mapping[str, str], encoding: FileEncoding, to_bank: bool) -> list[tuple[str, str]]:
+    pairs = []
+    for key, value in header.items():
+        where = "header"
+        key = _text(where, repr(key), key)
+        if "=" in key:
+            raise WriteError(where, repr(key), "a key cannot hold '='")
+        if key == DOC_TYPE_KEY:
+            raise WriteError(where, repr(key), "this key would open a document")
+        pairs.append((key, _text(where, key, value)))
+    declared = header.get(_encodings.ENCODING_KEY)
+    if encoding == "cp866" and not (declared is not None and _encodings.declares_dos(declared)):
+        raise WriteError(
+            "header",
+            _encodings.ENCODING_KEY,
+            f"a cp866 file must declare {_encodings.ENCODING_KEY}=DOS, or its readers take it for another",
+        )
+    if to_bank and not header.get(SENDER_KEY):
+        raise WriteError("header", SENDER_KEY, "a file to the bank names its sender")
+    return pairs
+
+
+def _made_header(
+    docs: list[list[str]],
+    books: list[tuple[str, list[tuple[int, list[str]]]]],
+    encoding: FileEncoding,
+    to_bank: bool,
+) -> list[tuple[str, str]]:
+    now = datetime.datetime.now()
+    head = [
+        ("ВерсияФормата", FORMAT_VERSION),
+        (_encodings.ENCODING_KEY, _encodings.DECLARED[encoding]),
+        (SENDER_KEY, "tarvik"),
+        ("Получатель", ""),
+        ("ДатаСоздания", now.strftime("%d.%m.%Y")),
+        ("ВремяСоздания", now.strftime("%H:%M:%S")),
+    ]
+    dates = [line[5:] for lines in docs for line in lines if line.startswith("Дата=")]
+    dates += [
+        line.partition("=")[2]
+        for _, intervals in books
+        for _, lines in intervals
+        for line in lines
+        if line.startswith(("ДатаНачала=", "ДатаКонца="))
+    ]
+    if dates:
+        ordered = sorted(dates, key=_file_date_order)
+        head += [("ДатаНачала", ordered[0]), ("ДатаКонца", ordered[-1])]
+    numbers = [number for number, _ in books]
+    if not numbers and to_bank:
+        numbers = list(dict.fromkeys(l.partition("=")[2] for lines in docs for l in lines if l.startswith("ПлательщикСчет=")))
+    head += [(ACCOUNT_KEY, number) for number in numbers]
+    doc_types = dict.fromkeys(lines[0].partition("=")[2] for lines in docs)
+    head += [("Документ", doc_type) for doc_type in doc_types]
+    return head
+
+
+def _file_date_order(text: str) -> tuple[int, int, int]:
+    day, month, year = text.split(".")
+    return int(year), int(month), int(day)
+
+
+def _encode(text: str, lines: list[str], sections: list[tuple[int, str]], encoding: FileEncoding) -> bytes:
+    try:
+        return _encodings.encode(text, encoding)
+    except UnicodeEncodeError as exc:
+        # Which line, section and field hold the character: counted only when it happens.
+        line_index = text.count("\r\n", 0, exc.start)
+        at = bisect.bisect_right([first for first, _ in sections], line_index) - 1
+        where = sections[at][1] if at >= 0 and line_index > 0 else "header"
+        key = lines[line_index].partition("=")[0]
+        field = _FIELD_OF_KEY.get(key, repr(key)) if where != "header" else key
+        char = text[exc.start]
+        raise WriteError(where, field, f"{encoding} cannot hold {char!r} (U+{ord(char):04X})") from None
+
+
+def _check_read_back(
+    data: bytes,
+    text: str,
+    encoding: FileEncoding,
+    documents: int,
+    books: list[tuple[str, list[tuple[int, list[str]]]]],
+) -> None:
+    if encoding == "cp1251" and not data.isascii():
+        try:
+            data.decode("utf-8")
+        except UnicodeDecodeError:
+            pass
+        else:
+            raise WriteError(
+                "file", None, "its Windows-1251 bytes also form UTF-8, and readers take them for UTF-8: write it as utf-8"
+            )
+        sample = text[:_SAMPLE]
+        odd = sum(1 for c in sample if c not in _PLAIN and c < "\u0400")
+        if (len(sample) - odd) * 100 // len(sample) <= 95:
+            raise WriteError(
+                "file",
+                None,
+                f"{odd} of its first {len(sample)} characters are neither ASCII nor from U+0400 up "
+                "(no-break spaces, guillemets, signs), too many for readers to recognise "
+                "Windows-1251: write it as utf-8",
+            )
+    # A last look through the reader itself: no rule above may have missed a section.
+    from .reading import read
+
+    try:
+        statement = read(data, repairs=False).statement
+    except tarvik_py.ParseError as exc:
+        raise WriteError("file", None, f"would not read back: {exc}") from exc
+    intervals = sum(len(lines) for _, lines in books)
+    read_intervals = sum(len(a.intervals) for a in statement.accounts.values())
+    if statement.warnings or len(statement.documents) != documents or read_intervals != intervals:
+        raise WriteError(
+            "file", None, f"would read back as {len(statement.documents)} documents and "
+            f"{read_intervals} intervals, not {documents} and {intervals}: {statement.warnings[:1]}"
+        )

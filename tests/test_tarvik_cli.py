@@ -1,0 +1,134 @@
+"""The tarvik command, run as a shell runs it."""
+
+import csv
+import json
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parent.parent
+SAMPLE = ROOT / "examples" / "statement_cp1251.txt"
+OK, PROBLEMS, UNREADABLE = 0, 1, 2
+
+
+def tarvik(*args, cwd=None):
+    return subprocess.run(
+        [sys.executable, "-m", "tarvik", *map(str, args)],
+        capture_output=True, text=True, encoding="utf-8", cwd=cwd, timeout=120,
+    )
+
+
+@pytest.fixture
+def files(tmp_path):
+    """A folder of statements: one clean, one with a skipped document, one that is no statement."""
+    data = SAMPLE.read_bytes()
+    (tmp_path / "good.txt").write_bytes(data)
+    (tmp_path / "skipped.txt").write_bytes(data.replace("Номер=431".encode("cp1251"), b"", 1))
+    (tmp_path / "off.txt").write_bytes(data.replace(b"=163820.25", b"=163820.26", 1))
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "sub" / "junk.txt").write_bytes(b"not a statement")
+    return tmp_path
+
+
+def test_show_prints_the_statement_and_its_repairs():
+    run = tarvik("show", SAMPLE)
+    assert run.returncode == OK, run.stderr
+    out = run.stdout.splitlines()
+    assert out[0] == "statement_cp1251.txt (cp1251)"
+    assert "Documents: 5" in out and "Warnings: 0" in out
+    assert out[-2:] == ["Repairs: 1", "  line 145: Сумма '15000,00' read as 15000.00"]
+    strict = tarvik("show", "--no-repairs", SAMPLE).stdout.splitlines()
+    assert "Documents: 4" in strict and strict[-1] == "Repairs: 0"
+
+
+def test_show_of_an_unreadable_file_names_it_and_its_line(files):
+    run = tarvik("show", files / "sub" / "junk.txt")
+    assert run.returncode == UNREADABLE and run.stdout == ""
+    assert run.stderr == f"{files / 'sub' / 'junk.txt'}: error: Input is not a 1C statement\n"
+
+
+@pytest.mark.parametrize(
+    "names, status, severities",
+    [
+        (["good.txt"], OK, ["repair"]),
+        (["skipped.txt"], PROBLEMS, ["warning", "repair"]),
+        (["off.txt"], PROBLEMS, ["mismatch", "repair"]),
+        (["sub"], UNREADABLE, ["error"]),
+        (["missing.txt"], UNREADABLE, ["error"]),
+        (["good.txt", "sub"], UNREADABLE, ["repair", "error"]),
+    ],
+    ids=["clean", "warning", "mismatch", "unreadable", "no such file", "one bad among good"],
+)
+def test_check_exit_status_and_findings(files, names, status, severities):
+    run = tarvik("check", *names, cwd=files)
+    assert run.returncode == status, run.stderr
+    lines = run.stdout.splitlines()
+    assert [line.split(": ")[1] for line in lines] == severities
+    assert all(line.split(":")[0] in {*names, "sub/junk.txt"} for line in lines)
+
+
+def test_check_many_files_in_workers_matches_one_process(files):
+    one = tarvik("check", "-j", "1", files)
+    two = tarvik("check", "-j", "2", str(files / "*.txt"), files / "sub")
+    assert one.returncode == two.returncode == UNREADABLE
+    assert sorted(one.stdout.splitlines()) == sorted(two.stdout.splitlines())
+    assert "off.txt:21: mismatch:" in one.stdout and "skipped.txt:141: warning:" in one.stdout
+    assert one.stderr.endswith("checked 4 files, 4 with findings\n")
+
+
+def test_convert_to_csv_for_excel(files):
+    out = files / "docs.csv"
+    run = tarvik("convert", files / "good.txt", files / "skipped.txt", "-o", out,
+                 "--delimiter", ";", "--encoding", "cp1251")
+    assert run.returncode == PROBLEMS, run.stderr
+    with open(out, encoding="cp1251", newline="") as f:
+        rows = list(csv.DictReader(f, delimiter=";"))
+    assert len(rows) == 5 + 4
+    assert rows[0]["file"].endswith("good.txt") and rows[0]["line"] == "39"
+    assert [r["amount"] for r in rows[:5]] == ["43200.00", "87450.50", "430.25", "20000.00", "15000.00"]
+    assert rows[0]["income_date"] == "" and rows[0]["payee"].startswith("ИНН 5029012345")
+    assert "skipped.txt:141: warning: document skipped: missing field `Номер`" in run.stderr
+
+
+def test_convert_intervals_to_json_lines(files):
+    out = files / "intervals.jsonl"
+    run = tarvik("convert", "--intervals", files / "good.txt", "-o", out)
+    assert run.returncode == OK, run.stderr
+    rows = [json.loads(line) for line in out.read_text(encoding="utf-8").splitlines()]
+    assert [(r["account"], r["line"], r["end_amount"]) for r in rows] == [
+        ("40702810900000012345", 12, "169250.50"),
+        ("40702810900000012345", 21, "163820.25"),
+        ("40702978100000054321", 30, "3400.00"),
+    ]
+
+
+def test_convert_refuses_an_output_it_cannot_name(files):
+    run = tarvik("convert", files / "good.txt", "-o", files / "out.xlsx")
+    assert run.returncode == UNREADABLE and "name it .csv or .jsonl" in run.stderr
+
+
+def test_a_row_the_output_encoding_cannot_hold_is_reported(files):
+    data = SAMPLE.read_bytes().decode("cp1251").replace("Номер=418", "Номер=418✓")
+    (files / "tick.txt").write_bytes(data.encode("utf-8"))
+    run = tarvik("convert", files / "tick.txt", "-o", files / "out.csv", "--encoding", "cp1251")
+    assert run.returncode == UNREADABLE
+    assert f"{files / 'tick.txt'}:39: error: row not written: cp1251 cannot hold '✓'" in run.stderr
+    assert len((files / "out.csv").read_text(encoding="cp1251").splitlines()) == 1 + 4
+
+
+@pytest.mark.parametrize("command", [[], ["show"], ["check"], ["convert"]])
+def test_every_command_answers_help(command):
+    run = tarvik(*command, "--help")
+    assert run.returncode == OK and run.stdout.startswith("usage: tarvik")
+
+
+def test_the_console_script_is_installed():
+    script = shutil.which("tarvik", path=os.path.dirname(sys.executable))
+    if script is None:
+        pytest.skip("tarvik is not installed beside this interpreter (a source checkout)")
+    run = subprocess.run([script, "show", SAMPLE], capture_output=True, text=True, encoding="utf-8")
+    assert run.returncode == OK and "Documents: 5" in run.stdout
