@@ -1,13 +1,31 @@
-"""tarvik: Russian bank statements in the 1CClientBankExchange format, read and written.
+"""tarvik: Russian bank statements in the 1CClientBankExchange format, read, checked and written.
 
-    reading = tarvik.read("kl_to_1c.txt")      # BOM, DOS code page and the usual repairs
-    reading.statement.documents                 # tarvik_py.Document records
-    data = tarvik.write(reading.statement.documents, encoding="cp1251")
+    reading = tarvik.read("kl_to_1c.txt")   # byte-order mark, DOS code page, the usual repairs
+    reading.statement.documents              # tarvik_py.Document records
+    reading.changes                          # what the repairs changed, with their lines
+    data = tarvik.write(orders, encoding="cp1251", direction="to_bank")
 
 `tarvik_py` is the strict reader underneath; `tarvik` meets files as banks write them.
 """
 
 from . import hooks
+from .checking import Finding, check
 from .reading import Change, Hook, Reading, Source, read
+from .records import as_dict, document_rows, interval_rows
+from .writing import WriteError, write
 
-__all__ = ["Change", "Hook", "Reading", "Source", "hooks", "read"]
+__all__ = [
+    "Change",
+    "Finding",
+    "Hook",
+    "Reading",
+    "Source",
+    "WriteError",
+    "as_dict",
+    "check",
+    "document_rows",
+    "hooks",
+    "interval_rows",
+    "read",
+    "write",
+]

@@ -77,6 +77,11 @@ grep -q '^MISMATCH: 40702810900000012345 2024-03-16..2024-03-31: .*(difference 0
   "$work/off.out" || { cat "$work/off.out" >&2; exit 1; }
 echo "reconcile.py reports a closing balance that is off by 0.01"
 
+# Payment orders written by tarvik must read back and pass the command's own check.
+"$py" examples/payment_orders.py -o "$work/1c_to_kl.txt"
+"$venv/bin/tarvik" check "$work/1c_to_kl.txt"
+echo "payment_orders.py writes orders that tarvik check passes"
+
 echo "== C++ example against the installed core"
 warnings="-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Werror"
 cpp_example() {  # name, core source folder, extra configure arguments...

@@ -39,7 +39,7 @@ need = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE",
         "parser/CMakeLists.txt", "parser/parse.h", "parser/parse.cpp",
         "parser/cp1251_table.inc", "parser/unicode_tables.inc",
         "python/CMakeLists.txt", "python/module.cpp", "python/exports.map",
-        "python/tarvik_py.pyi", "python/py.typed"}
+        "python/tarvik_py.pyi", "python/py.typed", "tarvik/__init__.py", "tarvik/py.typed"}
 problems = [f"sdist lacks {n}" for n in sorted(need - names)]
 problems += [f"sdist holds {n}" for n in sorted(names)
              if n.split("/")[0] in {"build", ".git", "dist", ".venv", ".pytest_cache"}
@@ -51,13 +51,18 @@ with zipfile.ZipFile(wheel) as whl:
 if not any(n.startswith("tarvik_py.cpython-") and n.endswith(".so") for n in wnames):
     problems.append("wheel lacks the extension module")
 for n in ("tarvik_py-stubs/__init__.pyi", "tarvik_py-stubs/py.typed",
+          "tarvik/__init__.py", "tarvik/py.typed", "tarvik/cli.py", "tarvik/__main__.py",
           f"tarvik_py-{version}.dist-info/licenses/LICENSE"):
     if n not in wnames:
         problems.append(f"wheel lacks {n}")
 # The C++ core is linked into the module; its headers, archive and CMake files stay out.
 problems += [f"wheel holds {n}" for n in sorted(wnames)
              if n.endswith((".h", ".a", ".cmake", ".inc")) or n.startswith(("include/", "lib/"))]
-for field in ("License-Expression: MIT", "Requires-Python: >=3.12", f"Version: {version}",
+with zipfile.ZipFile(wheel) as whl:
+    scripts = whl.read(f"tarvik_py-{version}.dist-info/entry_points.txt").decode()
+if "tarvik = tarvik.cli:main" not in scripts:
+    problems.append("wheel lacks the tarvik console script")
+for field in ("License-Expression: MIT", "Requires-Dist: tqdm", "Requires-Python: >=3.12", f"Version: {version}",
               "Classifier: Typing :: Typed", "Keywords: ", "Description-Content-Type: text/markdown"):
     if field not in metadata:
         problems.append(f"wheel metadata lacks {field!r}")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the type stubs against the built module: installs the module into a fresh venv
-# (build/venv-typing), runs mypy's stubtest on it, type-checks a typed usage file and the examples
-# with mypy --strict, and compares the stubs' docstrings with the module's.
+# (build/venv-typing), runs mypy's stubtest on it, type-checks typed usage files, the examples and
+# the installed tarvik package with mypy --strict, and compares the stubs' docstrings with the
+# module's.
 # Usage: tools/run_typing.sh [PYTHON]   (default: tools/find_python.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +14,7 @@ rm -rf "$venv"
 "$python" -m venv "$venv"
 "$venv/bin/python" -m pip install -q --upgrade pip
 # Pinned: stubtest's and mypy's verdicts change between releases.
-"$venv/bin/python" -m pip install -q "mypy==2.4.1"
+"$venv/bin/python" -m pip install -q "mypy==2.4.1" "types-tqdm==4.70.0.20261122"
 "$venv/bin/python" -m pip install -q .
 
 # Run from an empty folder so that only the installed module and stubs are seen, never the tree.
@@ -26,7 +27,9 @@ echo "== stubtest"
 
 echo "== mypy --strict"
 "$root/$venv/bin/python" -m mypy --strict --warn-unreachable --no-incremental \
-  "$root/tests/typing/usage.py" "$root"/examples/*.py
+  "$root/tests/typing/usage.py" "$root/tests/typing/tarvik_usage.py" "$root"/examples/*.py
+echo "== mypy --strict on the installed tarvik package"
+"$root/$venv/bin/python" -m mypy --strict --warn-unreachable --no-incremental -p tarvik
 
 echo "== stub docstrings"
 "$root/$venv/bin/python" "$root/tests/typing/check_stub_docs.py"

@@ -1,0 +1,54 @@
+"""Typed use of the tarvik package, checked with `mypy --strict` against the installed package.
+
+Every `# type: ignore[code]` below marks a misuse that the annotations must reject.
+"""
+
+import datetime
+import decimal
+import pathlib
+from typing import assert_type
+
+import tarvik
+import tarvik_py
+
+
+def payee_upper(section_type: tarvik_py.SectionType, attrs: dict[str, str], _: dict[str, str]) -> None:
+    if "Получатель" in attrs:
+        attrs["Получатель"] = attrs["Получатель"].upper()
+
+
+def read_all(path: pathlib.Path) -> list[tarvik_py.Document]:
+    reading = tarvik.read(path, hooks=[payee_upper, tarvik.hooks.comma_amounts])
+    assert_type(reading.statement, tarvik_py.Statement)
+    for change in reading.changes:
+        assert_type(change.lineno, int)
+        assert_type(change.old, str | None)
+    values = tarvik.as_dict(reading.statement.documents[0])
+    when = values["doc_date"]
+    if isinstance(when, datetime.date):
+        print(when.year)
+    tarvik.read(path.read_bytes(), repairs=False)
+    tarvik.read(open(path, "rb"))
+    tarvik.read(42)  # type: ignore[arg-type]
+    return reading.statement.documents
+
+
+def write_orders(documents: list[tarvik_py.Document]) -> bytes:
+    order: dict[str, object] = {
+        "doc_number": "1",
+        "doc_date": datetime.date(2024, 3, 4),
+        "amount": decimal.Decimal("10.00"),
+        "extra": {"Получатель1": "ООО Ромашка"},
+    }
+    data = tarvik.write([*documents, order], encoding="utf-8", direction="to_bank")
+    tarvik.write(documents, encoding="koi8-r")  # type: ignore[arg-type]
+    tarvik.write(documents, direction="from_bank")  # type: ignore[arg-type]
+    try:
+        tarvik.write([order])
+    except tarvik.WriteError as exc:
+        assert_type(exc.field, str | None)
+    return data
+
+
+def findings(path: str) -> int:
+    return sum(1 for f in tarvik.check(path) if f.severity in ("warning", "mismatch"))
