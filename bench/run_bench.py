@@ -96,6 +96,17 @@ def _tarvik():
     return tarvik_py
 
 
+def _package():
+    import tarvik
+
+    return tarvik
+
+
+def _write_back(statement):
+    return _package().write(statement.documents, accounts=statement.accounts,
+                            header=statement.header, encoding=statement.encoding)
+
+
 def _noop_hook(section_type, attrs, header):
     return None
 
@@ -124,6 +135,10 @@ KINDS = {
     "parse-bytes": (lambda d: (_tarvik(), d)[1], lambda x: _tarvik().parse(x)),
     "parse-str": (lambda d: (_tarvik(), d.decode("utf-8"))[1], lambda x: _tarvik().parse(x)),
     "parse-hook": (lambda d: (_tarvik(), d)[1], lambda x: _tarvik().parse(x, [_noop_hook])),
+    "read": (lambda d: (_package(), d)[1], lambda x: _package().read(x)),
+    "read-strict": (lambda d: (_package(), d)[1], lambda x: _package().read(x, repairs=False)),
+    # The statement is parsed beforehand; the timed call writes it back in its own encoding.
+    "write": (lambda d: _tarvik().parse(d), _write_back),
     "floor-utf-8": (lambda d: d, lambda x: (x.decode("utf-8"), x.count(b"\n"))),
     "floor-cp1251": (lambda d: d, lambda x: (x.decode("cp1251"), x.count(b"\n"))),
     "cb1c-cp1251": (lambda d: (_import_peer("client_bank_1c"), d)[1],
@@ -178,6 +193,11 @@ def describe(case: Case, result) -> str:
         if docs != want_docs or got != collections.Counter(meta["defects"]):
             text += f" — MISMATCH: generator wrote {want_docs:,} good docs, {meta['defects']}"
         return text
+    if case.kind.startswith("read"):
+        return (f"{len(result.statement.documents):,} docs, {len(result.statement.warnings):,} "
+                f"warnings, {len(result.changes):,} repairs, {result.encoding}")
+    if case.kind == "write":
+        return f"{len(result) / MB:.1f} MB written"
     if case.kind.startswith("cb1c"):
         return f"{len(result.documents):,} docs, {len(result.accounts)} account sections"
     return f"{len(result.documents):,} docs, balance {'yes' if result.balance else 'no'}"
@@ -280,6 +300,11 @@ def build_cases(args) -> list[Case]:
         Case("parse(bytes) account-heavy cp1251", "module", "parse-bytes", heavy),
         Case("floor: decode utf-8 + count lines", "module", "floor-utf-8", utf8),
         Case("floor: decode cp1251 + count lines", "module", "floor-cp1251", cp1251),
+        Case("tarvik.read(bytes) utf-8", "package", "read", utf8),
+        Case("tarvik.read(bytes) cp1251", "package", "read", cp1251),
+        Case("tarvik.read(bytes, repairs=False) cp1251", "package", "read-strict", cp1251),
+        Case("tarvik.write(...) of the parsed statement, utf-8", "package", "write", utf8),
+        Case("tarvik.write(...) of the parsed statement, cp1251", "package", "write", cp1251),
     ]
     if not args.no_peers:
         peer = dict(size_mb=min(args.peer_size_mb, size), seed=args.seed)

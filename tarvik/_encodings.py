@@ -51,10 +51,19 @@ def _windows_1251_errors(error: UnicodeError) -> tuple[str | bytes, int]:
     # The reader maps byte 0x98, which Python's cp1251 leaves undefined, to U+0098.
     if isinstance(error, UnicodeEncodeError) and error.object[error.start] == "\x98":
         return b"\x98", error.start + 1
+    if isinstance(error, UnicodeDecodeError) and error.object[error.start] == 0x98:
+        return "\x98", error.start + 1
     raise error
 
 
 codecs.register_error("tarvik-windows-1251", _windows_1251_errors)
+
+
+def decode(data: bytes, encoding: FileEncoding) -> str:
+    """`data` as the reader decodes it from `encoding`."""
+    if encoding == "cp1251":
+        return data.decode("cp1251", "tarvik-windows-1251")
+    return data.decode(encoding)
 
 
 def encode(text: str, encoding: FileEncoding) -> bytes:

@@ -7,7 +7,6 @@ that names the document or interval and the field.
 
 from __future__ import annotations
 
-import bisect
 import datetime
 import decimal
 import itertools
@@ -99,28 +98,33 @@ def write(
         raise ValueError(f"direction must be None or 'to_bank', not {direction!r}")
     to_bank = direction == "to_bank"
 
-    docs = [_document(i, d, to_bank) for i, d in enumerate(documents)]
+    # Each section is encoded as soon as it is checked, so only the bytes are held at once.
+    made = header is None
+    doc_chunks: list[bytes] = []
+    doc_facts: list[tuple[str, str, str]] = []  # for a made header: type, date, payer's account
+    for index, doc in enumerate(documents):
+        lines = _document(index, doc, to_bank)
+        doc_chunks.append(_encoded(lines, f"document {index}", encoding))
+        if made:
+            values = dict(line.partition("=")[::2] for line in lines[1:-1])
+            doc_facts.append((lines[0].partition("=")[2], values["Дата"], values["ПлательщикСчет"]))
     books = [_account(number, intervals) for number, intervals in (accounts or {}).items()]
     if header is None:
-        head = _made_header(docs, books, encoding, to_bank)
+        head = _made_header(doc_facts, books, encoding, to_bank)
     else:
         head = _given_header(header, encoding, to_bank)
 
-    lines = [MARKER, *(f"{k}={v}" for k, v in head)]
-    sections: list[tuple[int, str]] = []  # first line of each section, and what it is
+    chunks = [_encoded([MARKER, *(f"{k}={v}" for k, v in head)], "header", encoding)]
     for number, intervals in books:
-        for index, figures in intervals:
-            sections.append((len(lines), f"account {number!r}, interval {index}"))
-            lines.append("СекцияРасчСчет")
-            lines.extend(figures)
-            lines.append("КонецРасчСчет")
-    for index, doc_lines in enumerate(docs):
-        sections.append((len(lines), f"document {index}"))
-        lines.extend(doc_lines)
-    lines.append("КонецФайла")
-    text = "\r\n".join(lines) + "\r\n"
-    data = _encode(text, lines, sections, encoding)
-    _check_read_back(data, text, encoding, len(docs), books)
+        for index, lines in intervals:
+            where = f"account {number!r}, interval {index}"
+            chunks.append(_encoded(["СекцияРасчСчет", *lines, "КонецРасчСчет"], where, encoding))
+    chunks += doc_chunks
+    chunks.append(_encoded(["КонецФайла"], "file", encoding))
+    data = b"".join(chunks)
+    documents_written = len(doc_chunks)
+    del chunks, doc_chunks
+    _check_read_back(data, encoding, documents_written, books)
     return data
 
 
@@ -297,7 +301,7 @@ def _given_header(header: Mapping[str, str], encoding: FileEncoding, to_bank: bo
 
 
 def _made_header(
-    docs: list[list[str]],
+    docs: list[tuple[str, str, str]],
     books: list[tuple[str, list[tuple[int, list[str]]]]],
     encoding: FileEncoding,
     to_bank: bool,
@@ -311,7 +315,7 @@ def _made_header(
         ("ДатаСоздания", now.strftime("%d.%m.%Y")),
         ("ВремяСоздания", now.strftime("%H:%M:%S")),
     ]
-    dates = [line[5:] for lines in docs for line in lines if line.startswith("Дата=")]
+    dates = [date for _, date, _ in docs]
     dates += [
         line.partition("=")[2]
         for _, intervals in books
@@ -324,10 +328,9 @@ def _made_header(
         head += [("ДатаНачала", ordered[0]), ("ДатаКонца", ordered[-1])]
     numbers = [number for number, _ in books]
     if not numbers and to_bank:
-        numbers = list(dict.fromkeys(l.partition("=")[2] for lines in docs for l in lines if l.startswith("ПлательщикСчет=")))
+        numbers = list(dict.fromkeys(payer for _, _, payer in docs))
     head += [(ACCOUNT_KEY, number) for number in numbers]
-    doc_types = dict.fromkeys(lines[0].partition("=")[2] for lines in docs)
-    head += [("Документ", doc_type) for doc_type in doc_types]
+    head += [("Документ", doc_type) for doc_type in dict.fromkeys(t for t, _, _ in docs)]
     return head
 
 
@@ -336,23 +339,20 @@ def _file_date_order(text: str) -> tuple[int, int, int]:
     return int(year), int(month), int(day)
 
 
-def _encode(text: str, lines: list[str], sections: list[tuple[int, str]], encoding: FileEncoding) -> bytes:
+def _encoded(lines: list[str], where: str, encoding: FileEncoding) -> bytes:
+    text = "\r\n".join(lines) + "\r\n"
     try:
         return _encodings.encode(text, encoding)
     except UnicodeEncodeError as exc:
-        # Which line, section and field hold the character: counted only when it happens.
-        line_index = text.count("\r\n", 0, exc.start)
-        at = bisect.bisect_right([first for first, _ in sections], line_index) - 1
-        where = sections[at][1] if at >= 0 and line_index > 0 else "header"
-        key = lines[line_index].partition("=")[0]
-        field = _FIELD_OF_KEY.get(key, repr(key)) if where != "header" else key
+        line = lines[text.count("\r\n", 0, exc.start)]
+        key = line.partition("=")[0]
+        field = key if where == "header" else _FIELD_OF_KEY.get(key, f"extra[{key!r}]")
         char = text[exc.start]
         raise WriteError(where, field, f"{encoding} cannot hold {char!r} (U+{ord(char):04X})") from None
 
 
 def _check_read_back(
     data: bytes,
-    text: str,
     encoding: FileEncoding,
     documents: int,
     books: list[tuple[str, list[tuple[int, list[str]]]]],
@@ -366,7 +366,7 @@ def _check_read_back(
             raise WriteError(
                 "file", None, "its Windows-1251 bytes also form UTF-8, and readers take them for UTF-8: write it as utf-8"
             )
-        sample = text[:_SAMPLE]
+        sample = _encodings.decode(data[:_SAMPLE], encoding)
         odd = sum(1 for c in sample if c not in _PLAIN and c < "\u0400")
         if (len(sample) - odd) * 100 // len(sample) <= 95:
             raise WriteError(
