@@ -60,7 +60,8 @@ class Repair:
 
 
 def _yo_in_keys(section_type: tarvik_py.SectionType, attrs: dict[str, str]) -> list[Edit]:
-    if not any("ё" in key or "Ё" in key for key in attrs):
+    keys = "".join(attrs)  # one scan of all the keys: most sections have no ё at all
+    if "ё" not in keys and "Ё" not in keys:
         return []
     edits: list[Edit] = []
     renamed: dict[str, str] = {}
@@ -119,12 +120,17 @@ _LOOSE_AMOUNT: Final = re.compile(
 )
 
 
+_LOOSE_MARK: Final = re.compile(r"[, \u00a0\u202f]")
+
+
 def plain_amount(text: str) -> str | None:
     """The plain decimal form of an amount written with grouping spaces or a decimal comma.
 
     None when `text` is not such an amount (a plain one included): `1,000.00` is not taken,
     since its comma may group thousands.
     """
+    if not _LOOSE_MARK.search(text):  # the usual plain amount, told apart cheaply
+        return None
     match = _LOOSE_AMOUNT.fullmatch(text)
     if match is None:
         return None
