@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import decimal
+import os
 from dataclasses import dataclass
 from typing import Literal
 
@@ -62,14 +63,18 @@ def check(source: Source, *, repairs: bool = True, name: str | None = None) -> l
     Never raises for the content of the file: a statement that cannot be read is one "error"
     finding. `name` labels the findings (default: the path, or "<bytes>").
     """
-    label = name or (str(source) if isinstance(source, str) else None) or "<bytes>"
+    if name is not None:
+        label = name
+    elif isinstance(source, (str, os.PathLike)):
+        label = os.fsdecode(source)
+    else:
+        label = getattr(source, "name", None) or "<bytes>"
     try:
         reading = read(source, repairs=repairs)
     except tarvik_py.SyntaxError as exc:
         return [Finding(label, exc.detail.lineno, "error", str(exc))]
     except (tarvik_py.ParseError, OSError) as exc:
-        return [Finding(label, None, "error", str(exc.args[-1] if isinstance(exc, OSError) and exc.args else exc))]
-    label = name or reading.name or label
+        return [Finding(label, None, "error", str(exc))]
     found = [Finding(label, c.lineno, "repair", c.message) for c in reading.changes]
     found += [
         Finding(label, lineno, "warning", f"document skipped: {message}")

@@ -59,7 +59,9 @@ def _in_workers(func: Callable[[str], T], paths: list[str], jobs: int, what: str
         except ImportError:  # the bar is a nicety; the work does not need it
             pass
         else:
-            bar = tqdm(total=len(paths), unit="file", desc=what, file=sys.stderr)
+            columns, rows = _terminal_size()
+            bar = tqdm(total=len(paths), unit="file", desc=what, file=sys.stderr, ncols=columns,
+                       nrows=rows)
     results: Iterable[T]
     if jobs <= 1 or len(paths) <= 1:
         results = map(func, paths)
@@ -77,6 +79,15 @@ def _in_workers(func: Callable[[str], T], paths: list[str], jobs: int, what: str
             pool.shutdown(cancel_futures=True)
         if bar is not None:
             bar.close()
+
+
+def _terminal_size() -> tuple[int, int]:
+    # A terminal that does not tell its size (0 by 0) would get no bar at all.
+    try:
+        columns, rows = os.get_terminal_size(sys.stderr.fileno())
+    except OSError:
+        columns = rows = 0
+    return columns or 80, rows or 24
 
 
 def _status(findings: Iterable[Finding]) -> int:
@@ -188,6 +199,9 @@ def cmd_convert(args: argparse.Namespace) -> int:
         return UNREADABLE
     columns = ("file", "line", *(INTERVAL_COLUMNS if args.intervals else DOCUMENT_COLUMNS))
     paths, findings = _statement_paths(args.paths)
+    # A rerun into a folder it reads must not take its own last output for a statement.
+    if os.path.exists(output):
+        paths = [p for p in paths if not os.path.samefile(p, output)]
     for f in findings:
         print(f, file=sys.stderr)
     encoding = args.encoding or "utf-8"

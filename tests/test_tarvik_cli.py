@@ -120,6 +120,28 @@ def test_a_row_the_output_encoding_cannot_hold_is_reported(files):
     assert len((files / "out.csv").read_text(encoding="cp1251").splitlines()) == 1 + 4
 
 
+def test_a_terminal_gets_a_progress_bar_and_a_pipe_does_not(files):
+    import pty
+
+    controller, terminal = pty.openpty()
+    with open(terminal, "wb", closefd=True) as stderr:
+        run = subprocess.run([sys.executable, "-m", "tarvik", "check", "-j", "2", files],
+                             stdout=subprocess.PIPE, stderr=stderr, timeout=120)
+    bar = os.read(controller, 65536).decode("utf-8", "replace")
+    os.close(controller)
+    assert run.returncode == UNREADABLE
+    assert "check: 100%" in bar and "4/4" in bar
+    assert "check: " not in tarvik("check", "-j", "2", files).stderr
+
+
+def test_a_rerun_does_not_read_its_own_output(files):
+    out = files / "all.csv"
+    first = tarvik("convert", files / "good.txt", files / "off.txt", files, "-o", out)
+    second = tarvik("convert", files / "good.txt", files / "off.txt", files, "-o", out)
+    assert first.returncode == second.returncode == UNREADABLE  # sub/junk.txt
+    assert first.stderr == second.stderr
+
+
 @pytest.mark.parametrize("command", [[], ["show"], ["check"], ["convert"]])
 def test_every_command_answers_help(command):
     run = tarvik(*command, "--help")
