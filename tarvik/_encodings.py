@@ -10,6 +10,7 @@ is written in Windows-1251 or UTF-8 is read as what it is.
 from __future__ import annotations
 
 import codecs
+import re
 from typing import Final, Literal
 
 FileEncoding = Literal["utf-8", "cp1251", "cp866"]
@@ -19,8 +20,16 @@ ENCODING_KEY: Final = "Кодировка"
 DECLARED: Final[dict[str, str]] = {"cp1251": "Windows", "cp866": "DOS", "utf-8": "UTF-8"}
 
 _DOS_KEY_LINE: Final = b"\n" + ENCODING_KEY.encode("cp866") + b"="
-# Header lines end where the first section begins, in whichever encoding the file is.
-_SECTION_STARTS: Final = tuple(b"\n" + "Секция".encode(e) for e in ("cp866", "cp1251", "utf-8"))
+# Header lines end where the first section opens, in whichever encoding the file is; a header
+# key that merely begins like a section (`СекцияX=1`) does not end them.
+_SECTION_START: Final = re.compile(
+    b"\n(?:"
+    + b"|".join(
+        re.escape("СекцияДокумент=".encode(e)) + b"|" + re.escape("СекцияРасчСчет".encode(e)) + b"\r?(?:\n|$)"
+        for e in ("cp866", "cp1251", "utf-8")
+    )
+    + b")"
+)
 _HEAD: Final = 1 << 16
 
 
@@ -30,9 +39,8 @@ def declares_dos(value: str) -> bool:
 
 
 def _header_end(data: bytes) -> int:
-    head = data[:_HEAD]
-    found = [p for p in (head.find(s) for s in _SECTION_STARTS) if p >= 0]
-    return min(found) if found else len(data)
+    found = _SECTION_START.search(data, 0, _HEAD)
+    return found.start() if found else len(data)
 
 
 def is_dos(data: bytes) -> bool:

@@ -58,12 +58,9 @@ def file_date(value: object) -> str:
     if not isinstance(value, str):
         raise TypeError(f"a date must be a datetime.date or YYYY-MM-DD text, not {type(value).__name__}")
     year, month, day = record_date(value)
-    year_text = value[: value.index("-", 1)]
-    # An unsigned year of four digits reads as written; any other needs its sign.
-    if year_text[0] in "+-" and 0 <= year <= 9999:
-        year_text = f"{year:04}"
-    elif year_text[0] not in "+-" and not 0 <= year <= 9999:
-        year_text = f"{year:+}"
+    # An unsigned year of four digits reads as written; any other needs its sign. One text per
+    # day, so that equal days are written alike.
+    year_text = f"{year:04}" if 0 <= year <= 9999 else f"{year:+}"
     return f"{day:02}.{month:02}.{year_text}"
 
 

@@ -44,9 +44,9 @@ _EXTRA: Final = "extra"
 _DOCUMENT_ATTRS: Final = frozenset({f.attr for f in DOCUMENT_FIELDS} | {DOC_TYPE_ATTR, _EXTRA})
 _INTERVAL_ATTRS: Final = frozenset(f.attr for f in INTERVAL_FIELDS)
 _KNOWN_DOCUMENT_KEYS: Final = frozenset({f.key for f in DOCUMENT_FIELDS} | {DOC_TYPE_KEY})
-_FIELD_OF_KEY: Final = {f.key: f.attr for f in (*DOCUMENT_FIELDS, *INTERVAL_FIELDS)}
-_FIELD_OF_KEY[DOC_TYPE_KEY] = DOC_TYPE_ATTR
-_FIELD_OF_KEY[ACCOUNT_KEY] = "number"
+# The field a line's key belongs to, for naming it when its text cannot be encoded.
+_DOCUMENT_FIELD_OF_KEY: Final = {f.key: f.attr for f in DOCUMENT_FIELDS} | {DOC_TYPE_KEY: DOC_TYPE_ATTR}
+_INTERVAL_FIELD_OF_KEY: Final = {f.key: f.attr for f in INTERVAL_FIELDS} | {ACCOUNT_KEY: "number"}
 
 # Payment orders sent to the bank must also carry who pays whom and how; a name may stand in
 # its numbered key (`Плательщик1`, `Получатель1`) instead.
@@ -104,7 +104,7 @@ def write(
     doc_facts: list[tuple[str, str, str]] = []  # for a made header: type, date, payer's account
     for index, doc in enumerate(documents):
         lines = _document(index, doc, to_bank)
-        doc_chunks.append(_encoded(lines, f"document {index}", encoding))
+        doc_chunks.append(_encoded(lines, f"document {index}", encoding, _DOCUMENT_FIELD_OF_KEY))
         if made:
             values = dict(line.partition("=")[::2] for line in lines[1:-1])
             doc_facts.append((lines[0].partition("=")[2], values["Дата"], values["ПлательщикСчет"]))
@@ -118,7 +118,8 @@ def write(
     for number, intervals in books:
         for index, lines in intervals:
             where = f"account {number!r}, interval {index}"
-            chunks.append(_encoded(["СекцияРасчСчет", *lines, "КонецРасчСчет"], where, encoding))
+            lines = ["СекцияРасчСчет", *lines, "КонецРасчСчет"]
+            chunks.append(_encoded(lines, where, encoding, _INTERVAL_FIELD_OF_KEY))
     chunks += doc_chunks
     chunks.append(_encoded(["КонецФайла"], "file", encoding))
     data = b"".join(chunks)
@@ -339,14 +340,16 @@ def _file_date_order(text: str) -> tuple[int, int, int]:
     return int(year), int(month), int(day)
 
 
-def _encoded(lines: list[str], where: str, encoding: FileEncoding) -> bytes:
+def _encoded(
+    lines: list[str], where: str, encoding: FileEncoding, fields: Mapping[str, str] | None = None
+) -> bytes:
     text = "\r\n".join(lines) + "\r\n"
     try:
         return _encodings.encode(text, encoding)
     except UnicodeEncodeError as exc:
         line = lines[text.count("\r\n", 0, exc.start)]
         key = line.partition("=")[0]
-        field = key if where == "header" else _FIELD_OF_KEY.get(key, f"extra[{key!r}]")
+        field = key if fields is None else fields.get(key, f"extra[{key!r}]")
         char = text[exc.start]
         raise WriteError(where, field, f"{encoding} cannot hold {char!r} (U+{ord(char):04X})") from None
 
