@@ -109,22 +109,27 @@ def write(
             values = dict(line.partition("=")[::2] for line in lines[1:-1])
             doc_facts.append((lines[0].partition("=")[2], values["Дата"], values["ПлательщикСчет"]))
     books = [_account(number, intervals) for number, intervals in (accounts or {}).items()]
+    account_chunks = []
+    for number, intervals in books:
+        for index, lines in intervals:
+            where = f"account {number!r}, interval {index}"
+            lines = ["СекцияРасчСчет", *lines, "КонецРасчСчет"]
+            account_chunks.append(_encoded(lines, where, encoding, _INTERVAL_FIELD_OF_KEY))
     if header is None:
         head = _made_header(doc_facts, books, encoding, to_bank)
     else:
         head = _given_header(header, encoding, to_bank)
 
-    chunks = [_encoded([MARKER, *(f"{k}={v}" for k, v in head)], "header", encoding)]
-    for number, intervals in books:
-        for index, lines in intervals:
-            where = f"account {number!r}, interval {index}"
-            lines = ["СекцияРасчСчет", *lines, "КонецРасчСчет"]
-            chunks.append(_encoded(lines, where, encoding, _INTERVAL_FIELD_OF_KEY))
+    head_chunk = _encoded([MARKER, *(f"{k}={v}" for k, v in head)], "header", encoding)
+    if not account_chunks and not doc_chunks:
+        raise WriteError("file", None, "nothing to write: a statement needs an account or a document")
+    chunks = [head_chunk]
+    chunks += account_chunks
     chunks += doc_chunks
     chunks.append(_encoded(["КонецФайла"], "file", encoding))
     data = b"".join(chunks)
     documents_written = len(doc_chunks)
-    del chunks, doc_chunks
+    del chunks, account_chunks, doc_chunks
     _check_read_back(data, encoding, documents_written, books)
     return data
 
