@@ -259,6 +259,49 @@ void bench_parse(benchmark::State& state, const Input* in) {
   count_bytes(state, *in);
 }
 
+// How filing grows with the number of sections of one account, for sections that run backwards
+// in time and for sections that share one start date: a shift of the list per section would
+// show as quadratic growth here.
+void bench_book_growth(benchmark::State& state, bool backwards) {
+  const auto count = static_cast<std::uint32_t>(state.range(0));
+  for (auto _ : state) {
+    tarvik::AccountBook book;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      tarvik::Interval in;
+      const std::uint32_t n = backwards ? count - i : i;
+      in.date_start = backwards ? tarvik::Date{static_cast<std::int32_t>(2000 + n / 300),
+                                               static_cast<std::uint8_t>(1 + n / 25 % 12),
+                                               static_cast<std::uint8_t>(1 + n % 25)}
+                                : tarvik::Date{2024, 1, 1};
+      in.start_amount = tarvik::Amount{n, 2, false};
+      benchmark::DoNotOptimize(book.add("40702810000000000001", in));
+    }
+    auto accounts = std::move(book).release();
+    benchmark::DoNotOptimize(accounts);
+  }
+  state.SetComplexityN(state.range(0));
+}
+
+// How inserting and finding grows with the number of distinct keys in one map.
+void bench_attr_map_growth(benchmark::State& state) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  std::vector<std::string> keys;
+  for (std::size_t i = 0; i < count; ++i) {
+    keys.push_back("Ключ" + std::to_string(i));
+  }
+  for (auto _ : state) {
+    tarvik::AttrMap map;
+    for (const std::string& key : keys) {
+      map.insert(key, "значение");
+    }
+    for (const std::string& key : keys) {
+      benchmark::DoNotOptimize(map.find(key));
+    }
+    benchmark::DoNotOptimize(map);
+  }
+  state.SetComplexityN(state.range(0));
+}
+
 bool read_file(const char* path, std::string& out) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
@@ -314,6 +357,21 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark(name.c_str(), fn, in.get())->Unit(benchmark::kMillisecond);
     }
   }
+  // Linear growth fits these with a small error; a quadratic one would not.
+  for (const bool backwards : {true, false}) {
+    benchmark::RegisterBenchmark(
+        backwards ? "growth/account_book/backwards" : "growth/account_book/one_start_date",
+        bench_book_growth, backwards)
+        ->RangeMultiplier(4)
+        ->Range(1 << 10, 1 << 16)
+        ->Complexity(benchmark::oN)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("growth/attr_map", bench_attr_map_growth)
+      ->RangeMultiplier(4)
+      ->Range(1 << 10, 1 << 16)
+      ->Complexity(benchmark::oN)
+      ->Unit(benchmark::kMillisecond);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

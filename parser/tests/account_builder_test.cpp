@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -382,9 +381,10 @@ TEST(OrderIntervals, MatchesFilingOneByOne) {
   }
 }
 
-// Sections that run backwards in time, or that share one start date, must not cost a shift of
-// the whole list each: 100,000 of them used to take minutes.
-TEST(AccountBook, ManySectionsOfOneAccountStayFast) {
+// Sections that run backwards in time, or that share one start date, at a size where a shift of
+// the whole list per section would show; how the time grows with their number is measured in
+// bench/.
+TEST(AccountBook, ManySectionsOfOneAccountEndInDateOrderWithoutRepeats) {
   const struct {
     const char* name;
     bool backwards;
@@ -393,7 +393,6 @@ TEST(AccountBook, ManySectionsOfOneAccountStayFast) {
     SCOPED_TRACE(c.name);
     constexpr std::uint32_t kCount = 100'000;
     AccountBook book;
-    const auto start = std::chrono::steady_clock::now();
     for (std::uint32_t i = 0; i < kCount; ++i) {
       Interval in;
       const std::uint32_t n = c.backwards ? kCount - i : i;
@@ -409,7 +408,6 @@ TEST(AccountBook, ManySectionsOfOneAccountStayFast) {
       ASSERT_FALSE(book.add("40702810000000000001", repeat));
     }
     const std::vector<Account> accounts = std::move(book).release();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ASSERT_EQ(accounts.size(), 1U);
     ASSERT_EQ(accounts[0].intervals.size(), kCount);
     EXPECT_TRUE(std::is_sorted(

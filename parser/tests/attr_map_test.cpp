@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -114,9 +113,9 @@ TEST(AttrMapInsert, StaysConsistentAtEverySizeUpToSixtyFour) {
   }
 }
 
-TEST(AttrMapInsert, LargeMapKeepsOrderAndValuesQuickly) {
+// The size at which the map is indexed; how its lookups grow with size is measured in bench/.
+TEST(AttrMapInsert, LargeMapKeepsOrderAndValues) {
   constexpr std::size_t kCount = 100000;
-  const auto start = std::chrono::steady_clock::now();
   AttrMap map;
   for (std::size_t i = 0; i < kCount; ++i) {
     map.insert(key_of(i), std::to_string(i));
@@ -139,10 +138,6 @@ TEST(AttrMapInsert, LargeMapKeepsOrderAndValuesQuickly) {
   }
   EXPECT_EQ(mismatches, 0U);
   EXPECT_EQ(map.find(key_of(kCount)), nullptr);
-  // A lookup that scanned the entries would need billions of comparisons here; hashing needs
-  // well under a second even in a sanitizer build.
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(elapsed, std::chrono::seconds(10));
 }
 
 TEST(AttrMapClear, ForgetsKeysAtAnySize) {
