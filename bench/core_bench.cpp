@@ -28,6 +28,7 @@
 #include "parse.h"
 #include "statement_reader.h"
 #include "tests/fixtures.h"
+#include "tests/whole_text.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ std::unique_ptr<Input> prepare(std::string name, std::string raw) {
   auto in = std::make_unique<Input>();
   in->name = std::move(name);
   in->raw = std::move(raw);
-  auto decoded = tarvik::decode_input(in->raw, in->storage);
+  auto decoded = tarvik::testing::decode_input(in->raw, in->storage);
   if (!decoded) {
     return nullptr;
   }

@@ -33,10 +33,6 @@ constexpr bool sorted_by_bytes() {
 }
 static_assert(sorted_by_bytes());
 
-bool same_amount(const std::optional<Amount>& a, const std::optional<Amount>& b) noexcept {
-  return a.has_value() == b.has_value() && (!a || equal_value(*a, *b));
-}
-
 // The same value in lowest terms: no trailing fraction zeros, and zero without sign or scale.
 Amount reduced(Amount a) noexcept {
   while (a.scale > 0 && a.magnitude % 10 == 0) {
@@ -143,14 +139,6 @@ std::vector<Account> AccountBook::release() && {
   return std::move(accounts_);
 }
 
-std::vector<Account> AccountBook::accounts() const {
-  std::vector<Account> copy = accounts_;
-  for (Account& account : copy) {
-    order_intervals(account.intervals);
-  }
-  return copy;
-}
-
 void order_intervals(std::vector<Interval>& intervals) {
   if (intervals.size() < 2) {
     return;
@@ -181,13 +169,6 @@ void order_intervals(std::vector<Interval>& intervals) {
     ordered.push_back(intervals[k.arrival]);
   }
   intervals = std::move(ordered);
-}
-
-bool same_figures(const Interval& a, const Interval& b) noexcept {
-  return a.date_start == b.date_start && a.date_end == b.date_end &&
-         equal_value(a.start_amount, b.start_amount) && same_amount(a.end_amount, b.end_amount) &&
-         same_amount(a.total_income, b.total_income) &&
-         same_amount(a.total_expense, b.total_expense);
 }
 
 Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBook& book,

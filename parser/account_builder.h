@@ -33,15 +33,16 @@ using AccountValues = std::array<std::optional<std::string_view>, kAccountKeyCou
 class AccountBook {
  public:
   // Files `interval` under `number`, creating the account on first sight, unless the account
-  // already holds the same figures (same_figures()). True when it was filed.
+  // already holds the same figures: dates as dates, amounts by value (1000 equals 1000.00).
+  // True when it was filed.
   bool add(std::string_view number, const Interval& interval);
 
-  Account& find_or_add(std::string_view number);
   // The accounts with their intervals ordered by start date (see order_intervals()).
   std::vector<Account> release() &&;
-  std::vector<Account> accounts() const;
 
  private:
+  Account& find_or_add(std::string_view number);
+
   struct KeyHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const noexcept;
@@ -63,9 +64,6 @@ class AccountBook {
 // dates would have filed them one by one: by start date, and among equal start dates each new
 // one just before the first that came (so A, B, C, D of one date end as B, C, D, A).
 void order_intervals(std::vector<Interval>& intervals);
-
-// Equal figures: dates as dates, amounts by value (1000 equals 1000.00).
-bool same_figures(const Interval& a, const Interval& b) noexcept;
 
 // Builds the section's interval and files it under its account number: in date order, unless
 // the account already holds the same figures. On failure the book is unchanged.

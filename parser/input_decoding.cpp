@@ -216,9 +216,6 @@ alignas(4) constexpr Cp1251Entry kCp1251[256] = {
 #include "cp1251_table.inc"
 };
 
-// The entries' stores run up to three bytes past the last one kept.
-constexpr std::size_t kCp1251Slack = 3;
-
 char* put_cp1251(const Byte* p, const Byte* const end, char* out) noexcept {
   while (end - p >= 8) {
     if ((load_le64(p) & kHighBits) == 0) {
@@ -327,28 +324,6 @@ bool has_ssse3() noexcept {
   return has;
 }
 #endif
-
-// windows-1251 maps every byte, so this cannot fail.
-void decode_cp1251_all(std::string_view input, std::string& storage) {
-  const Byte* const begin = bytes_of(input);
-  const Byte* const end = begin + input.size();
-  // Four sums, so that no addition waits for the one before it.
-  std::size_t sums[4] = {};
-  const Byte* q = begin;
-  for (; end - q >= 4; q += 4) {
-    sums[0] += kCp1251[q[0]].size;
-    sums[1] += kCp1251[q[1]].size;
-    sums[2] += kCp1251[q[2]].size;
-    sums[3] += kCp1251[q[3]].size;
-  }
-  for (; q != end; ++q) {
-    sums[0] += kCp1251[*q].size;
-  }
-  const std::size_t size = sums[0] + sums[1] + sums[2] + sums[3];
-  storage.resize(size + kCp1251Slack);
-  put_cp1251(begin, end, storage.data());
-  storage.resize(size);
-}
 
 template <bool kBigEndian>
 char32_t unit_at(const Byte* p) noexcept {
@@ -513,23 +488,6 @@ Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std
     return Err{NotStatement{}};
   }
   return ClassifiedInput{text, InputForm::Decoded};
-}
-
-Result<DecodedInput, NotStatement> decode_input(std::string_view input, std::string& storage) {
-  auto classified = classify_input(input, storage);
-  if (!classified) {
-    return Err{NotStatement{}};
-  }
-  switch (classified->form) {
-    case InputForm::Utf8:
-      return DecodedInput{input, true};
-    case InputForm::Cp1251:
-      decode_cp1251_all(input, storage);
-      return DecodedInput{storage, false};
-    case InputForm::Decoded:
-      break;
-  }
-  return DecodedInput{classified->text, false};
 }
 
 }  // namespace tarvik

@@ -12,11 +12,6 @@ namespace tarvik {
 
 inline constexpr std::string_view kStatementMarker = "1CClientBankExchange";
 
-struct DecodedInput {
-  std::string_view text;  // UTF-8; into the input itself, or into the caller's storage
-  bool utf8;              // read as UTF-8 (else as windows-1251 or after a byte-order mark)
-};
-
 enum class InputForm : std::uint8_t {
   Utf8,     // `text` is the input itself
   Cp1251,   // `text` is the input itself, still in windows-1251
@@ -29,12 +24,10 @@ struct ClassifiedInput {
 };
 
 // Classifies raw bytes as UTF-8 or windows-1251 and checks that they look like a statement.
-// Well-formed UTF-8 is used in place; any other decoding is written to `storage`, which must
-// outlive the result. Bad input gives NotStatement and never throws (bar std::bad_alloc).
-Result<DecodedInput, NotStatement> decode_input(std::string_view input, std::string& storage);
-
-// As decode_input, but windows-1251 input is only checked, not decoded: a reader decodes it line
-// by line, which keeps no second copy of the whole text in memory.
+// Well-formed UTF-8 and windows-1251 are used in place (windows-1251 is only checked: a reader
+// decodes it line by line, which keeps no second copy of the whole text in memory); UTF-16 is
+// decoded into `storage`, which must outlive the result. Bad input gives NotStatement and never
+// throws (bar std::bad_alloc).
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage);
 
 // Room that decode_cp1251 needs at `out` for `size` input bytes: the UTF-8 form of a byte takes

@@ -163,21 +163,4 @@ std::optional<UnrecognizedLine> LineLexer::find_unrecognized() {
   }
 }
 
-Result<std::vector<LineToken>, UnrecognizedLine> lex(std::string_view text) {
-  std::vector<LineToken> tokens;
-  LineLexer lexer(text);
-  LineToken token;
-  for (;;) {
-    switch (lexer.next(token)) {
-      case LexStep::Token:
-        tokens.push_back(token);
-        continue;
-      case LexStep::End:
-        return tokens;
-      case LexStep::Unrecognized:
-        return Err{UnrecognizedLine{token.lineno, std::string(token.value)}};
-    }
-  }
-}
-
 }  // namespace tarvik

@@ -77,7 +77,4 @@ class LineLexer {
   std::vector<std::unique_ptr<char[]>> retired_;
 };
 
-// Every token of `text`, or the first line that fits no form.
-Result<std::vector<LineToken>, UnrecognizedLine> lex(std::string_view text);
-
 }  // namespace tarvik

@@ -1,6 +1,7 @@
 #include "parse.h"
 
 #include "input_decoding.h"
+#include "statement_reader.h"
 
 namespace tarvik {
 

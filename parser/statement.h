@@ -26,7 +26,7 @@ struct Interval {
   std::optional<Amount> total_income;
   std::optional<Amount> total_expense;
 
-  // Field by field as written (amounts by scale too); see same_figures() for the numeric test.
+  // Field by field as written (amounts by scale too); AccountBook tells repeats by value.
   friend bool operator==(const Interval&, const Interval&) = default;
 };
 

@@ -8,6 +8,7 @@
 #include "attr_map.h"
 #include "failure.h"
 #include "result.h"
+#include "section_hook.h"
 #include "statement.h"
 
 namespace tarvik {
@@ -20,23 +21,6 @@ enum class ReaderState : std::uint8_t {
   Document,
   ReadNextSection,
   Finished,
-};
-
-struct HookOutcome {
-  enum class Kind : std::uint8_t { Continue, Warn, Fail };
-  Kind kind = Kind::Continue;
-  std::string message;  // Warn: the warning; Fail: the text of the HookError
-
-  static HookOutcome proceed() { return {}; }
-  static HookOutcome warn(std::string m) { return {Kind::Warn, std::move(m)}; }
-  static HookOutcome fail(std::string m) { return {Kind::Fail, std::move(m)}; }
-};
-
-// Sees each section when it closes, before it is built, and may change its attributes.
-class SectionHook {
- public:
-  virtual ~SectionHook() = default;
-  virtual HookOutcome call(SectionType type, AttrMap& attrs, const AttrMap& header) = 0;
 };
 
 // Reads a decoded statement text (its first line included) into a Statement, or the one failure

@@ -11,8 +11,8 @@
 
 #include "attr_map.h"
 #include "py_ref.h"
+#include "section_hook.h"
 #include "statement.h"
-#include "statement_reader.h"
 
 namespace tarvik::py {
 

@@ -13,6 +13,7 @@
 
 #include "fuzz_util.h"
 #include "input_decoding.h"
+#include "tests/whole_text.h"
 
 namespace {
 
@@ -160,9 +161,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes = input.view();
 
   std::string storage;
-  const auto decoded = tarvik::decode_input(bytes, storage);
+  const auto decoded = tarvik::testing::decode_input(bytes, storage);
   std::string storage2;
-  const auto decoded2 = tarvik::decode_input(bytes, storage2);
+  const auto decoded2 = tarvik::testing::decode_input(bytes, storage2);
   TARVIK_FUZZ_CHECK(decoded.has_value() == decoded2.has_value());
   if (decoded) {
     TARVIK_FUZZ_CHECK(decoded->text == decoded2->text && decoded->utf8 == decoded2->utf8);

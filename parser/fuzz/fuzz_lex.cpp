@@ -15,6 +15,7 @@
 #include "fuzz_util.h"
 #include "input_decoding.h"
 #include "line_lexer.h"
+#include "tests/whole_text.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  const auto whole = tarvik::lex(text);
+  const auto whole = tarvik::testing::lex(text);
   if (bad) {
     TARVIK_FUZZ_CHECK(!whole && whole.error() == *bad);
   } else {

@@ -36,6 +36,7 @@
 #include "parse.h"
 #include "statement.h"
 #include "statement_reader.h"
+#include "tests/whole_text.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ SyntaxDetail unexpected_attribute(const LineToken& t) {
 Model model_of(std::string_view text) {
   using tarvik::ReaderContext;
   Model m;
-  auto tokens = tarvik::lex(text);
+  auto tokens = tarvik::testing::lex(text);
   if (!tokens) {
     m.unrecognized = tokens.error();
     return m;
@@ -545,7 +546,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const Outcome plain = tarvik::parse(bytes, {});
   std::string storage;
-  const auto decoded = tarvik::decode_input(bytes, storage);
+  const auto decoded = tarvik::testing::decode_input(bytes, storage);
   if (!decoded) {
     TARVIK_FUZZ_CHECK(!plain && std::holds_alternative<tarvik::NotStatement>(plain.error()));
     return 0;

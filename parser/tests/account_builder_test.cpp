@@ -33,9 +33,9 @@ AccountValues values_of(const AttrMap& section) {
 }
 
 // Accounts as "number: interval; interval" lines, in book order.
-std::vector<std::string> render(const AccountBook& book) {
+std::vector<std::string> render(AccountBook book) {
   std::vector<std::string> out;
-  for (const Account& a : book.accounts()) {
+  for (const Account& a : std::move(book).release()) {
     std::string line = "[" + a.number + "]:";
     for (const Interval& i : a.intervals) {
       line += " " + describe(i) + ";";
@@ -280,7 +280,7 @@ TEST(RecordInterval, FilesIntervalsByStartDateAndDropsRepeats) {
   }
 }
 
-TEST(SameFigures, ComparesDatesAsDatesAndAmountsByValue) {
+TEST(AccountBook, TellsRepeatsByDatesAsDatesAndAmountsByValue) {
   const Interval base{Date{2024, 1, 1}, Date{2024, 1, 31}, amount(100000, 2),
                       amount(5, 0),     std::nullopt,      amount(0, 0)};
   const auto changed = [&](auto change) {
@@ -313,24 +313,32 @@ TEST(SameFigures, ComparesDatesAsDatesAndAmountsByValue) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(same_figures(base, c.other), c.want);
-    EXPECT_EQ(same_figures(c.other, base), c.want);
+    for (const bool base_first : {true, false}) {
+      AccountBook book;
+      ASSERT_TRUE(book.add("40702810000000000001", base_first ? base : c.other));
+      EXPECT_EQ(!book.add("40702810000000000001", base_first ? c.other : base), c.want);
+    }
   }
 }
 
-TEST(AccountBook, FindsOrAddsByExactNumber) {
+TEST(AccountBook, FilesByExactNumberInOrderOfFirstSight) {
+  Interval first;
+  first.date_start = Date{2024, 1, 1};
+  Interval second = first;
+  second.date_start = Date{2024, 1, 2};
   AccountBook book;
-  book.find_or_add("222").intervals.push_back(Interval{});
-  book.find_or_add("111");
-  Account& again = book.find_or_add("222");
-  EXPECT_EQ(again.number, "222");
-  EXPECT_EQ(again.intervals.size(), 1U);
-  book.find_or_add("222 ");
+  ASSERT_TRUE(book.add("222", first));
+  ASSERT_TRUE(book.add("111", first));
+  ASSERT_TRUE(book.add("222", second));
+  ASSERT_TRUE(book.add("222 ", first));
   std::vector<std::string> numbers;
+  std::vector<std::size_t> sizes;
   for (const Account& a : std::move(book).release()) {
     numbers.push_back(a.number);
+    sizes.push_back(a.intervals.size());
   }
   EXPECT_EQ(numbers, (std::vector<std::string>{"222", "111", "222 "}));
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{2, 1, 1}));
 }
 
 }  // namespace

@@ -11,10 +11,12 @@
 #include <string_view>
 
 #include "fixtures.h"
+#include "whole_text.h"
 
 namespace tarvik {
 namespace {
 
+using testing::decode_input;
 using testing::statement;
 using testing::to_cp1251;
 

@@ -7,8 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "whole_text.h"
+
 namespace tarvik {
 namespace {
+
+using testing::lex;
 
 std::string render(const LineToken& t) {
   std::string out = std::to_string(t.lineno) + " ";
