@@ -9,29 +9,15 @@ namespace tarvik {
 
 namespace {
 
-// Ascending by UTF-8 bytes, the order in which the values are checked.
-constexpr std::array<std::string_view, kAccountKeyCount> kKeys = {
-    "ВсегоПоступило",  "ВсегоСписано",     "ДатаКонца", "ДатаНачала",
-    "КонечныйОстаток", "НачальныйОстаток", "РасчСчет",
-};
-enum Rank : std::size_t {
-  kTotalIncome,
-  kTotalExpense,
-  kDateEnd,
-  kDateStart,
-  kEndAmount,
-  kStartAmount,
-};
-
-constexpr bool sorted_by_bytes() {
-  for (std::size_t i = 1; i < kKeys.size(); ++i) {
-    if (!(kKeys[i - 1] < kKeys[i])) {
-      return false;
-    }
-  }
-  return kKeys[kAccountNumberRank] == "РасчСчет";
+constexpr std::string_view key_of(IntervalField f) noexcept {
+  return kIntervalFields[std::size_t(f)].key;
 }
-static_assert(sorted_by_bytes());
+
+constexpr std::array<IntervalField, required_count(kIntervalFields)> kRequired =
+    required_order<required_count(kIntervalFields)>(kIntervalFields);
+// The number is looked up apart from the figures, and its absence is reported last, as a missing
+// field of the section rather than a bad figure.
+static_assert(kRequired.back() == IntervalField::Number);
 
 // The same value in lowest terms: no trailing fraction zeros, and zero without sign or scale.
 Amount reduced(Amount a) noexcept {
@@ -83,15 +69,17 @@ void mix(std::size_t& seed, const std::optional<Amount>& a) noexcept {
 }  // namespace
 
 int account_key_rank(std::string_view key) noexcept {
-  for (std::size_t r = 0; r < kKeys.size(); ++r) {
-    if (kKeys[r] == key) {
+  for (std::size_t r = 0; r < kAccountKeyCount; ++r) {
+    if (account_key(r) == key) {
       return static_cast<int>(r);
     }
   }
   return -1;
 }
 
-std::string_view account_key(std::size_t rank) noexcept { return kKeys[rank]; }
+std::string_view account_key(std::size_t rank) noexcept {
+  return key_of(kIntervalFieldByRank[rank]);
+}
 
 std::size_t AccountBook::KeyHash::operator()(std::string_view s) const noexcept {
   return std::hash<std::string_view>{}(s);
@@ -177,41 +165,41 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
   const auto fail = [lineno](std::string message) -> Result<Ok, SyntaxDetail> {
     return Err{SyntaxDetail{AccountParseError{lineno, std::move(message)}}};
   };
-  const auto amount = [&](std::size_t rank, std::optional<Amount>& out) {
-    auto parsed = parse_amount(*values[rank]);
-    if (parsed) {
-      out = *parsed;
-    }
-    return parsed.has_value();
-  };
   std::optional<Amount> start_amount;
-  for (std::size_t r = 0; r < kAccountNumberRank; ++r) {
+  for (std::size_t r = 0; r < kAccountKeyCount; ++r) {
     if (!values[r]) {
       continue;
     }
     const std::string_view value = *values[r];
-    switch (static_cast<Rank>(r)) {
-      case kTotalIncome:
-        if (!amount(r, interval.total_income)) {
+    const auto amount = [&](std::optional<Amount>& out) {
+      auto parsed = parse_amount(value);
+      if (parsed) {
+        out = *parsed;
+      }
+      return parsed.has_value();
+    };
+    switch (kIntervalFieldByRank[r]) {
+      case IntervalField::TotalIncome:
+        if (!amount(interval.total_income)) {
           return fail(invalid_amount_message(value));
         }
         break;
-      case kTotalExpense:
-        if (!amount(r, interval.total_expense)) {
+      case IntervalField::TotalExpense:
+        if (!amount(interval.total_expense)) {
           return fail(invalid_amount_message(value));
         }
         break;
-      case kEndAmount:
-        if (!amount(r, interval.end_amount)) {
+      case IntervalField::EndAmount:
+        if (!amount(interval.end_amount)) {
           return fail(invalid_amount_message(value));
         }
         break;
-      case kStartAmount:
-        if (!amount(r, start_amount)) {
+      case IntervalField::StartAmount:
+        if (!amount(start_amount)) {
           return fail(invalid_amount_message(value));
         }
         break;
-      case kDateEnd: {
+      case IntervalField::DateEnd: {
         auto date = parse_optional_date(value);
         if (!date) {
           return fail(std::string(message(date.error())));
@@ -219,7 +207,7 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
         interval.date_end = *date;
         break;
       }
-      case kDateStart: {
+      case IntervalField::DateStart: {
         auto date = parse_date(value);
         if (!date) {
           return fail(std::string(message(date.error())));
@@ -227,22 +215,22 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
         interval.date_start = *date;
         break;
       }
+      case IntervalField::Number:
+        break;
     }
   }
-  if (!values[kDateStart]) {
-    return fail(missing_field_message(kKeys[kDateStart]));
-  }
-  if (!start_amount) {
-    return fail(missing_field_message(kKeys[kStartAmount]));
+  for (const IntervalField f : kRequired) {
+    if (values[kIntervalRankOf[std::size_t(f)]]) {
+      continue;
+    }
+    if (f == IntervalField::Number) {
+      return Err{
+          SyntaxDetail{MissingField{lineno, std::string(key_of(f)), ReaderContext::Account}}};
+    }
+    return fail(missing_field_message(key_of(f)));
   }
   interval.start_amount = *start_amount;
-  const std::optional<std::string_view> number = values[kAccountNumberRank];
-  if (!number) {
-    return Err{SyntaxDetail{
-        MissingField{lineno, std::string(kKeys[kAccountNumberRank]), ReaderContext::Account}}};
-  }
-
-  book.add(*number, interval);
+  book.add(*values[kAccountNumberRank], interval);
   return Ok{};
 }
 

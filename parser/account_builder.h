@@ -12,16 +12,18 @@
 
 #include "attr_map.h"
 #include "failure.h"
+#include "fields.h"
 #include "result.h"
 #include "statement.h"
 
 namespace tarvik {
 
-// The keys an account section is read from, by rank (ascending UTF-8 bytes).
-inline constexpr std::size_t kAccountKeyCount = 7;
+// The keys an account section is read from, by rank (ascending UTF-8 bytes; see fields.h).
+inline constexpr std::size_t kAccountKeyCount = kIntervalFieldCount;
 int account_key_rank(std::string_view key) noexcept;
 std::string_view account_key(std::size_t rank) noexcept;
-inline constexpr std::size_t kAccountNumberRank = 6;  // "РасчСчет"
+inline constexpr std::size_t kAccountNumberRank =
+    kIntervalRankOf[std::size_t(IntervalField::Number)];
 
 using AccountValues = std::array<std::optional<std::string_view>, kAccountKeyCount>;
 

@@ -13,63 +13,23 @@ namespace tarvik {
 
 namespace {
 
-struct KeyInfo {
-  std::string_view key;
-  DocField field;
-};
+constexpr std::string_view key_of_rank(std::size_t rank) noexcept {
+  return kDocFields[std::size_t(kDocFieldByRank[rank])].key;
+}
 
-// Ascending by UTF-8 bytes: the order in which values are checked, so that of two bad values
-// the one reported does not depend on where the lines stand.
-constexpr std::array<KeyInfo, kDocumentKeyCount> kKeys = {{
-    {"ВидОплаты", DocField::PaymentType},
-    {"Дата", DocField::DocDate},
-    {"ДатаПоступило", DocField::IncomeDate},
-    {"ДатаСписано", DocField::OutcomeDate},
-    {"НазначениеПлатежа", DocField::Purpose},
-    {"Номер", DocField::DocNumber},
-    {"Очередность", DocField::Ordering},
-    {"Плательщик", DocField::Counterparty},
-    {"Плательщик1", DocField::Counterparty1},
-    {"ПлательщикБИК", DocField::CounterpartyBic},
-    {"ПлательщикБанк1", DocField::CounterpartyBank1},
-    {"ПлательщикИНН", DocField::CounterpartyInn},
-    {"ПлательщикКПП", DocField::CounterpartyKpp},
-    {"ПлательщикКорсчет", DocField::CounterpartyCorAccount},
-    {"ПлательщикРасчСчет", DocField::CounterpartyRasAccount},
-    {"ПлательщикСчет", DocField::CounterpartyAccount},
-    {"Получатель", DocField::Payee},
-    {"ПолучательБИК", DocField::PayeeBic},
-    {"ПолучательБанк1", DocField::PayeeBank1},
-    {"ПолучательИНН", DocField::PayeeInn},
-    {"ПолучательКПП", DocField::PayeeKpp},
-    {"ПолучательКорсчет", DocField::PayeeCorAccount},
-    {"ПолучательРасчСчет", DocField::PayeeRasAccount},
-    {"ПолучательСчет", DocField::PayeeAccount},
-    {"СекцияДокумент", DocField::DocType},
-    {"Сумма", DocField::Amount},
-}};
+constexpr std::array<DocField, required_count(kDocFields)> kRequired =
+    required_order<required_count(kDocFields)>(kDocFields);
 
-constexpr std::array<std::uint8_t, kDocFieldCount> kRankOfField = [] {
-  std::array<std::uint8_t, kDocFieldCount> ranks{};
-  for (std::size_t r = 0; r < kKeys.size(); ++r) {
-    ranks[std::size_t(kKeys[r].field)] = static_cast<std::uint8_t>(r);
-  }
-  return ranks;
-}();
-
-// Required keys in the order in which a missing one is reported.
-constexpr std::array<std::uint8_t, 13> kRequiredRanks = {5,  24, 1,  4,  25, 11, 9,
-                                                         10, 15, 19, 23, 17, 18};
-
-constexpr bool sorted_by_bytes() {
-  for (std::size_t i = 1; i < kKeys.size(); ++i) {
-    if (!(kKeys[i - 1].key < kKeys[i].key)) {
-      return false;
+// A document's one amount is required; the builder holds no optional one.
+constexpr bool has_optional_amount() {
+  for (const auto& row : kDocFields) {
+    if (row.kind == FieldKind::OptionalAmount) {
+      return true;
     }
   }
-  return kKeys[kDocTypeRank].key == "СекцияДокумент";
+  return false;
 }
-static_assert(sorted_by_bytes());
+static_assert(!has_optional_amount());
 
 // Keys bucketed by byte length; every line of a section is looked up, known key or not.
 constexpr std::size_t kMaxKeySize = 36;
@@ -79,8 +39,8 @@ struct Buckets {
     for (auto& b : ranks) {
       b.fill(-1);
     }
-    for (std::size_t r = 0; r < kKeys.size(); ++r) {
-      auto& b = ranks[kKeys[r].key.size()];
+    for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
+      auto& b = ranks[key_of_rank(r).size()];
       std::size_t i = 0;
       while (b[i] != -1) {
         ++i;
@@ -128,7 +88,7 @@ int document_key_rank(std::string_view key) noexcept {
     if (r < 0) {
       break;
     }
-    const std::string_view candidate = kKeys[static_cast<std::size_t>(r)].key;
+    const std::string_view candidate = key_of_rank(static_cast<std::size_t>(r));
     if (last4(candidate) == tail && same_key(candidate.data(), key.data(), key.size())) {
       return r;
     }
@@ -136,18 +96,18 @@ int document_key_rank(std::string_view key) noexcept {
   return -1;
 }
 
-std::string_view document_key(std::size_t rank) noexcept { return kKeys[rank].key; }
+std::string_view document_key(std::size_t rank) noexcept { return key_of_rank(rank); }
 
 Result<Document, std::string> build_document(const DocumentValues& given,
                                              std::string_view doc_type) {
   Document doc;
   std::size_t text_size = 0;
-  for (std::size_t r = 0; r < kKeys.size(); ++r) {
+  for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
     const std::optional<std::string_view> value = r == kDocTypeRank ? doc_type : given[r];
     if (!value) {
       continue;
     }
-    const DocField field = kKeys[r].field;
+    const DocField field = kDocFieldByRank[r];
     switch (kind_of(field)) {
       case FieldKind::Text:
       case FieldKind::OptionalText:
@@ -174,7 +134,8 @@ Result<Document, std::string> build_document(const DocumentValues& given,
         (field == DocField::OutcomeDate ? doc.outcome_date : doc.income_date) = *date;
         break;
       }
-      case FieldKind::Amount: {
+      case FieldKind::Amount:
+      case FieldKind::OptionalAmount: {
         auto amount = parse_amount(*value);
         if (!amount) {
           return Err{invalid_amount_message(*value)};
@@ -185,9 +146,9 @@ Result<Document, std::string> build_document(const DocumentValues& given,
     }
     doc.present |= 1U << unsigned(field);
   }
-  for (const std::uint8_t r : kRequiredRanks) {
-    if (!doc.has(kKeys[r].field)) {
-      return Err{missing_field_message(kKeys[r].key)};
+  for (const DocField f : kRequired) {
+    if (!doc.has(f)) {
+      return Err{missing_field_message(kDocFields[std::size_t(f)].key)};
     }
   }
   if (text_size > std::numeric_limits<std::uint32_t>::max()) {
@@ -197,9 +158,8 @@ Result<Document, std::string> build_document(const DocumentValues& given,
   doc.texts.reserve(text_size);
   for (std::size_t f = 0; f < kDocFieldCount; ++f) {
     const auto field = static_cast<DocField>(f);
-    const FieldKind kind = kind_of(field);
-    if ((kind == FieldKind::Text || kind == FieldKind::OptionalText) && doc.has(field)) {
-      const std::size_t r = kRankOfField[f];
+    if (is_text(kind_of(field)) && doc.has(field)) {
+      const std::size_t r = kDocRankOf[f];
       const std::string_view value = r == kDocTypeRank ? doc_type : *given[r];
       doc.text_sizes[f] = static_cast<std::uint32_t>(value.size());
       doc.texts.append(value);

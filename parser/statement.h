@@ -36,7 +36,8 @@ struct Account {
   friend bool operator==(const Account&, const Account&) = default;
 };
 
-// The 26 fields of a payment document, in the order in which Python lists them.
+// The fields of a payment document, in the order in which Python lists them; their keys, kinds
+// and names are in fields.h.
 enum class DocField : std::uint8_t {
   DocNumber,
   DocType,
@@ -67,22 +68,6 @@ enum class DocField : std::uint8_t {
 };
 inline constexpr std::size_t kDocFieldCount = 26;
 
-enum class FieldKind : std::uint8_t { Text, OptionalText, Date, OptionalDate, Amount };
-
-inline constexpr std::array<FieldKind, kDocFieldCount> kDocFieldKinds = {
-    FieldKind::Text,         FieldKind::Text,         FieldKind::Date,
-    FieldKind::Amount,       FieldKind::Text,         FieldKind::OptionalText,
-    FieldKind::OptionalText, FieldKind::Text,         FieldKind::OptionalText,
-    FieldKind::Text,         FieldKind::Text,         FieldKind::Text,
-    FieldKind::OptionalText, FieldKind::OptionalText, FieldKind::OptionalText,
-    FieldKind::OptionalText, FieldKind::OptionalDate, FieldKind::Text,
-    FieldKind::OptionalText, FieldKind::Text,         FieldKind::OptionalText,
-    FieldKind::Text,         FieldKind::Text,         FieldKind::OptionalText,
-    FieldKind::OptionalText, FieldKind::OptionalDate,
-};
-
-constexpr FieldKind kind_of(DocField f) noexcept { return kDocFieldKinds[std::size_t(f)]; }
-
 // One payment document. Its text fields share one buffer, so a document costs one allocation
 // for all its texts; dates and the amount are held as values.
 struct Document {
@@ -97,7 +82,7 @@ struct Document {
   Amount amount;
 
   bool has(DocField f) const noexcept { return (present >> unsigned(f)) & 1U; }
-  // Precondition: kind_of(f) is Text or OptionalText. Empty when absent.
+  // Precondition: f is a text field (fields.h). Empty when absent.
   std::string_view text(DocField f) const noexcept {
     std::size_t offset = 0;
     for (std::size_t g = 0; g < std::size_t(f); ++g) {
