@@ -85,9 +85,9 @@ std::string generated_statement(int documents) {
 struct Input {
   std::string name;
   std::string raw;
-  std::string storage;  // the decoded text when it is not the input itself
-  std::string_view text;
-  bool utf8 = false;
+  std::string storage;    // the decoded text when it is not the input itself
+  std::string_view text;  // decoded whole
+  tarvik::Encoding encoding = tarvik::Encoding::Utf8;
   bool cp1251 = false;  // parse reads it undecoded, a stretch of lines at a time
   std::vector<std::pair<DocumentValues, std::string_view>> documents;
   std::vector<std::pair<AccountValues, std::uint64_t>> accounts;
@@ -149,10 +149,8 @@ std::unique_ptr<Input> prepare(std::string name, std::string raw) {
     return nullptr;
   }
   in->text = decoded->text;
-  in->utf8 = decoded->utf8;
-  std::string scratch;
-  auto classified = tarvik::classify_input(in->raw, scratch);
-  in->cp1251 = classified && classified->form == tarvik::InputForm::Cp1251;
+  in->encoding = decoded->encoding;
+  in->cp1251 = decoded->encoding == tarvik::Encoding::Cp1251;
   collect_sections(*in);
   return in;
 }
@@ -181,8 +179,7 @@ void bench_decode(benchmark::State& state, const Input* in) {
 }
 
 tarvik::LineLexer lexer_for(const Input& in) {
-  return in.cp1251 ? tarvik::LineLexer(in.raw, tarvik::TextCoding::Cp1251)
-                   : tarvik::LineLexer(in.text);
+  return tarvik::LineLexer(in.cp1251 ? in.raw : in.text, in.encoding);
 }
 
 void bench_lex(benchmark::State& state, const Input* in) {
@@ -202,8 +199,7 @@ void bench_lex(benchmark::State& state, const Input* in) {
 // The reader lexes as it goes, so this is lexing, the state machine and the builders together.
 void bench_read(benchmark::State& state, const Input* in) {
   for (auto _ : state) {
-    auto statement =
-        in->cp1251 ? tarvik::read_cp1251(in->raw, {}) : tarvik::read(in->text, in->utf8, {});
+    auto statement = tarvik::read(in->cp1251 ? in->raw : in->text, in->encoding, {});
     benchmark::DoNotOptimize(statement);
   }
   count_bytes(state, *in);
@@ -223,8 +219,7 @@ void bench_read_hooked(benchmark::State& state, const Input* in) {
   PassHook hook;
   tarvik::SectionHook* const hooks[] = {&hook};
   for (auto _ : state) {
-    auto statement =
-        in->cp1251 ? tarvik::read_cp1251(in->raw, hooks) : tarvik::read(in->text, in->utf8, hooks);
+    auto statement = tarvik::read(in->cp1251 ? in->raw : in->text, in->encoding, hooks);
     benchmark::DoNotOptimize(statement);
   }
   count_bytes(state, *in);

@@ -1,5 +1,6 @@
 #include "input_decoding.h"
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -396,7 +397,7 @@ bool decode_utf16(std::string_view input, std::string& storage) {
 
 // Text of a statement is letters, digits, punctuation, line ends and anything from Cyrillic up;
 // Latin-1 symbols, no-break spaces and control characters are what a wrong code page produces.
-bool is_acceptable_ascii(Byte c) noexcept {
+constexpr bool is_acceptable_ascii(Byte c) noexcept {
   return (c >= 0x20 && c <= 0x7E) || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
 
@@ -435,15 +436,26 @@ bool first_line_is_marker(std::string_view text) noexcept {
   return line == kStatementMarker;
 }
 
-// Each windows-1251 byte is one code point, so the leading sample is the decoded leading bytes;
-// and a byte decodes to ASCII only as itself, so the first line is the marker in either form.
-bool cp1251_is_statement(std::string_view input) {
+// Per windows-1251 byte, whether is_plausible() would accept its decoded character.
+constexpr std::array<bool, 256> kCp1251Acceptable = [] {
+  std::array<bool, 256> out{};
+  for (std::size_t b = 0; b < out.size(); ++b) {
+    out[b] = b < 0x80 ? is_acceptable_ascii(static_cast<Byte>(b)) : kCp1251[b].bytes[0] >= 0xD0;
+  }
+  return out;
+}();
+
+// Each windows-1251 byte is one code point, so the leading sample is the leading bytes, judged
+// in place without decoding them; and a byte decodes to ASCII only as itself, so the first line
+// is the marker in either form.
+bool cp1251_is_statement(std::string_view input) noexcept {
   const std::string_view sample = input.substr(0, kSampleSize);
-  std::string decoded(cp1251_room(sample.size()), '\0');
-  const char* const end =
-      put_cp1251(bytes_of(sample), bytes_of(sample) + sample.size(), decoded.data());
-  decoded.resize(static_cast<std::size_t>(end - decoded.data()));
-  return is_plausible(decoded) && first_line_is_marker(input);
+  std::size_t acceptable = 0;
+  for (const char ch : sample) {
+    acceptable += static_cast<std::size_t>(kCp1251Acceptable[static_cast<Byte>(ch)]);
+  }
+  return !sample.empty() && acceptable * 100 / sample.size() > kPlausiblePercent &&
+         first_line_is_marker(input);
 }
 
 }  // namespace
@@ -463,7 +475,7 @@ Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std
     if (!first_line_is_marker(input)) {
       return Err{NotStatement{}};
     }
-    return ClassifiedInput{input, InputForm::Utf8};
+    return ClassifiedInput{input, Encoding::Utf8};
   }
   if (input.starts_with(kUtf8Bom)) {
     // The mark is a whole sequence by itself, so the rest holds the fault found above.
@@ -481,13 +493,13 @@ Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std
     if (!cp1251_is_statement(input)) {
       return Err{NotStatement{}};
     }
-    return ClassifiedInput{input, InputForm::Cp1251};
+    return ClassifiedInput{input, Encoding::Cp1251};
   }
   const std::string_view text = storage;
   if (!is_plausible(text) || !first_line_is_marker(text)) {
     return Err{NotStatement{}};
   }
-  return ClassifiedInput{text, InputForm::Decoded};
+  return ClassifiedInput{text, Encoding::Utf16};
 }
 
 }  // namespace tarvik

@@ -7,20 +7,17 @@
 
 #include "failure.h"
 #include "result.h"
+#include "statement.h"
 
 namespace tarvik {
 
 inline constexpr std::string_view kStatementMarker = "1CClientBankExchange";
 
-enum class InputForm : std::uint8_t {
-  Utf8,     // `text` is the input itself
-  Cp1251,   // `text` is the input itself, still in windows-1251
-  Decoded,  // `text` is UTF-8 in the caller's storage
-};
-
 struct ClassifiedInput {
+  // Utf8 and Cp1251: the input itself, windows-1251 still undecoded. Utf16: its UTF-8 form, in the
+  // caller's storage.
   std::string_view text;
-  InputForm form;
+  Encoding encoding;
 };
 
 // Classifies raw bytes as UTF-8 or windows-1251 and checks that they look like a statement.

@@ -10,6 +10,7 @@
 
 #include "failure.h"
 #include "result.h"
+#include "statement.h"
 
 namespace tarvik {
 
@@ -38,14 +39,13 @@ std::string keyword_text(const LineToken& token);
 
 enum class LexStep : std::uint8_t { Token, End, Unrecognized };
 
-enum class TextCoding : std::uint8_t { Utf8, Cp1251 };
-
 // Walks a text line by line, once. Blank lines are skipped but counted. A windows-1251 text is
 // decoded a stretch of whole lines at a time as it is reached; tokens always hold UTF-8.
 class LineLexer {
  public:
-  explicit LineLexer(std::string_view text, TextCoding coding = TextCoding::Utf8) noexcept {
-    (coding == TextCoding::Utf8 ? rest_ : raw_) = text;
+  // `text` as classify_input() gives it: undecoded for Cp1251, UTF-8 for the others.
+  explicit LineLexer(std::string_view text, Encoding encoding = Encoding::Utf8) noexcept {
+    (encoding == Encoding::Cp1251 ? raw_ : rest_) = text;
   }
 
   // Token: `token` holds the next line. End: nothing is left. Unrecognized: `token.lineno` and

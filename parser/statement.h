@@ -17,6 +17,13 @@ namespace tarvik {
 
 enum class SectionType : std::uint8_t { Document = 0, Account = 1 };
 
+// What the input was read as, from its classification on.
+enum class Encoding : std::uint8_t {
+  Utf8,
+  Cp1251,
+  Utf16,  // either byte order, after its byte-order mark
+};
+
 // The figures of one account section.
 struct Interval {
   Date date_start;
@@ -103,7 +110,7 @@ struct Document {
 
 // The result of one parse; owns everything below it.
 struct Statement {
-  bool utf8 = false;  // the input was read as UTF-8
+  Encoding encoding = Encoding::Utf8;
   AttrMap header;
   std::vector<Account> accounts;  // in order of first appearance of the number
   std::vector<Document> documents;
@@ -111,7 +118,17 @@ struct Statement {
   friend bool operator==(const Statement&, const Statement&) = default;
 };
 
-// "utf-8" or "cp1251".
-constexpr std::string_view encoding_name(bool utf8) noexcept { return utf8 ? "utf-8" : "cp1251"; }
+// "utf-8" or "cp1251": a statement read from UTF-16 is labelled "cp1251" too, as every input not
+// read as UTF-8 always has been.
+constexpr std::string_view encoding_name(Encoding encoding) noexcept {
+  switch (encoding) {
+    case Encoding::Utf8:
+      return "utf-8";
+    case Encoding::Cp1251:
+    case Encoding::Utf16:
+      break;
+  }
+  return "cp1251";
+}
 
 }  // namespace tarvik

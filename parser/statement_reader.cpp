@@ -33,7 +33,9 @@ ReaderContext context_of(ReaderState state) noexcept {
 // section is gathered into an AttrMap that the hooks can see and change.
 class Reader {
  public:
-  Reader(bool utf8, std::span<SectionHook* const> hooks) : hooks_(hooks) { statement_.utf8 = utf8; }
+  Reader(Encoding encoding, std::span<SectionHook* const> hooks) : hooks_(hooks) {
+    statement_.encoding = encoding;
+  }
 
   // A failure ends the walk; the tokens after it are not looked at.
   std::optional<ParseFailure> step(const LineToken& token) {
@@ -250,18 +252,20 @@ ParseFailure unrecognized(const LineToken& token) {
   return SyntaxDetail{UnrecognizedLine{token.lineno, std::string(token.value)}};
 }
 
-Result<Statement, ParseFailure> read_lines(std::string_view text, TextCoding coding, bool utf8,
-                                           std::span<SectionHook* const> hooks) {
+}  // namespace
+
+Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
+                                     std::span<SectionHook* const> hooks) {
   // Hooks are calls out to the caller, so they must not run for a text that a later line makes
   // unreadable; without hooks the reader has no visible effects and the check can wait until it
   // is needed.
   if (!hooks.empty()) {
-    if (auto bad = LineLexer(text, coding).find_unrecognized()) {
+    if (auto bad = LineLexer(text, encoding).find_unrecognized()) {
       return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
     }
   }
-  Reader reader(utf8, hooks);
-  LineLexer lexer(text, coding);
+  Reader reader(encoding, hooks);
+  LineLexer lexer(text, encoding);
   LineToken token;
   for (;;) {
     switch (lexer.next(token)) {
@@ -283,18 +287,6 @@ Result<Statement, ParseFailure> read_lines(std::string_view text, TextCoding cod
         break;
     }
   }
-}
-
-}  // namespace
-
-Result<Statement, ParseFailure> read(std::string_view text, bool utf8,
-                                     std::span<SectionHook* const> hooks) {
-  return read_lines(text, TextCoding::Utf8, utf8, hooks);
-}
-
-Result<Statement, ParseFailure> read_cp1251(std::string_view bytes,
-                                            std::span<SectionHook* const> hooks) {
-  return read_lines(bytes, TextCoding::Cp1251, false, hooks);
 }
 
 }  // namespace tarvik

@@ -28,11 +28,8 @@ enum class ReaderState : std::uint8_t {
 // input that stops before "КонецФайла" is Unfinished. Hooks run in order for every closed
 // section; with hooks, every line is checked before the first hook runs. Bad input does not
 // throw; a hook's exception passes through.
-Result<Statement, ParseFailure> read(std::string_view text, bool utf8,
+// `text` is as classify_input() gives it: windows-1251 is decoded as it is read.
+Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
                                      std::span<SectionHook* const> hooks);
-
-// The same for a windows-1251 text, decoded as it is read.
-Result<Statement, ParseFailure> read_cp1251(std::string_view bytes,
-                                            std::span<SectionHook* const> hooks);
 
 }  // namespace tarvik

@@ -48,7 +48,7 @@ struct StatementObject {
   PyObject* warnings;
   Py_ssize_t document_count;
   Py_ssize_t warning_count;
-  bool utf8;
+  Encoding encoding;
 };
 
 template <class Object>
@@ -365,7 +365,7 @@ StatementObject* as_statement(PyObject* self) noexcept {
 }
 
 PyObject* statement_encoding(PyObject* self) {
-  return new_str(encoding_name(as_statement(self)->utf8));
+  return new_str(encoding_name(as_statement(self)->encoding));
 }
 
 // The same container on every read. A statement emptied by the collector (its containers were
@@ -379,7 +379,7 @@ PyObject* statement_container(PyObject* self) {
 PyObject* statement_repr(PyObject* self) {
   const StatementObject* s = as_statement(self);
   std::string out = "Statement(encoding=";
-  append_quoted(out, encoding_name(s->utf8));
+  append_quoted(out, encoding_name(s->encoding));
   out += ", documents=[...";
   out += std::to_string(s->document_count);
   out += "], warnings=[...";
@@ -657,7 +657,7 @@ PyObject* build_statement(Statement&& statement) {
   s->warnings = warnings.release();
   s->document_count = document_count;
   s->warning_count = warning_count;
-  s->utf8 = statement.utf8;
+  s->encoding = statement.encoding;
   return self;
 }
 

@@ -47,7 +47,7 @@ Outcome decode(std::string_view input) {
   if (!result) {
     return kNotStatement;
   }
-  return {true, std::string(result->text), result->utf8};
+  return {true, std::string(result->text), result->encoding == Encoding::Utf8};
 }
 
 std::string utf8(char32_t c) {
@@ -341,7 +341,7 @@ TEST(DecodeInput, ChecksUtf8ByRfc3629) {
         const auto got =
             decode_input(std::string_view(buffer).substr(0, buffer.size() - drop), storage);
         ASSERT_TRUE(got);
-        EXPECT_FALSE(got->utf8);
+        EXPECT_NE(got->encoding, Encoding::Utf8);
       }
     }
   }

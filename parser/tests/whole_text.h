@@ -4,6 +4,7 @@
 // lexed one by one. Tests and fuzz targets compare whole texts and token lists, so these give the
 // stream's stages in that form, built only from the stages themselves.
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,12 +13,14 @@
 #include "input_decoding.h"
 #include "line_lexer.h"
 #include "result.h"
+#include "statement.h"
+#include "statement_reader.h"
 
 namespace tarvik::testing {
 
 struct DecodedInput {
   std::string_view text;  // UTF-8; into the input itself, or into the caller's storage
-  bool utf8;              // read as UTF-8 (else as windows-1251 or after a byte-order mark)
+  Encoding encoding;      // what the input was read as
 };
 
 // The whole UTF-8 text that parse() reads from `input`, or NotStatement; windows-1251 and UTF-16
@@ -28,19 +31,24 @@ inline Result<DecodedInput, NotStatement> decode_input(std::string_view input,
   if (!classified) {
     return Err{NotStatement{}};
   }
-  switch (classified->form) {
-    case InputForm::Utf8:
-      return DecodedInput{input, true};
-    case InputForm::Cp1251: {
-      storage.resize(cp1251_room(input.size()));
-      const char* const end = decode_cp1251(input, storage.data());
-      storage.resize(static_cast<std::size_t>(end - storage.data()));
-      return DecodedInput{storage, false};
-    }
-    case InputForm::Decoded:
-      break;
+  if (classified->encoding == Encoding::Cp1251) {
+    storage.resize(cp1251_room(input.size()));
+    const char* const end = decode_cp1251(input, storage.data());
+    storage.resize(static_cast<std::size_t>(end - storage.data()));
+    return DecodedInput{storage, Encoding::Cp1251};
   }
-  return DecodedInput{classified->text, false};
+  return DecodedInput{classified->text, classified->encoding};
+}
+
+// read() over a text already decoded to UTF-8, with the statement labelled as read from
+// `encoding`.
+inline Result<Statement, ParseFailure> read_decoded(std::string_view text, Encoding encoding,
+                                                    std::span<SectionHook* const> hooks) {
+  auto result = read(text, Encoding::Utf8, hooks);
+  if (result) {
+    result.value().encoding = encoding;
+  }
+  return result;
 }
 
 // Every token of `text`, or the first line that fits no form.
