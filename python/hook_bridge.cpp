@@ -1,5 +1,6 @@
 #include "hook_bridge.h"
 
+#include <cassert>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,15 +89,25 @@ std::string exception_text(PyObject* exception) {
 }
 
 HookOutcome PyHook::call(SectionType type, AttrMap& attrs, const AttrMap& header) {
+  auto outcome = call_python(type, attrs, header);
+  if (!outcome) {
+    interpreter_failure_ = std::move(outcome).error().exception;
+    return HookOutcome::fail("MemoryError");
+  }
+  return std::move(outcome).value();
+}
+
+Result<HookOutcome, PyHook::InterpreterFailure> PyHook::call_python(SectionType type,
+                                                                    AttrMap& attrs,
+                                                                    const AttrMap& header) {
   LockGuard lock;
 
   // The bridge's own work: an error here is the interpreter failing (out of memory), which the
   // parse reports as itself; an error of the bridge's conversions is the hook's fault.
-  const auto failed = [this]() {
+  const auto failed = [this]() -> Result<HookOutcome, InterpreterFailure> {
     PyRef error = PyRef::steal(PyErr_GetRaisedException());
     if (PyErr_GivenExceptionMatches(error.get(), PyExc_MemoryError)) {
-      *interpreter_error_ = std::move(error);
-      return HookOutcome::fail("MemoryError");
+      return Err{InterpreterFailure{std::move(error)}};
     }
     return HookOutcome::fail(exception_text(error.get()));
   };
@@ -123,13 +134,14 @@ HookOutcome PyHook::call(SectionType type, AttrMap& attrs, const AttrMap& header
     }
     handed_.push_back({std::move(key), std::move(value), entry.key, entry.value});
   }
-  if (!header_ || header_size_ != header.size()) {
+  if (!header_) {
     header_ = PyRef::steal(attr_map_to_dict(header));
     if (!header_) {
       return failed();
     }
     header_size_ = header.size();
   }
+  assert(header.size() == header_size_);
   PyRef header_dict = PyRef::steal(PyDict_Copy(header_.get()));
   if (!header_dict) {
     return failed();
