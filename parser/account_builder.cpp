@@ -234,15 +234,4 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
   return Ok{};
 }
 
-Result<Ok, SyntaxDetail> record_interval(const AttrMap& section, AccountBook& book,
-                                         std::uint64_t lineno) {
-  AccountValues values;
-  for (const AttrMap::Entry& e : section) {
-    if (const int r = account_key_rank(e.key); r >= 0) {
-      values[static_cast<std::size_t>(r)] = e.value;
-    }
-  }
-  return record_interval(values, book, lineno);
-}
-
 }  // namespace tarvik

@@ -71,7 +71,5 @@ void order_intervals(std::vector<Interval>& intervals);
 // the account already holds the same figures. On failure the book is unchanged.
 Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBook& book,
                                          std::uint64_t lineno);
-Result<Ok, SyntaxDetail> record_interval(const AttrMap& section, AccountBook& book,
-                                         std::uint64_t lineno);
 
 }  // namespace tarvik

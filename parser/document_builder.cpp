@@ -168,14 +168,4 @@ Result<Document, std::string> build_document(const DocumentValues& given,
   return doc;
 }
 
-Result<Document, std::string> build_document(const AttrMap& attrs, std::string_view doc_type) {
-  DocumentValues values;
-  for (const AttrMap::Entry& e : attrs) {
-    if (const int r = document_key_rank(e.key); r >= 0) {
-      values[static_cast<std::size_t>(r)] = e.value;
-    }
-  }
-  return build_document(values, doc_type);
-}
-
 }  // namespace tarvik

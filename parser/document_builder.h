@@ -28,6 +28,5 @@ using DocumentValues = std::array<std::optional<std::string_view>, kDocumentKeyC
 // key "СекцияДокумент". Allocates the document's one text buffer.
 Result<Document, std::string> build_document(const DocumentValues& values,
                                              std::string_view doc_type);
-Result<Document, std::string> build_document(const AttrMap& attrs, std::string_view doc_type);
 
 }  // namespace tarvik
