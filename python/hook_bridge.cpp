@@ -162,8 +162,25 @@ Result<HookOutcome, PyHook::InterpreterFailure> PyHook::call_python(SectionType 
   }
   result = PyRef();
 
-  // The callable has returned, so no Python code runs while the dict is walked. The texts of strs
-  // the bridge made itself are known, and entries the callable left in place are met in order.
+  // The callable has returned, so no Python code runs while the dict is walked. Most callables
+  // leave attrs as they got it, every entry the same objects in the same order: writing that back
+  // would give the map it already is.
+  if (static_cast<std::size_t>(PyDict_GET_SIZE(attrs_dict.get())) == handed_.size()) {
+    Py_ssize_t pos = 0;
+    std::size_t at = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(attrs_dict.get(), &pos, &key, &value) && handed_[at].key.get() == key &&
+           handed_[at].value.get() == value) {
+      ++at;
+    }
+    if (at == handed_.size()) {
+      return HookOutcome::proceed();
+    }
+  }
+
+  // The texts of strs the bridge made itself are known, and entries the callable left in place
+  // are met in order.
   AttrMap written;
   Py_ssize_t pos = 0;
   std::size_t at = 0;
