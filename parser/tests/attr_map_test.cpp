@@ -157,6 +157,17 @@ TEST(AttrMapClear, ForgetsKeysAtAnySize) {
     map.insert(key_of(5), "newer");
     EXPECT_EQ(pairs(map), (Pairs{{key_of(5), "newer"}, {key_of(1), "new"}}));
     EXPECT_EQ(map.find(key_of(0)), nullptr);
+    // Cleared again and refilled past what it held before, it equals a map filled afresh.
+    map.clear();
+    AttrMap fresh;
+    for (std::size_t i = 0; i < n + 5; ++i) {
+      map.insert(key_of(i + 7), "again " + std::to_string(i));
+      fresh.insert(key_of(i + 7), "again " + std::to_string(i));
+    }
+    EXPECT_EQ(map, fresh);
+    EXPECT_EQ(AttrMap(map), fresh);
+    ASSERT_NE(map.find(key_of(n + 11)), nullptr);
+    EXPECT_EQ(*map.find(key_of(n + 11)), "again " + std::to_string(n + 4));
   }
 }
 
