@@ -45,7 +45,18 @@ bool keyword_kind(std::string_view line, TokenKind& kind) noexcept {
   return true;
 }
 
+bool is_blank_line(std::string_view line) noexcept {
+  return line.empty() ||
+         (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line));
+}
+
 }  // namespace
+
+bool is_recognized(std::string_view line) noexcept {
+  TokenKind kind;
+  return is_blank_line(line) || std::memchr(line.data(), '=', line.size()) != nullptr ||
+         keyword_kind(line, kind);
+}
 
 std::string keyword_text(const LineToken& token) {
   switch (token.kind) {
@@ -121,8 +132,7 @@ LexStep LineLexer::next(LineToken& token) {
       rest_ = {};
     }
     ++lineno_;
-    if (line.empty() ||
-        (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line))) {
+    if (is_blank_line(line)) {
       continue;
     }
     token.lineno = lineno_;
@@ -146,21 +156,6 @@ LexStep LineLexer::next(LineToken& token) {
     return LexStep::Unrecognized;
   }
   return LexStep::End;
-}
-
-std::optional<UnrecognizedLine> LineLexer::find_unrecognized() {
-  LineToken token;
-  for (;;) {
-    release();
-    switch (next(token)) {
-      case LexStep::Token:
-        continue;
-      case LexStep::End:
-        return std::nullopt;
-      case LexStep::Unrecognized:
-        return UnrecognizedLine{token.lineno, std::string(token.value)};
-    }
-  }
 }
 
 }  // namespace tarvik

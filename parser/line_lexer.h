@@ -33,6 +33,10 @@ struct LineToken {
   friend bool operator==(const LineToken&, const LineToken&) = default;
 };
 
+// Whether a UTF-8 line, without its line end, fits one of the forms: blank, key "=" value, or a
+// keyword line.
+bool is_recognized(std::string_view line) noexcept;
+
 // The text a reader reports for a token it did not expect: the keyword, or for a document
 // opening "СекцияДокумент=" and the type.
 std::string keyword_text(const LineToken& token);
@@ -58,9 +62,6 @@ class LineLexer {
     retired_.clear();
     handed_out_ = false;
   }
-
-  // The first unrecognized line from here on, if any; consumes the rest of the text.
-  std::optional<UnrecognizedLine> find_unrecognized();
 
  private:
   // Decodes the next stretch of `raw_` into `rest_`; false when nothing is left.

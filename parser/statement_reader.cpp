@@ -5,6 +5,7 @@
 #include "account_builder.h"
 #include "document_builder.h"
 #include "hook_adapter.h"
+#include "line_check.h"
 #include "line_lexer.h"
 
 namespace tarvik {
@@ -261,7 +262,7 @@ Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
   // unreadable; without hooks the reader has no visible effects and the check can wait until it
   // is needed.
   if (!hooks.empty()) {
-    if (auto bad = LineLexer(text, encoding).find_unrecognized()) {
+    if (auto bad = first_unrecognized_line(text, encoding)) {
       return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
     }
   }
@@ -276,8 +277,8 @@ Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
         return Err{unrecognized(token)};
       case LexStep::Token:
         if (auto failure = reader.step(token)) {
-          // Every line is lexed before any is read, so an unreadable line further on wins.
-          if (auto bad = lexer.find_unrecognized()) {
+          // An unreadable line further on wins; every line before this one was read.
+          if (auto bad = first_unrecognized_line(text, encoding)) {
             return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
           }
           return Err{std::move(*failure)};
