@@ -324,7 +324,107 @@ bool has_ssse3() noexcept {
   }();
   return has;
 }
+
+// Well-formed UTF-8 by table lookups, sixteen bytes at a time, whatever the mix of sequence sizes:
+// each byte is judged with the one before it by three tables (the high and low half of the byte
+// before, the high half of this one) whose bits name the faults a pair can show, and a byte that
+// must continue a three- or four-byte sequence is known from the bytes two and three before.
+// Statement text mixes ASCII with Cyrillic and the odd three-byte sign ("№", dashes), which the
+// word-at-a-time check above walks byte by byte.
+namespace utf8_lookup {
+
+constexpr char kTooShort = 1 << 0;   // a lead not followed by a continuation
+constexpr char kTooLong = 1 << 1;    // a continuation after ASCII
+constexpr char kOverlong3 = 1 << 2;  // E0 80..9F
+constexpr char kTooLarge = 1 << 3;   // past U+10FFFF
+constexpr char kSurrogate = 1 << 4;  // ED A0..BF
+constexpr char kOverlong2 = 1 << 5;  // C0, C1
+constexpr char kTooLarge1000 = 1 << 6;
+constexpr char kOverlong4 = 1 << 6;                    // F0 80..8F
+constexpr char kTwoConts = static_cast<char>(1 << 7);  // right only inside a longer sequence
+constexpr char kCarry = kTooShort | kTooLong | kTwoConts;
+
+struct State {
+  __m128i previous;
+  __m128i error;
+  __m128i previous_incomplete;
+};
+
+__attribute__((target("ssse3"))) void check_block(__m128i in, State& s) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  if (_mm_movemask_epi8(in) == 0) {
+    s.error = _mm_or_si128(s.error, s.previous_incomplete);
+    s.previous = in;
+    s.previous_incomplete = zero;
+    return;
+  }
+  const __m128i byte_1_high_table = _mm_setr_epi8(
+      kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts,
+      kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
+      kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4);
+  constexpr char kLarge = kCarry | kTooLarge | kTooLarge1000;
+  const __m128i byte_1_low_table =
+      _mm_setr_epi8(kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry,
+                    kCarry, kCarry | kTooLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge,
+                    kLarge, kLarge, kLarge | kSurrogate, kLarge, kLarge);
+  constexpr char kCont8 =
+      kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4;
+  constexpr char kCont9 = kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge;
+  constexpr char kContAB = kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge;
+  const __m128i byte_2_high_table = _mm_setr_epi8(
+      kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+      kCont8, kCont9, kContAB, kContAB, kTooShort, kTooShort, kTooShort, kTooShort);
+  const __m128i low_nibble = _mm_set1_epi8(0x0F);
+  const auto high_half = [](__m128i v, __m128i mask) {
+    return _mm_and_si128(_mm_srli_epi16(v, 4), mask);
+  };
+  const __m128i prev1 = _mm_alignr_epi8(in, s.previous, 15);
+  const __m128i special = _mm_and_si128(
+      _mm_and_si128(_mm_shuffle_epi8(byte_1_high_table, high_half(prev1, low_nibble)),
+                    _mm_shuffle_epi8(byte_1_low_table, _mm_and_si128(prev1, low_nibble))),
+      _mm_shuffle_epi8(byte_2_high_table, high_half(in, low_nibble)));
+  const __m128i prev2 = _mm_alignr_epi8(in, s.previous, 14);
+  const __m128i prev3 = _mm_alignr_epi8(in, s.previous, 13);
+  const __m128i third = _mm_subs_epu8(prev2, _mm_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+  const __m128i fourth = _mm_subs_epu8(prev3, _mm_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+  const __m128i must_continue =
+      _mm_and_si128(_mm_or_si128(third, fourth), _mm_set1_epi8(static_cast<char>(0x80)));
+  s.error = _mm_or_si128(s.error, _mm_xor_si128(must_continue, special));
+  // A lead in the last three bytes whose sequence the block does not finish.
+  const __m128i max =
+      _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1),
+                    static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
+  s.previous_incomplete = _mm_subs_epu8(in, max);
+  s.previous = in;
+}
+
+__attribute__((target("ssse3"))) bool is_well_formed(const Byte* p,
+                                                     const Byte* const end) noexcept {
+  State s{_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+  for (; end - p >= 16; p += 16) {
+    check_block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), s);
+  }
+  if (p != end) {
+    // The tail padded with zero bytes, which no sequence may stop before.
+    alignas(16) Byte tail[16] = {};
+    std::memcpy(tail, p, static_cast<std::size_t>(end - p));
+    check_block(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)), s);
+  }
+  const __m128i error = _mm_or_si128(s.error, s.previous_incomplete);
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(error, _mm_setzero_si128())) == 0xFFFF;
+}
+
+}  // namespace utf8_lookup
 #endif
+
+bool is_utf8(std::string_view text) noexcept {
+#if defined(TARVIK_SSSE3_DISPATCH)
+  if (has_ssse3()) {
+    return utf8_lookup::is_well_formed(bytes_of(text), bytes_of(text) + text.size());
+  }
+#endif
+  return is_well_formed_utf8(text);
+}
 
 template <bool kBigEndian>
 char32_t unit_at(const Byte* p) noexcept {
@@ -470,7 +570,7 @@ char* decode_cp1251(std::string_view input, char* out) noexcept {
 }
 
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage) {
-  if (is_well_formed_utf8(input)) {
+  if (is_utf8(input)) {
     // A byte-order mark stays in the first line, which then is not the marker.
     if (!first_line_is_marker(input)) {
       return Err{NotStatement{}};
