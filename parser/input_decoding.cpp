@@ -401,8 +401,14 @@ __attribute__((target("ssse3"))) void check_block(__m128i in, State& s) noexcept
 __attribute__((target("ssse3"))) bool is_well_formed(const Byte* p,
                                                      const Byte* const end) noexcept {
   State s{_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
-  for (; end - p >= 16; p += 16) {
+  // Input that is not UTF-8 (windows-1251) usually shows it within its first line or two, so the
+  // faults are looked at every few blocks rather than only at the end.
+  for (std::size_t block = 1; end - p >= 16; p += 16, ++block) {
     check_block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), s);
+    if (block % 8 == 0 &&
+        _mm_movemask_epi8(_mm_cmpeq_epi8(s.error, _mm_setzero_si128())) != 0xFFFF) {
+      return false;
+    }
   }
   if (p != end) {
     // The tail padded with zero bytes, which no sequence may stop before.
@@ -417,7 +423,7 @@ __attribute__((target("ssse3"))) bool is_well_formed(const Byte* p,
 }  // namespace utf8_lookup
 #endif
 
-bool is_utf8(std::string_view text) noexcept {
+bool well_formed_utf8(std::string_view text) noexcept {
 #if defined(TARVIK_SSSE3_DISPATCH)
   if (has_ssse3()) {
     return utf8_lookup::is_well_formed(bytes_of(text), bytes_of(text) + text.size());
@@ -560,6 +566,10 @@ bool cp1251_is_statement(std::string_view input) noexcept {
 
 }  // namespace
 
+bool is_utf8(std::string_view text) noexcept { return well_formed_utf8(text); }
+
+bool starts_with_marker_line(std::string_view text) noexcept { return first_line_is_marker(text); }
+
 char* decode_cp1251(std::string_view input, char* out) noexcept {
 #if defined(TARVIK_SSSE3_DISPATCH)
   if (has_ssse3()) {
@@ -570,7 +580,7 @@ char* decode_cp1251(std::string_view input, char* out) noexcept {
 }
 
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage) {
-  if (is_utf8(input)) {
+  if (well_formed_utf8(input)) {
     // A byte-order mark stays in the first line, which then is not the marker.
     if (!first_line_is_marker(input)) {
       return Err{NotStatement{}};
