@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "input_decoding.h"
 #include "unicode.h"
 
@@ -43,6 +47,47 @@ bool keyword_kind(std::string_view line, TokenKind& kind) noexcept {
     return false;
   }
   return true;
+}
+
+// Where the line that starts at `p` ends (its line feed, or `end`) and its first "=" (or
+// nullptr), found together in one walk over the line. Statement lines are short, so one walk of
+// a few blocks costs less than a search for each.
+struct LineEnds {
+  const char* lf;
+  const char* eq;
+};
+
+LineEnds scan_line(const char* p, const char* const end) noexcept {
+  const char* eq = nullptr;
+#if defined(__SSE2__)
+  const __m128i lf_bytes = _mm_set1_epi8('\n');
+  const __m128i eq_bytes = _mm_set1_epi8('=');
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf_bytes)));
+    auto eqs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, eq_bytes)));
+    if (lfs != 0) {
+      const auto at = static_cast<unsigned>(__builtin_ctz(lfs));
+      eqs &= (1U << at) - 1;
+      if (eq == nullptr && eqs != 0) {
+        eq = p + __builtin_ctz(eqs);
+      }
+      return {p + at, eq};
+    }
+    if (eq == nullptr && eqs != 0) {
+      eq = p + __builtin_ctz(eqs);
+    }
+  }
+#endif
+  for (; p != end; ++p) {
+    if (*p == '\n') {
+      return {p, eq};
+    }
+    if (*p == '=' && eq == nullptr) {
+      eq = p;
+    }
+  }
+  return {end, eq};
 }
 
 bool is_blank_line(std::string_view line) noexcept {
@@ -127,17 +172,16 @@ bool LineLexer::refill() {
 
 LexStep LineLexer::next(LineToken& token) {
   while (!rest_.empty() || refill()) {
-    std::string_view line;
-    const void* nl = std::memchr(rest_.data(), '\n', rest_.size());
-    if (nl != nullptr) {
-      const auto len = static_cast<std::size_t>(static_cast<const char*>(nl) - rest_.data());
-      line = rest_.substr(0, len);
-      rest_.remove_prefix(len + 1);
+    const char* const begin = rest_.data();
+    const char* const end = begin + rest_.size();
+    const LineEnds ends = scan_line(begin, end);
+    std::string_view line(begin, static_cast<std::size_t>(ends.lf - begin));
+    if (ends.lf != end) {
+      rest_ = std::string_view(ends.lf + 1, static_cast<std::size_t>(end - ends.lf - 1));
       if (!line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
       }
     } else {
-      line = rest_;
       rest_ = {};
     }
     ++lineno_;
@@ -146,8 +190,9 @@ LexStep LineLexer::next(LineToken& token) {
     }
     token.lineno = lineno_;
     handed_out_ = true;
-    if (const void* eq = std::memchr(line.data(), '=', line.size()); eq != nullptr) {
-      const auto at = static_cast<std::size_t>(static_cast<const char*>(eq) - line.data());
+    // An "=" is never the carriage return taken off the line's end, so it lies within the line.
+    if (ends.eq != nullptr) {
+      const auto at = static_cast<std::size_t>(ends.eq - begin);
       token.key = line.substr(0, at);
       token.value = line.substr(at + 1);
       token.kind = token.key == kDocumentKey ? TokenKind::DocumentStart : TokenKind::Attribute;
