@@ -49,13 +49,12 @@ bool keyword_kind(std::string_view line, TokenKind& kind) noexcept {
   return true;
 }
 
-// Where the line that starts at `p` ends (its line feed, or `end`) and its first "=" (or
-// nullptr), found together in one walk over the line. Statement lines are short, so one walk of
-// a few blocks costs less than a search for each.
-struct LineEnds {
-  const char* lf;
-  const char* eq;
-};
+bool is_blank_line(std::string_view line) noexcept {
+  return line.empty() ||
+         (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line));
+}
+
+}  // namespace
 
 LineEnds scan_line(const char* p, const char* const end) noexcept {
   const char* eq = nullptr;
@@ -89,13 +88,6 @@ LineEnds scan_line(const char* p, const char* const end) noexcept {
   }
   return {end, eq};
 }
-
-bool is_blank_line(std::string_view line) noexcept {
-  return line.empty() ||
-         (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line));
-}
-
-}  // namespace
 
 bool is_recognized(std::string_view line) noexcept {
   TokenKind kind;

@@ -35,6 +35,16 @@ struct LineToken {
   friend bool operator==(const LineToken&, const LineToken&) = default;
 };
 
+// Where the line that starts at `p` ends (its line feed, or `end`) and its first "=" (or
+// nullptr), found together in one walk over the line: statement lines are short, so one walk of
+// a few sixteen-byte blocks costs less than a library search for each. The bytes are compared as
+// they are, so windows-1251 lines are split the same way as their decoded text.
+struct LineEnds {
+  const char* lf;
+  const char* eq;
+};
+LineEnds scan_line(const char* p, const char* end) noexcept;
+
 // Whether a UTF-8 line, without its line end, fits one of the forms: blank, key "=" value, or a
 // keyword line.
 bool is_recognized(std::string_view line) noexcept;
