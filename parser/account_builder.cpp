@@ -13,6 +13,37 @@ constexpr std::string_view key_of(IntervalField f) noexcept {
   return kIntervalFields[std::size_t(f)].key;
 }
 
+// The one field of each date kind, as record_interval() reads them.
+constexpr bool dates_are_start_and_end() {
+  for (const auto& row : kIntervalFields) {
+    if ((row.kind == FieldKind::Date && row.field != IntervalField::DateStart) ||
+        (row.kind == FieldKind::OptionalDate && row.field != IntervalField::DateEnd)) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(dates_are_start_and_end());
+
+// Where an amount field's value goes; the start amount is held apart until it is known present.
+std::optional<Amount>& amount_of(IntervalField f, Interval& interval,
+                                 std::optional<Amount>& start_amount) noexcept {
+  switch (f) {
+    case IntervalField::EndAmount:
+      return interval.end_amount;
+    case IntervalField::TotalIncome:
+      return interval.total_income;
+    case IntervalField::TotalExpense:
+      return interval.total_expense;
+    case IntervalField::StartAmount:
+    case IntervalField::DateStart:
+    case IntervalField::DateEnd:
+    case IntervalField::Number:
+      break;
+  }
+  return start_amount;
+}
+
 constexpr std::array<IntervalField, required_count(kIntervalFields)> kRequired =
     required_order<required_count(kIntervalFields)>(kIntervalFields);
 // The number is looked up apart from the figures, and its absence is reported last, as a missing
@@ -171,43 +202,18 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
       continue;
     }
     const std::string_view value = *values[r];
-    const auto amount = [&](std::optional<Amount>& out) {
-      auto parsed = parse_amount(value);
-      if (parsed) {
-        out = *parsed;
-      }
-      return parsed.has_value();
-    };
-    switch (kIntervalFieldByRank[r]) {
-      case IntervalField::TotalIncome:
-        if (!amount(interval.total_income)) {
+    const IntervalField field = kIntervalFieldByRank[r];
+    switch (kIntervalFields[std::size_t(field)].kind) {
+      case FieldKind::Amount:
+      case FieldKind::OptionalAmount: {
+        auto amount = parse_amount(value);
+        if (!amount) {
           return fail(invalid_amount_message(value));
         }
-        break;
-      case IntervalField::TotalExpense:
-        if (!amount(interval.total_expense)) {
-          return fail(invalid_amount_message(value));
-        }
-        break;
-      case IntervalField::EndAmount:
-        if (!amount(interval.end_amount)) {
-          return fail(invalid_amount_message(value));
-        }
-        break;
-      case IntervalField::StartAmount:
-        if (!amount(start_amount)) {
-          return fail(invalid_amount_message(value));
-        }
-        break;
-      case IntervalField::DateEnd: {
-        auto date = parse_optional_date(value);
-        if (!date) {
-          return fail(std::string(message(date.error())));
-        }
-        interval.date_end = *date;
+        amount_of(field, interval, start_amount) = *amount;
         break;
       }
-      case IntervalField::DateStart: {
+      case FieldKind::Date: {
         auto date = parse_date(value);
         if (!date) {
           return fail(std::string(message(date.error())));
@@ -215,8 +221,17 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
         interval.date_start = *date;
         break;
       }
-      case IntervalField::Number:
+      case FieldKind::OptionalDate: {
+        auto date = parse_optional_date(value);
+        if (!date) {
+          return fail(std::string(message(date.error())));
+        }
+        interval.date_end = *date;
         break;
+      }
+      case FieldKind::Text:
+      case FieldKind::OptionalText:
+        break;  // the number, looked up apart
     }
   }
   for (const IntervalField f : kRequired) {
