@@ -423,7 +423,7 @@ __attribute__((target("ssse3"))) bool is_well_formed(const Byte* p,
 }  // namespace utf8_lookup
 #endif
 
-bool well_formed_utf8(std::string_view text) noexcept {
+bool is_utf8(std::string_view text) noexcept {
 #if defined(TARVIK_SSSE3_DISPATCH)
   if (has_ssse3()) {
     return utf8_lookup::is_well_formed(bytes_of(text), bytes_of(text) + text.size());
@@ -566,10 +566,6 @@ bool cp1251_is_statement(std::string_view input) noexcept {
 
 }  // namespace
 
-bool is_utf8(std::string_view text) noexcept { return well_formed_utf8(text); }
-
-bool starts_with_marker_line(std::string_view text) noexcept { return first_line_is_marker(text); }
-
 char* decode_cp1251(std::string_view input, char* out) noexcept {
 #if defined(TARVIK_SSSE3_DISPATCH)
   if (has_ssse3()) {
@@ -580,7 +576,7 @@ char* decode_cp1251(std::string_view input, char* out) noexcept {
 }
 
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage) {
-  if (well_formed_utf8(input)) {
+  if (is_utf8(input)) {
     // A byte-order mark stays in the first line, which then is not the marker.
     if (!first_line_is_marker(input)) {
       return Err{NotStatement{}};

@@ -27,12 +27,6 @@ struct ClassifiedInput {
 // throws (bar std::bad_alloc).
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage);
 
-// Whether `text` is well-formed UTF-8, checked the way classify_input() checks it.
-bool is_utf8(std::string_view text) noexcept;
-
-// Whether the first line of `text`, split as the lexer splits lines, is the statement marker.
-bool starts_with_marker_line(std::string_view text) noexcept;
-
 // Room that decode_cp1251 needs at `out` for `size` input bytes: the UTF-8 form of a byte takes
 // up to three bytes, and each is stored with a four-byte copy.
 constexpr std::size_t cp1251_room(std::size_t size) noexcept { return 3 * size + 1; }

@@ -140,15 +140,6 @@ bool LineLexer::refill() {
   }
   const std::string_view stretch = raw_.substr(0, take);
   raw_.remove_prefix(take);
-  if (!cp1251_) {
-    if (!is_utf8(stretch)) {
-      malformed_ = true;
-      raw_ = {};
-      return false;
-    }
-    rest_ = stretch;
-    return true;
-  }
   const std::size_t room = cp1251_room(stretch.size());
   if (handed_out_ || capacity_ < room) {
     if (handed_out_ && block_ != nullptr) {

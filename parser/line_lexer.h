@@ -6,11 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "failure.h"
-#include "input_decoding.h"
 #include "result.h"
 #include "statement.h"
 
@@ -60,23 +58,9 @@ enum class LexStep : std::uint8_t { Token, End, Unrecognized };
 class LineLexer {
  public:
   // `text` as classify_input() gives it: undecoded for Cp1251, UTF-8 for the others.
-  explicit LineLexer(std::string_view text, Encoding encoding = Encoding::Utf8) noexcept
-      : cp1251_(encoding == Encoding::Cp1251) {
-    (cp1251_ ? raw_ : rest_) = text;
+  explicit LineLexer(std::string_view text, Encoding encoding = Encoding::Utf8) noexcept {
+    (encoding == Encoding::Cp1251 ? raw_ : rest_) = text;
   }
-
-  // A lexer over input not yet known to be UTF-8, which it checks a stretch of whole lines at a
-  // time, just before lexing them, while they are in cache: a line feed ends no sequence, so each
-  // stretch is well-formed or not on its own. Lexing ends early at a stretch that is not.
-  static LineLexer checking_utf8(std::string_view text) noexcept {
-    LineLexer lexer(text);
-    lexer.raw_ = std::exchange(lexer.rest_, {});
-    return lexer;
-  }
-
-  // Whether the text lexed so far and the text not yet lexed are well-formed UTF-8; looks at the
-  // rest of the text when the lexer was made by checking_utf8() and has not reached its end.
-  bool well_formed() const noexcept { return !malformed_ && (cp1251_ || is_utf8(raw_)); }
 
   // Token: `token` holds the next line. End: nothing is left. Unrecognized: `token.lineno` and
   // `token.value` hold the line that fits no form; lexing may go on after it.
@@ -94,9 +78,7 @@ class LineLexer {
   bool refill();
 
   std::string_view rest_;  // UTF-8 not yet lexed
-  std::string_view raw_;   // windows-1251 not yet decoded, or UTF-8 not yet checked
-  bool cp1251_ = false;
-  bool malformed_ = false;  // a stretch was not well-formed UTF-8
+  std::string_view raw_;   // windows-1251 not yet decoded
   std::uint64_t lineno_ = 0;
   // Where windows-1251 is decoded to. A block that tokens still point into is retired, not
   // reused, so that no token's views move.

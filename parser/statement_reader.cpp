@@ -254,10 +254,20 @@ ParseFailure unrecognized(const LineToken& token) {
   return SyntaxDetail{UnrecognizedLine{token.lineno, std::string(token.value)}};
 }
 
-// The tokens of `lexer` over `text`, read.
-Result<Statement, ParseFailure> read_lines(LineLexer& lexer, std::string_view text,
-                                           Encoding encoding, std::span<SectionHook* const> hooks) {
+}  // namespace
+
+Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
+                                     std::span<SectionHook* const> hooks) {
+  // Hooks are calls out to the caller, so they must not run for a text that a later line makes
+  // unreadable; without hooks the reader has no visible effects and the check can wait until it
+  // is needed.
+  if (!hooks.empty()) {
+    if (auto bad = first_unrecognized_line(text, encoding)) {
+      return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
+    }
+  }
   Reader reader(encoding, hooks);
+  LineLexer lexer(text, encoding);
   LineToken token;
   for (;;) {
     switch (lexer.next(token)) {
@@ -279,31 +289,6 @@ Result<Statement, ParseFailure> read_lines(LineLexer& lexer, std::string_view te
         break;
     }
   }
-}
-
-}  // namespace
-
-Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
-                                     std::span<SectionHook* const> hooks) {
-  // Hooks are calls out to the caller, so they must not run for a text that a later line makes
-  // unreadable; without hooks the reader has no visible effects and the check can wait until it
-  // is needed.
-  if (!hooks.empty()) {
-    if (auto bad = first_unrecognized_line(text, encoding)) {
-      return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
-    }
-  }
-  LineLexer lexer(text, encoding);
-  return read_lines(lexer, text, encoding, hooks);
-}
-
-std::optional<Result<Statement, ParseFailure>> read_if_utf8(std::string_view input) {
-  LineLexer lexer = LineLexer::checking_utf8(input);
-  auto result = read_lines(lexer, input, Encoding::Utf8, {});
-  if (!lexer.well_formed()) {
-    return std::nullopt;
-  }
-  return result;
 }
 
 }  // namespace tarvik

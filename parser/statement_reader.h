@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,11 +31,5 @@ enum class ReaderState : std::uint8_t {
 // `text` is as classify_input() gives it: windows-1251 is decoded as it is read.
 Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
                                      std::span<SectionHook* const> hooks);
-
-// read() without hooks of raw input whose first line is the marker, on the guess that it is
-// UTF-8: each stretch of lines is checked just before it is lexed, so the input is read from
-// memory once rather than once for the check and once for the lexer. The outcome read() gives,
-// or nullopt when the input is not well-formed UTF-8 after all (the caller then classifies it).
-std::optional<Result<Statement, ParseFailure>> read_if_utf8(std::string_view input);
 
 }  // namespace tarvik
