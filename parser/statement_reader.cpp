@@ -178,8 +178,9 @@ class Reader {
   // An attribute line of the open section.
   void collect(const LineToken& token) { lines_.push_back(Attribute{token.key, token.value}); }
 
-  // The hooks' say on the closing section: nullopt to build it, else the failure that ends the
-  // parse, or no failure when a hook turned the section into a warning (`build` is then false).
+  // Runs the hooks over the closing section, through the adapter. Returns the failure that ends
+  // the parse, if a hook failed; otherwise `build` tells whether the section is built (a hook's
+  // warning drops it).
   std::optional<ParseFailure> hooks_say(SectionType type, std::uint64_t lineno, bool& build) {
     build = true;
     if (hooks_.empty()) {
