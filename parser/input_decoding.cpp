@@ -1,5 +1,6 @@
 #include "input_decoding.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -27,6 +28,10 @@ constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 // them to be acceptable.
 constexpr std::size_t kSampleSize = 20480;
 constexpr std::size_t kPlausiblePercent = 95;
+
+// windows-1251 is decoded about this much at a time, so that the lines are still in cache when
+// they are read, and the decoding runs over more than one short line at once.
+constexpr std::size_t kStretch = std::size_t{16} << 10;
 
 const Byte* bytes_of(std::string_view s) noexcept {
   return reinterpret_cast<const Byte*>(s.data());
@@ -573,6 +578,35 @@ char* decode_cp1251(std::string_view input, char* out) noexcept {
   }
 #endif
   return put_cp1251(bytes_of(input), bytes_of(input) + input.size(), out);
+}
+
+std::string_view Cp1251Stretches::next(bool keep) {
+  if (raw_.empty()) {
+    return {};
+  }
+  // A stretch ends after a line feed, so no line (nor a CR LF pair) is split between two.
+  std::size_t take = raw_.size();
+  if (take > kStretch) {
+    const std::size_t lf = raw_.substr(0, kStretch).rfind('\n');
+    if (lf != std::string_view::npos) {
+      take = lf + 1;
+    } else if (const std::size_t next_lf = raw_.find('\n', kStretch);
+               next_lf != std::string_view::npos) {
+      take = next_lf + 1;
+    }
+  }
+  const std::string_view stretch = raw_.substr(0, take);
+  raw_.remove_prefix(take);
+  const std::size_t room = cp1251_room(stretch.size());
+  if (keep || capacity_ < room) {
+    if (keep && block_ != nullptr) {
+      retired_.push_back(std::move(block_));
+    }
+    capacity_ = std::max(cp1251_room(kStretch), room);
+    block_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  }
+  const char* const end = decode_cp1251(stretch, block_.get());
+  return {block_.get(), static_cast<std::size_t>(end - block_.get())};
 }
 
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage) {

@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "failure.h"
 #include "result.h"
@@ -34,5 +36,27 @@ constexpr std::size_t cp1251_room(std::size_t size) noexcept { return 3 * size +
 // Writes the UTF-8 form of windows-1251 `input` at `out`, which has cp1251_room(input.size())
 // bytes; returns the end of what was written.
 char* decode_cp1251(std::string_view input, char* out) noexcept;
+
+// windows-1251 input decoded a stretch of whole lines at a time, as a reader reaches it: the lines
+// are still in cache when they are read, the decoding runs over more than one short line at once,
+// and no second copy of the whole text is kept.
+class Cp1251Stretches {
+ public:
+  explicit Cp1251Stretches(std::string_view raw = {}) noexcept : raw_(raw) {}
+
+  // The UTF-8 form of the next stretch, which ends after a line feed (or at the input's end);
+  // empty when the input is used up. With `keep`, the text of the stretches before stays where it
+  // is until release(), as views into it are still looked at; without, it may be written over.
+  std::string_view next(bool keep);
+
+  // The text kept for earlier stretches is no longer looked at.
+  void release() noexcept { retired_.clear(); }
+
+ private:
+  std::string_view raw_;  // not yet decoded
+  std::unique_ptr<char[]> block_;
+  std::size_t capacity_ = 0;
+  std::vector<std::unique_ptr<char[]>> retired_;  // kept blocks, no longer written to
+};
 
 }  // namespace tarvik

@@ -1,6 +1,5 @@
 #include "line_lexer.h"
 
-#include <algorithm>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -20,11 +19,6 @@ constexpr std::string_view kAccountEnd = "КонецРасчСчет";
 constexpr std::string_view kDocumentKey = "СекцияДокумент";
 constexpr std::string_view kDocumentEnd = "КонецДокумента";
 constexpr std::string_view kFileEnd = "КонецФайла";
-
-// windows-1251 is decoded this much at a time, so that the lines are still in cache when they are
-// read, and the decoding runs over more than one short line at once.
-constexpr std::size_t kStretch = std::size_t{16} << 10;
-constexpr std::size_t kBlockSize = cp1251_room(kStretch);
 
 // Only lines starting with one of these bytes can be blank: ASCII white space, or the lead byte
 // of a multi-byte White_Space character (U+0085 and U+00A0 start with C2, the rest with E1-E3).
@@ -124,33 +118,8 @@ std::string keyword_text(const LineToken& token) {
 }
 
 bool LineLexer::refill() {
-  if (raw_.empty()) {
-    return false;
-  }
-  // A stretch ends after a line feed, so no line (nor a CR LF pair) is split between two.
-  std::size_t take = raw_.size();
-  if (take > kStretch) {
-    const std::size_t lf = raw_.substr(0, kStretch).rfind('\n');
-    if (lf != std::string_view::npos) {
-      take = lf + 1;
-    } else if (const std::size_t next_lf = raw_.find('\n', kStretch);
-               next_lf != std::string_view::npos) {
-      take = next_lf + 1;
-    }
-  }
-  const std::string_view stretch = raw_.substr(0, take);
-  raw_.remove_prefix(take);
-  const std::size_t room = cp1251_room(stretch.size());
-  if (handed_out_ || capacity_ < room) {
-    if (handed_out_ && block_ != nullptr) {
-      retired_.push_back(std::move(block_));
-    }
-    capacity_ = std::max(kBlockSize, room);
-    block_ = std::make_unique_for_overwrite<char[]>(capacity_);
-  }
-  const char* const end = decode_cp1251(stretch, block_.get());
-  rest_ = {block_.get(), static_cast<std::size_t>(end - block_.get())};
-  return true;
+  rest_ = stretches_.next(handed_out_);
+  return !rest_.empty();
 }
 
 LexStep LineLexer::next(LineToken& token) {

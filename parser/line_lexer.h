@@ -2,13 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "failure.h"
+#include "input_decoding.h"
 #include "result.h"
 #include "statement.h"
 
@@ -59,7 +58,11 @@ class LineLexer {
  public:
   // `text` as classify_input() gives it: undecoded for Cp1251, UTF-8 for the others.
   explicit LineLexer(std::string_view text, Encoding encoding = Encoding::Utf8) noexcept {
-    (encoding == Encoding::Cp1251 ? raw_ : rest_) = text;
+    if (encoding == Encoding::Cp1251) {
+      stretches_ = Cp1251Stretches(text);
+    } else {
+      rest_ = text;
+    }
   }
 
   // Token: `token` holds the next line. End: nothing is left. Unrecognized: `token.lineno` and
@@ -69,23 +72,18 @@ class LineLexer {
   // The tokens handed out so far are no longer looked at, so the text decoded for them may be
   // written over. Until then it stays where it is.
   void release() noexcept {
-    retired_.clear();
+    stretches_.release();
     handed_out_ = false;
   }
 
  private:
-  // Decodes the next stretch of `raw_` into `rest_`; false when nothing is left.
+  // Takes the next decoded stretch of windows-1251 into `rest_`; false when nothing is left.
   bool refill();
 
   std::string_view rest_;  // UTF-8 not yet lexed
-  std::string_view raw_;   // windows-1251 not yet decoded
+  Cp1251Stretches stretches_;
   std::uint64_t lineno_ = 0;
-  // Where windows-1251 is decoded to. A block that tokens still point into is retired, not
-  // reused, so that no token's views move.
-  std::unique_ptr<char[]> block_;
-  std::size_t capacity_ = 0;
-  bool handed_out_ = false;
-  std::vector<std::unique_ptr<char[]>> retired_;
+  bool handed_out_ = false;  // tokens since the last release() view the current stretch
 };
 
 }  // namespace tarvik
