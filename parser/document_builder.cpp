@@ -1,5 +1,6 @@
 #include "document_builder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -31,25 +32,72 @@ constexpr bool has_optional_amount() {
 }
 static_assert(!has_optional_amount());
 
-// Keys bucketed by byte length; every line of a section is looked up, known key or not.
-constexpr std::size_t kMaxKeySize = 36;
-struct Buckets {
-  std::array<std::array<std::int8_t, 8>, kMaxKeySize + 1> ranks{};
-  constexpr Buckets() {
-    for (auto& b : ranks) {
-      b.fill(-1);
+// Every line of a section is looked up, known key or not, so the keys are hashed perfectly: by
+// their size and first and last four bytes (the payer's and the payee's keys differ only in the
+// first) into a table in which each has a slot of its own, so that a lookup is one probe and one
+// comparison.
+constexpr std::size_t kMinKeySize = 4;  // for the last four bytes
+constexpr std::size_t kMaxKeySize = [] {
+  std::size_t most = 0;
+  for (const auto& row : kDocFields) {
+    most = std::max(most, row.key.size());
+  }
+  return most;
+}();
+
+// Four bytes from `at` as one number, the same on any byte order; compilers make it one load.
+constexpr std::uint32_t word4(std::string_view s, std::size_t at) noexcept {
+  const auto byte = [&](std::size_t i) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + i]));
+  };
+  return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+}
+constexpr std::uint32_t first4(std::string_view s) noexcept { return word4(s, 0); }
+constexpr std::uint32_t last4(std::string_view s) noexcept { return word4(s, s.size() - 4); }
+
+constexpr unsigned kSlotBits = 7;
+
+constexpr std::size_t slot_of(std::string_view key, std::uint32_t seed) noexcept {
+  const std::uint32_t mixed =
+      (first4(key) * 0x85EBCA6BU) ^ last4(key) ^ static_cast<std::uint32_t>(key.size());
+  return (mixed * seed) >> (32 - kSlotBits);
+}
+
+struct KeyTable {
+  std::uint32_t seed = 0;
+  std::array<std::int8_t, std::size_t{1} << kSlotBits> ranks{};
+};
+
+// The first odd multiplier under which no two keys share a slot; a key set that finds none within
+// the tries fails to compile.
+constexpr KeyTable make_key_table() {
+  for (std::uint32_t seed = 0x9E3779B1U; seed < 0x9E3779B1U + 20000; seed += 2) {
+    KeyTable table{seed, {}};
+    table.ranks.fill(-1);
+    bool clash = false;
+    for (std::size_t r = 0; r < kDocumentKeyCount && !clash; ++r) {
+      const std::string_view key = key_of_rank(r);
+      std::int8_t& slot = table.ranks[slot_of(key, seed)];
+      clash = slot != -1;
+      slot = static_cast<std::int8_t>(r);
     }
-    for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
-      auto& b = ranks[key_of_rank(r).size()];
-      std::size_t i = 0;
-      while (b[i] != -1) {
-        ++i;
-      }
-      b[i] = static_cast<std::int8_t>(r);
+    if (!clash) {
+      return table;
     }
   }
-};
-constexpr Buckets kBuckets;
+  throw "no perfect hash for the document keys";
+}
+constexpr KeyTable kKeyTable = make_key_table();
+
+constexpr bool keys_fit() {
+  for (const auto& row : kDocFields) {
+    if (row.key.size() < kMinKeySize) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(keys_fit());
 
 template <class Word>
 Word load(const char* p) noexcept {
@@ -58,16 +106,12 @@ Word load(const char* p) noexcept {
   return v;
 }
 
-std::uint32_t last4(std::string_view s) noexcept {
-  return load<std::uint32_t>(s.data() + s.size() - 4);
-}
-
-// Whether two keys of the same size, at least 4 bytes, whose last four bytes agree, agree in
-// full. Words compared in place cost less than a call for keys this short; the last word may
-// overlap the one before it.
+// Whether two keys of the same size, at least 4 bytes, agree. Words compared in place cost less
+// than a call for keys this short; the last word may overlap the one before it.
 bool same_key(const char* a, const char* b, std::size_t size) noexcept {
   if (size < 8) {
-    return load<std::uint32_t>(a) == load<std::uint32_t>(b);
+    return load<std::uint32_t>(a) == load<std::uint32_t>(b) &&
+           load<std::uint32_t>(a + size - 4) == load<std::uint32_t>(b + size - 4);
   }
   for (std::size_t i = 0; i + 8 < size; i += 8) {
     if (load<std::uint64_t>(a + i) != load<std::uint64_t>(b + i)) {
@@ -80,18 +124,16 @@ bool same_key(const char* a, const char* b, std::size_t size) noexcept {
 }  // namespace
 
 int document_key_rank(std::string_view key) noexcept {
-  if (key.size() > kMaxKeySize || key.size() < 4) {
+  if (key.size() > kMaxKeySize || key.size() < kMinKeySize) {
     return -1;
   }
-  const std::uint32_t tail = last4(key);
-  for (const std::int8_t r : kBuckets.ranks[key.size()]) {
-    if (r < 0) {
-      break;
-    }
-    const std::string_view candidate = key_of_rank(static_cast<std::size_t>(r));
-    if (last4(candidate) == tail && same_key(candidate.data(), key.data(), key.size())) {
-      return r;
-    }
+  const std::int8_t r = kKeyTable.ranks[slot_of(key, kKeyTable.seed)];
+  if (r < 0) {
+    return -1;
+  }
+  const std::string_view candidate = key_of_rank(static_cast<std::size_t>(r));
+  if (candidate.size() == key.size() && same_key(candidate.data(), key.data(), key.size())) {
+    return r;
   }
   return -1;
 }
