@@ -28,6 +28,7 @@
 #include "parse.h"
 #include "statement_reader.h"
 #include "tests/fixtures.h"
+#include "tests/whole_text.h"
 
 namespace {
 
@@ -84,9 +85,9 @@ std::string generated_statement(int documents) {
 struct Input {
   std::string name;
   std::string raw;
-  std::string storage;  // the decoded text when it is not the input itself
-  std::string_view text;
-  bool utf8 = false;
+  std::string storage;    // the decoded text when it is not the input itself
+  std::string_view text;  // decoded whole
+  tarvik::Encoding encoding = tarvik::Encoding::Utf8;
   bool cp1251 = false;  // parse reads it undecoded, a stretch of lines at a time
   std::vector<std::pair<DocumentValues, std::string_view>> documents;
   std::vector<std::pair<AccountValues, std::uint64_t>> accounts;
@@ -143,15 +144,13 @@ std::unique_ptr<Input> prepare(std::string name, std::string raw) {
   auto in = std::make_unique<Input>();
   in->name = std::move(name);
   in->raw = std::move(raw);
-  auto decoded = tarvik::decode_input(in->raw, in->storage);
+  auto decoded = tarvik::testing::decode_input(in->raw, in->storage);
   if (!decoded) {
     return nullptr;
   }
   in->text = decoded->text;
-  in->utf8 = decoded->utf8;
-  std::string scratch;
-  auto classified = tarvik::classify_input(in->raw, scratch);
-  in->cp1251 = classified && classified->form == tarvik::InputForm::Cp1251;
+  in->encoding = decoded->encoding;
+  in->cp1251 = decoded->encoding == tarvik::Encoding::Cp1251;
   collect_sections(*in);
   return in;
 }
@@ -180,8 +179,7 @@ void bench_decode(benchmark::State& state, const Input* in) {
 }
 
 tarvik::LineLexer lexer_for(const Input& in) {
-  return in.cp1251 ? tarvik::LineLexer(in.raw, tarvik::TextCoding::Cp1251)
-                   : tarvik::LineLexer(in.text);
+  return tarvik::LineLexer(in.cp1251 ? in.raw : in.text, in.encoding);
 }
 
 void bench_lex(benchmark::State& state, const Input* in) {
@@ -201,8 +199,7 @@ void bench_lex(benchmark::State& state, const Input* in) {
 // The reader lexes as it goes, so this is lexing, the state machine and the builders together.
 void bench_read(benchmark::State& state, const Input* in) {
   for (auto _ : state) {
-    auto statement =
-        in->cp1251 ? tarvik::read_cp1251(in->raw, {}) : tarvik::read(in->text, in->utf8, {});
+    auto statement = tarvik::read(in->cp1251 ? in->raw : in->text, in->encoding, {});
     benchmark::DoNotOptimize(statement);
   }
   count_bytes(state, *in);
@@ -222,8 +219,7 @@ void bench_read_hooked(benchmark::State& state, const Input* in) {
   PassHook hook;
   tarvik::SectionHook* const hooks[] = {&hook};
   for (auto _ : state) {
-    auto statement =
-        in->cp1251 ? tarvik::read_cp1251(in->raw, hooks) : tarvik::read(in->text, in->utf8, hooks);
+    auto statement = tarvik::read(in->cp1251 ? in->raw : in->text, in->encoding, hooks);
     benchmark::DoNotOptimize(statement);
   }
   count_bytes(state, *in);
@@ -257,6 +253,49 @@ void bench_parse(benchmark::State& state, const Input* in) {
     benchmark::DoNotOptimize(statement);
   }
   count_bytes(state, *in);
+}
+
+// How filing grows with the number of sections of one account, for sections that run backwards
+// in time and for sections that share one start date: a shift of the list per section would
+// show as quadratic growth here.
+void bench_book_growth(benchmark::State& state, bool backwards) {
+  const auto count = static_cast<std::uint32_t>(state.range(0));
+  for (auto _ : state) {
+    tarvik::AccountBook book;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      tarvik::Interval in;
+      const std::uint32_t n = backwards ? count - i : i;
+      in.date_start = backwards ? tarvik::Date{static_cast<std::int32_t>(2000 + n / 300),
+                                               static_cast<std::uint8_t>(1 + n / 25 % 12),
+                                               static_cast<std::uint8_t>(1 + n % 25)}
+                                : tarvik::Date{2024, 1, 1};
+      in.start_amount = tarvik::Amount{n, 2, false};
+      benchmark::DoNotOptimize(book.add("40702810000000000001", in));
+    }
+    auto accounts = std::move(book).release();
+    benchmark::DoNotOptimize(accounts);
+  }
+  state.SetComplexityN(state.range(0));
+}
+
+// How inserting and finding grows with the number of distinct keys in one map.
+void bench_attr_map_growth(benchmark::State& state) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  std::vector<std::string> keys;
+  for (std::size_t i = 0; i < count; ++i) {
+    keys.push_back("Ключ" + std::to_string(i));
+  }
+  for (auto _ : state) {
+    tarvik::AttrMap map;
+    for (const std::string& key : keys) {
+      map.insert(key, "значение");
+    }
+    for (const std::string& key : keys) {
+      benchmark::DoNotOptimize(map.find(key));
+    }
+    benchmark::DoNotOptimize(map);
+  }
+  state.SetComplexityN(state.range(0));
 }
 
 bool read_file(const char* path, std::string& out) {
@@ -314,6 +353,21 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark(name.c_str(), fn, in.get())->Unit(benchmark::kMillisecond);
     }
   }
+  // Linear growth fits these with a small error; a quadratic one would not.
+  for (const bool backwards : {true, false}) {
+    benchmark::RegisterBenchmark(
+        backwards ? "growth/account_book/backwards" : "growth/account_book/one_start_date",
+        bench_book_growth, backwards)
+        ->RangeMultiplier(4)
+        ->Range(1 << 10, 1 << 16)
+        ->Complexity(benchmark::oN)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("growth/attr_map", bench_attr_map_growth)
+      ->RangeMultiplier(4)
+      ->Range(1 << 10, 1 << 16)
+      ->Complexity(benchmark::oN)
+      ->Unit(benchmark::kMillisecond);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -9,33 +9,46 @@ namespace tarvik {
 
 namespace {
 
-// Ascending by UTF-8 bytes, the order in which the values are checked.
-constexpr std::array<std::string_view, kAccountKeyCount> kKeys = {
-    "ВсегоПоступило",  "ВсегоСписано",     "ДатаКонца", "ДатаНачала",
-    "КонечныйОстаток", "НачальныйОстаток", "РасчСчет",
-};
-enum Rank : std::size_t {
-  kTotalIncome,
-  kTotalExpense,
-  kDateEnd,
-  kDateStart,
-  kEndAmount,
-  kStartAmount,
-};
+constexpr std::string_view key_of(IntervalField f) noexcept {
+  return kIntervalFields[std::size_t(f)].key;
+}
 
-constexpr bool sorted_by_bytes() {
-  for (std::size_t i = 1; i < kKeys.size(); ++i) {
-    if (!(kKeys[i - 1] < kKeys[i])) {
+// The one field of each date kind, as record_interval() reads them.
+constexpr bool dates_are_start_and_end() {
+  for (const auto& row : kIntervalFields) {
+    if ((row.kind == FieldKind::Date && row.field != IntervalField::DateStart) ||
+        (row.kind == FieldKind::OptionalDate && row.field != IntervalField::DateEnd)) {
       return false;
     }
   }
-  return kKeys[kAccountNumberRank] == "РасчСчет";
+  return true;
 }
-static_assert(sorted_by_bytes());
+static_assert(dates_are_start_and_end());
 
-bool same_amount(const std::optional<Amount>& a, const std::optional<Amount>& b) noexcept {
-  return a.has_value() == b.has_value() && (!a || equal_value(*a, *b));
+// Where an amount field's value goes; the start amount is held apart until it is known present.
+std::optional<Amount>& amount_of(IntervalField f, Interval& interval,
+                                 std::optional<Amount>& start_amount) noexcept {
+  switch (f) {
+    case IntervalField::EndAmount:
+      return interval.end_amount;
+    case IntervalField::TotalIncome:
+      return interval.total_income;
+    case IntervalField::TotalExpense:
+      return interval.total_expense;
+    case IntervalField::StartAmount:
+    case IntervalField::DateStart:
+    case IntervalField::DateEnd:
+    case IntervalField::Number:
+      break;
+  }
+  return start_amount;
 }
+
+constexpr std::array<IntervalField, required_count(kIntervalFields)> kRequired =
+    required_order<required_count(kIntervalFields)>(kIntervalFields);
+// The number is looked up apart from the figures, and its absence is reported last, as a missing
+// field of the section rather than a bad figure.
+static_assert(kRequired.back() == IntervalField::Number);
 
 // The same value in lowest terms: no trailing fraction zeros, and zero without sign or scale.
 Amount reduced(Amount a) noexcept {
@@ -87,15 +100,17 @@ void mix(std::size_t& seed, const std::optional<Amount>& a) noexcept {
 }  // namespace
 
 int account_key_rank(std::string_view key) noexcept {
-  for (std::size_t r = 0; r < kKeys.size(); ++r) {
-    if (kKeys[r] == key) {
+  for (std::size_t r = 0; r < kAccountKeyCount; ++r) {
+    if (account_key(r) == key) {
       return static_cast<int>(r);
     }
   }
   return -1;
 }
 
-std::string_view account_key(std::size_t rank) noexcept { return kKeys[rank]; }
+std::string_view account_key(std::size_t rank) noexcept {
+  return key_of(kIntervalFieldByRank[rank]);
+}
 
 std::size_t AccountBook::KeyHash::operator()(std::string_view s) const noexcept {
   return std::hash<std::string_view>{}(s);
@@ -143,14 +158,6 @@ std::vector<Account> AccountBook::release() && {
   return std::move(accounts_);
 }
 
-std::vector<Account> AccountBook::accounts() const {
-  std::vector<Account> copy = accounts_;
-  for (Account& account : copy) {
-    order_intervals(account.intervals);
-  }
-  return copy;
-}
-
 void order_intervals(std::vector<Interval>& intervals) {
   if (intervals.size() < 2) {
     return;
@@ -183,62 +190,30 @@ void order_intervals(std::vector<Interval>& intervals) {
   intervals = std::move(ordered);
 }
 
-bool same_figures(const Interval& a, const Interval& b) noexcept {
-  return a.date_start == b.date_start && a.date_end == b.date_end &&
-         equal_value(a.start_amount, b.start_amount) && same_amount(a.end_amount, b.end_amount) &&
-         same_amount(a.total_income, b.total_income) &&
-         same_amount(a.total_expense, b.total_expense);
-}
-
 Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBook& book,
                                          std::uint64_t lineno) {
   Interval interval;
   const auto fail = [lineno](std::string message) -> Result<Ok, SyntaxDetail> {
     return Err{SyntaxDetail{AccountParseError{lineno, std::move(message)}}};
   };
-  const auto amount = [&](std::size_t rank, std::optional<Amount>& out) {
-    auto parsed = parse_amount(*values[rank]);
-    if (parsed) {
-      out = *parsed;
-    }
-    return parsed.has_value();
-  };
   std::optional<Amount> start_amount;
-  for (std::size_t r = 0; r < kAccountNumberRank; ++r) {
+  for (std::size_t r = 0; r < kAccountKeyCount; ++r) {
     if (!values[r]) {
       continue;
     }
     const std::string_view value = *values[r];
-    switch (static_cast<Rank>(r)) {
-      case kTotalIncome:
-        if (!amount(r, interval.total_income)) {
+    const IntervalField field = kIntervalFieldByRank[r];
+    switch (kIntervalFields[std::size_t(field)].kind) {
+      case FieldKind::Amount:
+      case FieldKind::OptionalAmount: {
+        auto amount = parse_amount(value);
+        if (!amount) {
           return fail(invalid_amount_message(value));
         }
-        break;
-      case kTotalExpense:
-        if (!amount(r, interval.total_expense)) {
-          return fail(invalid_amount_message(value));
-        }
-        break;
-      case kEndAmount:
-        if (!amount(r, interval.end_amount)) {
-          return fail(invalid_amount_message(value));
-        }
-        break;
-      case kStartAmount:
-        if (!amount(r, start_amount)) {
-          return fail(invalid_amount_message(value));
-        }
-        break;
-      case kDateEnd: {
-        auto date = parse_optional_date(value);
-        if (!date) {
-          return fail(std::string(message(date.error())));
-        }
-        interval.date_end = *date;
+        amount_of(field, interval, start_amount) = *amount;
         break;
       }
-      case kDateStart: {
+      case FieldKind::Date: {
         auto date = parse_date(value);
         if (!date) {
           return fail(std::string(message(date.error())));
@@ -246,34 +221,32 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
         interval.date_start = *date;
         break;
       }
+      case FieldKind::OptionalDate: {
+        auto date = parse_optional_date(value);
+        if (!date) {
+          return fail(std::string(message(date.error())));
+        }
+        interval.date_end = *date;
+        break;
+      }
+      case FieldKind::Text:
+      case FieldKind::OptionalText:
+        break;  // the number, looked up apart
     }
   }
-  if (!values[kDateStart]) {
-    return fail(missing_field_message(kKeys[kDateStart]));
-  }
-  if (!start_amount) {
-    return fail(missing_field_message(kKeys[kStartAmount]));
+  for (const IntervalField f : kRequired) {
+    if (values[kIntervalRankOf[std::size_t(f)]]) {
+      continue;
+    }
+    if (f == IntervalField::Number) {
+      return Err{
+          SyntaxDetail{MissingField{lineno, std::string(key_of(f)), ReaderContext::Account}}};
+    }
+    return fail(missing_field_message(key_of(f)));
   }
   interval.start_amount = *start_amount;
-  const std::optional<std::string_view> number = values[kAccountNumberRank];
-  if (!number) {
-    return Err{SyntaxDetail{
-        MissingField{lineno, std::string(kKeys[kAccountNumberRank]), ReaderContext::Account}}};
-  }
-
-  book.add(*number, interval);
+  book.add(*values[kAccountNumberRank], interval);
   return Ok{};
-}
-
-Result<Ok, SyntaxDetail> record_interval(const AttrMap& section, AccountBook& book,
-                                         std::uint64_t lineno) {
-  AccountValues values;
-  for (const AttrMap::Entry& e : section) {
-    if (const int r = account_key_rank(e.key); r >= 0) {
-      values[static_cast<std::size_t>(r)] = e.value;
-    }
-  }
-  return record_interval(values, book, lineno);
 }
 
 }  // namespace tarvik

@@ -12,16 +12,18 @@
 
 #include "attr_map.h"
 #include "failure.h"
+#include "fields.h"
 #include "result.h"
 #include "statement.h"
 
 namespace tarvik {
 
-// The keys an account section is read from, by rank (ascending UTF-8 bytes).
-inline constexpr std::size_t kAccountKeyCount = 7;
+// The keys an account section is read from, by rank (ascending UTF-8 bytes; see fields.h).
+inline constexpr std::size_t kAccountKeyCount = kIntervalFieldCount;
 int account_key_rank(std::string_view key) noexcept;
 std::string_view account_key(std::size_t rank) noexcept;
-inline constexpr std::size_t kAccountNumberRank = 6;  // "РасчСчет"
+inline constexpr std::size_t kAccountNumberRank =
+    kIntervalRankOf[std::size_t(IntervalField::Number)];
 
 using AccountValues = std::array<std::optional<std::string_view>, kAccountKeyCount>;
 
@@ -33,15 +35,16 @@ using AccountValues = std::array<std::optional<std::string_view>, kAccountKeyCou
 class AccountBook {
  public:
   // Files `interval` under `number`, creating the account on first sight, unless the account
-  // already holds the same figures (same_figures()). True when it was filed.
+  // already holds the same figures: dates as dates, amounts by value (1000 equals 1000.00).
+  // True when it was filed.
   bool add(std::string_view number, const Interval& interval);
 
-  Account& find_or_add(std::string_view number);
   // The accounts with their intervals ordered by start date (see order_intervals()).
   std::vector<Account> release() &&;
-  std::vector<Account> accounts() const;
 
  private:
+  Account& find_or_add(std::string_view number);
+
   struct KeyHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const noexcept;
@@ -64,14 +67,9 @@ class AccountBook {
 // one just before the first that came (so A, B, C, D of one date end as B, C, D, A).
 void order_intervals(std::vector<Interval>& intervals);
 
-// Equal figures: dates as dates, amounts by value (1000 equals 1000.00).
-bool same_figures(const Interval& a, const Interval& b) noexcept;
-
 // Builds the section's interval and files it under its account number: in date order, unless
 // the account already holds the same figures. On failure the book is unchanged.
 Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBook& book,
-                                         std::uint64_t lineno);
-Result<Ok, SyntaxDetail> record_interval(const AttrMap& section, AccountBook& book,
                                          std::uint64_t lineno);
 
 }  // namespace tarvik

@@ -64,7 +64,14 @@ void AttrMap::insert(std::string_view key, std::string_view value) {
     entries_[at].value.assign(value);
     return;
   }
-  entries_.push_back(Entry{std::string(key), std::string(value)});
+  if (spare_used_ == spare_.size()) {
+    entries_.push_back(Entry{std::string(key), std::string(value)});
+  } else {
+    Entry& e = entries_.emplace_back(std::move(spare_[spare_used_]));
+    ++spare_used_;
+    e.key.assign(key);
+    e.value.assign(value);
+  }
   if (entries_.size() > kLinearLimit && entries_.size() * 2 > index_.size()) {
     rebuild_index();
   } else if (!index_.empty()) {
@@ -83,7 +90,10 @@ const std::string* AttrMap::find(std::string_view key) const noexcept {
 }
 
 void AttrMap::clear() noexcept {
+  // In their order, so that a map refilled with the same keys gives each its own room again.
+  entries_.swap(spare_);
   entries_.clear();
+  spare_used_ = 0;
   index_.clear();
 }
 

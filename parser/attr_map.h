@@ -22,9 +22,20 @@ class AttrMap {
   AttrMap() = default;
   AttrMap(std::initializer_list<Entry> entries);
 
+  // Copyable and comparable by entries alone; the spare entries of a cleared map stay behind.
+  AttrMap(const AttrMap& other) : entries_(other.entries_), index_(other.index_) {}
+  AttrMap& operator=(const AttrMap& other) {
+    entries_ = other.entries_;
+    index_ = other.index_;
+    return *this;
+  }
+  AttrMap(AttrMap&&) noexcept = default;
+  AttrMap& operator=(AttrMap&&) noexcept = default;
+
   void insert(std::string_view key, std::string_view value);
   // nullptr when absent; valid until the map changes.
   const std::string* find(std::string_view key) const noexcept;
+  // Keeps the entries' texts for reuse, so that refilling a map of the same keys allocates nothing.
   void clear() noexcept;
 
   std::size_t size() const noexcept { return entries_.size(); }
@@ -42,6 +53,10 @@ class AttrMap {
   std::vector<Entry> entries_;
   // Open addressing over entry positions + 1 (0 marks a free slot); empty while small.
   std::vector<std::uint32_t> index_;
+  // The entries of the last clear(), their texts' room kept; those before `spare_used_` are
+  // taken (moved from).
+  std::vector<Entry> spare_;
+  std::size_t spare_used_ = 0;
 };
 
 }  // namespace tarvik

@@ -1,5 +1,6 @@
 #include "document_builder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -13,83 +14,90 @@ namespace tarvik {
 
 namespace {
 
-struct KeyInfo {
-  std::string_view key;
-  DocField field;
-};
+constexpr std::string_view key_of_rank(std::size_t rank) noexcept {
+  return kDocFields[std::size_t(kDocFieldByRank[rank])].key;
+}
 
-// Ascending by UTF-8 bytes: the order in which values are checked, so that of two bad values
-// the one reported does not depend on where the lines stand.
-constexpr std::array<KeyInfo, kDocumentKeyCount> kKeys = {{
-    {"ВидОплаты", DocField::PaymentType},
-    {"Дата", DocField::DocDate},
-    {"ДатаПоступило", DocField::IncomeDate},
-    {"ДатаСписано", DocField::OutcomeDate},
-    {"НазначениеПлатежа", DocField::Purpose},
-    {"Номер", DocField::DocNumber},
-    {"Очередность", DocField::Ordering},
-    {"Плательщик", DocField::Counterparty},
-    {"Плательщик1", DocField::Counterparty1},
-    {"ПлательщикБИК", DocField::CounterpartyBic},
-    {"ПлательщикБанк1", DocField::CounterpartyBank1},
-    {"ПлательщикИНН", DocField::CounterpartyInn},
-    {"ПлательщикКПП", DocField::CounterpartyKpp},
-    {"ПлательщикКорсчет", DocField::CounterpartyCorAccount},
-    {"ПлательщикРасчСчет", DocField::CounterpartyRasAccount},
-    {"ПлательщикСчет", DocField::CounterpartyAccount},
-    {"Получатель", DocField::Payee},
-    {"ПолучательБИК", DocField::PayeeBic},
-    {"ПолучательБанк1", DocField::PayeeBank1},
-    {"ПолучательИНН", DocField::PayeeInn},
-    {"ПолучательКПП", DocField::PayeeKpp},
-    {"ПолучательКорсчет", DocField::PayeeCorAccount},
-    {"ПолучательРасчСчет", DocField::PayeeRasAccount},
-    {"ПолучательСчет", DocField::PayeeAccount},
-    {"СекцияДокумент", DocField::DocType},
-    {"Сумма", DocField::Amount},
-}};
+constexpr std::array<DocField, required_count(kDocFields)> kRequired =
+    required_order<required_count(kDocFields)>(kDocFields);
 
-constexpr std::array<std::uint8_t, kDocFieldCount> kRankOfField = [] {
-  std::array<std::uint8_t, kDocFieldCount> ranks{};
-  for (std::size_t r = 0; r < kKeys.size(); ++r) {
-    ranks[std::size_t(kKeys[r].field)] = static_cast<std::uint8_t>(r);
+// A document's one amount is required; the builder holds no optional one.
+constexpr bool has_optional_amount() {
+  for (const auto& row : kDocFields) {
+    if (row.kind == FieldKind::OptionalAmount) {
+      return true;
+    }
   }
-  return ranks;
+  return false;
+}
+static_assert(!has_optional_amount());
+
+// Every line of a section is looked up, known key or not, so the keys are hashed perfectly: by
+// their size and first and last four bytes (the payer's and the payee's keys differ only in the
+// first) into a table in which each has a slot of its own, so that a lookup is one probe and one
+// comparison.
+constexpr std::size_t kMinKeySize = 4;  // for the last four bytes
+constexpr std::size_t kMaxKeySize = [] {
+  std::size_t most = 0;
+  for (const auto& row : kDocFields) {
+    most = std::max(most, row.key.size());
+  }
+  return most;
 }();
 
-// Required keys in the order in which a missing one is reported.
-constexpr std::array<std::uint8_t, 13> kRequiredRanks = {5,  24, 1,  4,  25, 11, 9,
-                                                         10, 15, 19, 23, 17, 18};
+// Four bytes from `at` as one number, the same on any byte order; compilers make it one load.
+constexpr std::uint32_t word4(std::string_view s, std::size_t at) noexcept {
+  const auto byte = [&](std::size_t i) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + i]));
+  };
+  return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+}
+constexpr std::uint32_t first4(std::string_view s) noexcept { return word4(s, 0); }
+constexpr std::uint32_t last4(std::string_view s) noexcept { return word4(s, s.size() - 4); }
 
-constexpr bool sorted_by_bytes() {
-  for (std::size_t i = 1; i < kKeys.size(); ++i) {
-    if (!(kKeys[i - 1].key < kKeys[i].key)) {
+constexpr unsigned kSlotBits = 7;
+
+constexpr std::size_t slot_of(std::string_view key, std::uint32_t seed) noexcept {
+  const std::uint32_t mixed =
+      (first4(key) * 0x85EBCA6BU) ^ last4(key) ^ static_cast<std::uint32_t>(key.size());
+  return (mixed * seed) >> (32 - kSlotBits);
+}
+
+struct KeyTable {
+  std::uint32_t seed = 0;
+  std::array<std::int8_t, std::size_t{1} << kSlotBits> ranks{};
+};
+
+// The first odd multiplier under which no two keys share a slot; a key set that finds none within
+// the tries fails to compile.
+constexpr KeyTable make_key_table() {
+  for (std::uint32_t seed = 0x9E3779B1U; seed < 0x9E3779B1U + 20000; seed += 2) {
+    KeyTable table{seed, {}};
+    table.ranks.fill(-1);
+    bool clash = false;
+    for (std::size_t r = 0; r < kDocumentKeyCount && !clash; ++r) {
+      const std::string_view key = key_of_rank(r);
+      std::int8_t& slot = table.ranks[slot_of(key, seed)];
+      clash = slot != -1;
+      slot = static_cast<std::int8_t>(r);
+    }
+    if (!clash) {
+      return table;
+    }
+  }
+  throw "no perfect hash for the document keys";
+}
+constexpr KeyTable kKeyTable = make_key_table();
+
+constexpr bool keys_fit() {
+  for (const auto& row : kDocFields) {
+    if (row.key.size() < kMinKeySize) {
       return false;
     }
   }
-  return kKeys[kDocTypeRank].key == "СекцияДокумент";
+  return true;
 }
-static_assert(sorted_by_bytes());
-
-// Keys bucketed by byte length; every line of a section is looked up, known key or not.
-constexpr std::size_t kMaxKeySize = 36;
-struct Buckets {
-  std::array<std::array<std::int8_t, 8>, kMaxKeySize + 1> ranks{};
-  constexpr Buckets() {
-    for (auto& b : ranks) {
-      b.fill(-1);
-    }
-    for (std::size_t r = 0; r < kKeys.size(); ++r) {
-      auto& b = ranks[kKeys[r].key.size()];
-      std::size_t i = 0;
-      while (b[i] != -1) {
-        ++i;
-      }
-      b[i] = static_cast<std::int8_t>(r);
-    }
-  }
-};
-constexpr Buckets kBuckets;
+static_assert(keys_fit());
 
 template <class Word>
 Word load(const char* p) noexcept {
@@ -98,16 +106,12 @@ Word load(const char* p) noexcept {
   return v;
 }
 
-std::uint32_t last4(std::string_view s) noexcept {
-  return load<std::uint32_t>(s.data() + s.size() - 4);
-}
-
-// Whether two keys of the same size, at least 4 bytes, whose last four bytes agree, agree in
-// full. Words compared in place cost less than a call for keys this short; the last word may
-// overlap the one before it.
+// Whether two keys of the same size, at least 4 bytes, agree. Words compared in place cost less
+// than a call for keys this short; the last word may overlap the one before it.
 bool same_key(const char* a, const char* b, std::size_t size) noexcept {
   if (size < 8) {
-    return load<std::uint32_t>(a) == load<std::uint32_t>(b);
+    return load<std::uint32_t>(a) == load<std::uint32_t>(b) &&
+           load<std::uint32_t>(a + size - 4) == load<std::uint32_t>(b + size - 4);
   }
   for (std::size_t i = 0; i + 8 < size; i += 8) {
     if (load<std::uint64_t>(a + i) != load<std::uint64_t>(b + i)) {
@@ -120,34 +124,32 @@ bool same_key(const char* a, const char* b, std::size_t size) noexcept {
 }  // namespace
 
 int document_key_rank(std::string_view key) noexcept {
-  if (key.size() > kMaxKeySize || key.size() < 4) {
+  if (key.size() > kMaxKeySize || key.size() < kMinKeySize) {
     return -1;
   }
-  const std::uint32_t tail = last4(key);
-  for (const std::int8_t r : kBuckets.ranks[key.size()]) {
-    if (r < 0) {
-      break;
-    }
-    const std::string_view candidate = kKeys[static_cast<std::size_t>(r)].key;
-    if (last4(candidate) == tail && same_key(candidate.data(), key.data(), key.size())) {
-      return r;
-    }
+  const std::int8_t r = kKeyTable.ranks[slot_of(key, kKeyTable.seed)];
+  if (r < 0) {
+    return -1;
+  }
+  const std::string_view candidate = key_of_rank(static_cast<std::size_t>(r));
+  if (candidate.size() == key.size() && same_key(candidate.data(), key.data(), key.size())) {
+    return r;
   }
   return -1;
 }
 
-std::string_view document_key(std::size_t rank) noexcept { return kKeys[rank].key; }
+std::string_view document_key(std::size_t rank) noexcept { return key_of_rank(rank); }
 
 Result<Document, std::string> build_document(const DocumentValues& given,
                                              std::string_view doc_type) {
   Document doc;
   std::size_t text_size = 0;
-  for (std::size_t r = 0; r < kKeys.size(); ++r) {
+  for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
     const std::optional<std::string_view> value = r == kDocTypeRank ? doc_type : given[r];
     if (!value) {
       continue;
     }
-    const DocField field = kKeys[r].field;
+    const DocField field = kDocFieldByRank[r];
     switch (kind_of(field)) {
       case FieldKind::Text:
       case FieldKind::OptionalText:
@@ -174,7 +176,8 @@ Result<Document, std::string> build_document(const DocumentValues& given,
         (field == DocField::OutcomeDate ? doc.outcome_date : doc.income_date) = *date;
         break;
       }
-      case FieldKind::Amount: {
+      case FieldKind::Amount:
+      case FieldKind::OptionalAmount: {
         auto amount = parse_amount(*value);
         if (!amount) {
           return Err{invalid_amount_message(*value)};
@@ -185,9 +188,9 @@ Result<Document, std::string> build_document(const DocumentValues& given,
     }
     doc.present |= 1U << unsigned(field);
   }
-  for (const std::uint8_t r : kRequiredRanks) {
-    if (!doc.has(kKeys[r].field)) {
-      return Err{missing_field_message(kKeys[r].key)};
+  for (const DocField f : kRequired) {
+    if (!doc.has(f)) {
+      return Err{missing_field_message(kDocFields[std::size_t(f)].key)};
     }
   }
   if (text_size > std::numeric_limits<std::uint32_t>::max()) {
@@ -197,25 +200,14 @@ Result<Document, std::string> build_document(const DocumentValues& given,
   doc.texts.reserve(text_size);
   for (std::size_t f = 0; f < kDocFieldCount; ++f) {
     const auto field = static_cast<DocField>(f);
-    const FieldKind kind = kind_of(field);
-    if ((kind == FieldKind::Text || kind == FieldKind::OptionalText) && doc.has(field)) {
-      const std::size_t r = kRankOfField[f];
+    if (is_text(kind_of(field)) && doc.has(field)) {
+      const std::size_t r = kDocRankOf[f];
       const std::string_view value = r == kDocTypeRank ? doc_type : *given[r];
       doc.text_sizes[f] = static_cast<std::uint32_t>(value.size());
       doc.texts.append(value);
     }
   }
   return doc;
-}
-
-Result<Document, std::string> build_document(const AttrMap& attrs, std::string_view doc_type) {
-  DocumentValues values;
-  for (const AttrMap::Entry& e : attrs) {
-    if (const int r = document_key_rank(e.key); r >= 0) {
-      values[static_cast<std::size_t>(r)] = e.value;
-    }
-  }
-  return build_document(values, doc_type);
 }
 
 }  // namespace tarvik

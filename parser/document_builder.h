@@ -7,18 +7,19 @@
 #include <string_view>
 
 #include "attr_map.h"
+#include "fields.h"
 #include "result.h"
 #include "statement.h"
 
 namespace tarvik {
 
 // The keys a document is read from, numbered by rank: ascending by their UTF-8 bytes, which is
-// also the order in which their values are checked.
-inline constexpr std::size_t kDocumentKeyCount = 26;
+// also the order in which their values are checked (see fields.h).
+inline constexpr std::size_t kDocumentKeyCount = kDocFieldCount;
 // The rank of `key`, or -1 for a key no field is read from.
 int document_key_rank(std::string_view key) noexcept;
 std::string_view document_key(std::size_t rank) noexcept;
-inline constexpr std::size_t kDocTypeRank = 24;  // "СекцияДокумент"
+inline constexpr std::size_t kDocTypeRank = kDocRankOf[std::size_t(DocField::DocType)];
 
 // The values of one section by key rank; absent keys stay empty. Views into the caller's text.
 using DocumentValues = std::array<std::optional<std::string_view>, kDocumentKeyCount>;
@@ -27,6 +28,5 @@ using DocumentValues = std::array<std::optional<std::string_view>, kDocumentKeyC
 // key "СекцияДокумент". Allocates the document's one text buffer.
 Result<Document, std::string> build_document(const DocumentValues& values,
                                              std::string_view doc_type);
-Result<Document, std::string> build_document(const AttrMap& attrs, std::string_view doc_type);
 
 }  // namespace tarvik

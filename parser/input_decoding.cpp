@@ -1,5 +1,7 @@
 #include "input_decoding.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +28,10 @@ constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 // them to be acceptable.
 constexpr std::size_t kSampleSize = 20480;
 constexpr std::size_t kPlausiblePercent = 95;
+
+// windows-1251 is decoded about this much at a time, so that the lines are still in cache when
+// they are read, and the decoding runs over more than one short line at once.
+constexpr std::size_t kStretch = std::size_t{16} << 10;
 
 const Byte* bytes_of(std::string_view s) noexcept {
   return reinterpret_cast<const Byte*>(s.data());
@@ -216,9 +222,6 @@ alignas(4) constexpr Cp1251Entry kCp1251[256] = {
 #include "cp1251_table.inc"
 };
 
-// The entries' stores run up to three bytes past the last one kept.
-constexpr std::size_t kCp1251Slack = 3;
-
 char* put_cp1251(const Byte* p, const Byte* const end, char* out) noexcept {
   while (end - p >= 8) {
     if ((load_le64(p) & kHighBits) == 0) {
@@ -326,28 +329,112 @@ bool has_ssse3() noexcept {
   }();
   return has;
 }
+
+// Well-formed UTF-8 by table lookups, sixteen bytes at a time, whatever the mix of sequence sizes:
+// each byte is judged with the one before it by three tables (the high and low half of the byte
+// before, the high half of this one) whose bits name the faults a pair can show, and a byte that
+// must continue a three- or four-byte sequence is known from the bytes two and three before.
+// Statement text mixes ASCII with Cyrillic and the odd three-byte sign ("№", dashes), which the
+// word-at-a-time check above walks byte by byte.
+namespace utf8_lookup {
+
+constexpr char kTooShort = 1 << 0;   // a lead not followed by a continuation
+constexpr char kTooLong = 1 << 1;    // a continuation after ASCII
+constexpr char kOverlong3 = 1 << 2;  // E0 80..9F
+constexpr char kTooLarge = 1 << 3;   // past U+10FFFF
+constexpr char kSurrogate = 1 << 4;  // ED A0..BF
+constexpr char kOverlong2 = 1 << 5;  // C0, C1
+constexpr char kTooLarge1000 = 1 << 6;
+constexpr char kOverlong4 = 1 << 6;                    // F0 80..8F
+constexpr char kTwoConts = static_cast<char>(1 << 7);  // right only inside a longer sequence
+constexpr char kCarry = kTooShort | kTooLong | kTwoConts;
+
+struct State {
+  __m128i previous;
+  __m128i error;
+  __m128i previous_incomplete;
+};
+
+__attribute__((target("ssse3"))) void check_block(__m128i in, State& s) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  if (_mm_movemask_epi8(in) == 0) {
+    s.error = _mm_or_si128(s.error, s.previous_incomplete);
+    s.previous = in;
+    s.previous_incomplete = zero;
+    return;
+  }
+  const __m128i byte_1_high_table = _mm_setr_epi8(
+      kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts,
+      kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
+      kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4);
+  constexpr char kLarge = kCarry | kTooLarge | kTooLarge1000;
+  const __m128i byte_1_low_table =
+      _mm_setr_epi8(kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry,
+                    kCarry, kCarry | kTooLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge,
+                    kLarge, kLarge, kLarge | kSurrogate, kLarge, kLarge);
+  constexpr char kCont8 =
+      kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4;
+  constexpr char kCont9 = kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge;
+  constexpr char kContAB = kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge;
+  const __m128i byte_2_high_table = _mm_setr_epi8(
+      kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+      kCont8, kCont9, kContAB, kContAB, kTooShort, kTooShort, kTooShort, kTooShort);
+  const __m128i low_nibble = _mm_set1_epi8(0x0F);
+  const auto high_half = [](__m128i v, __m128i mask) {
+    return _mm_and_si128(_mm_srli_epi16(v, 4), mask);
+  };
+  const __m128i prev1 = _mm_alignr_epi8(in, s.previous, 15);
+  const __m128i special = _mm_and_si128(
+      _mm_and_si128(_mm_shuffle_epi8(byte_1_high_table, high_half(prev1, low_nibble)),
+                    _mm_shuffle_epi8(byte_1_low_table, _mm_and_si128(prev1, low_nibble))),
+      _mm_shuffle_epi8(byte_2_high_table, high_half(in, low_nibble)));
+  const __m128i prev2 = _mm_alignr_epi8(in, s.previous, 14);
+  const __m128i prev3 = _mm_alignr_epi8(in, s.previous, 13);
+  const __m128i third = _mm_subs_epu8(prev2, _mm_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+  const __m128i fourth = _mm_subs_epu8(prev3, _mm_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+  const __m128i must_continue =
+      _mm_and_si128(_mm_or_si128(third, fourth), _mm_set1_epi8(static_cast<char>(0x80)));
+  s.error = _mm_or_si128(s.error, _mm_xor_si128(must_continue, special));
+  // A lead in the last three bytes whose sequence the block does not finish.
+  const __m128i max =
+      _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1),
+                    static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
+  s.previous_incomplete = _mm_subs_epu8(in, max);
+  s.previous = in;
+}
+
+__attribute__((target("ssse3"))) bool is_well_formed(const Byte* p,
+                                                     const Byte* const end) noexcept {
+  State s{_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+  // Input that is not UTF-8 (windows-1251) usually shows it within its first line or two, so the
+  // faults are looked at every few blocks rather than only at the end.
+  for (std::size_t block = 1; end - p >= 16; p += 16, ++block) {
+    check_block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), s);
+    if (block % 8 == 0 &&
+        _mm_movemask_epi8(_mm_cmpeq_epi8(s.error, _mm_setzero_si128())) != 0xFFFF) {
+      return false;
+    }
+  }
+  if (p != end) {
+    // The tail padded with zero bytes, which no sequence may stop before.
+    alignas(16) Byte tail[16] = {};
+    std::memcpy(tail, p, static_cast<std::size_t>(end - p));
+    check_block(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)), s);
+  }
+  const __m128i error = _mm_or_si128(s.error, s.previous_incomplete);
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(error, _mm_setzero_si128())) == 0xFFFF;
+}
+
+}  // namespace utf8_lookup
 #endif
 
-// windows-1251 maps every byte, so this cannot fail.
-void decode_cp1251_all(std::string_view input, std::string& storage) {
-  const Byte* const begin = bytes_of(input);
-  const Byte* const end = begin + input.size();
-  // Four sums, so that no addition waits for the one before it.
-  std::size_t sums[4] = {};
-  const Byte* q = begin;
-  for (; end - q >= 4; q += 4) {
-    sums[0] += kCp1251[q[0]].size;
-    sums[1] += kCp1251[q[1]].size;
-    sums[2] += kCp1251[q[2]].size;
-    sums[3] += kCp1251[q[3]].size;
+bool is_utf8(std::string_view text) noexcept {
+#if defined(TARVIK_SSSE3_DISPATCH)
+  if (has_ssse3()) {
+    return utf8_lookup::is_well_formed(bytes_of(text), bytes_of(text) + text.size());
   }
-  for (; q != end; ++q) {
-    sums[0] += kCp1251[*q].size;
-  }
-  const std::size_t size = sums[0] + sums[1] + sums[2] + sums[3];
-  storage.resize(size + kCp1251Slack);
-  put_cp1251(begin, end, storage.data());
-  storage.resize(size);
+#endif
+  return is_well_formed_utf8(text);
 }
 
 template <bool kBigEndian>
@@ -421,7 +508,7 @@ bool decode_utf16(std::string_view input, std::string& storage) {
 
 // Text of a statement is letters, digits, punctuation, line ends and anything from Cyrillic up;
 // Latin-1 symbols, no-break spaces and control characters are what a wrong code page produces.
-bool is_acceptable_ascii(Byte c) noexcept {
+constexpr bool is_acceptable_ascii(Byte c) noexcept {
   return (c >= 0x20 && c <= 0x7E) || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
 
@@ -460,15 +547,26 @@ bool first_line_is_marker(std::string_view text) noexcept {
   return line == kStatementMarker;
 }
 
-// Each windows-1251 byte is one code point, so the leading sample is the decoded leading bytes;
-// and a byte decodes to ASCII only as itself, so the first line is the marker in either form.
-bool cp1251_is_statement(std::string_view input) {
+// Per windows-1251 byte, whether is_plausible() would accept its decoded character.
+constexpr std::array<bool, 256> kCp1251Acceptable = [] {
+  std::array<bool, 256> out{};
+  for (std::size_t b = 0; b < out.size(); ++b) {
+    out[b] = b < 0x80 ? is_acceptable_ascii(static_cast<Byte>(b)) : kCp1251[b].bytes[0] >= 0xD0;
+  }
+  return out;
+}();
+
+// Each windows-1251 byte is one code point, so the leading sample is the leading bytes, judged
+// in place without decoding them; and a byte decodes to ASCII only as itself, so the first line
+// is the marker in either form.
+bool cp1251_is_statement(std::string_view input) noexcept {
   const std::string_view sample = input.substr(0, kSampleSize);
-  std::string decoded(cp1251_room(sample.size()), '\0');
-  const char* const end =
-      put_cp1251(bytes_of(sample), bytes_of(sample) + sample.size(), decoded.data());
-  decoded.resize(static_cast<std::size_t>(end - decoded.data()));
-  return is_plausible(decoded) && first_line_is_marker(input);
+  std::size_t acceptable = 0;
+  for (const char ch : sample) {
+    acceptable += static_cast<std::size_t>(kCp1251Acceptable[static_cast<Byte>(ch)]);
+  }
+  return !sample.empty() && acceptable * 100 / sample.size() > kPlausiblePercent &&
+         first_line_is_marker(input);
 }
 
 }  // namespace
@@ -482,13 +580,42 @@ char* decode_cp1251(std::string_view input, char* out) noexcept {
   return put_cp1251(bytes_of(input), bytes_of(input) + input.size(), out);
 }
 
+std::string_view Cp1251Stretches::next(bool keep) {
+  if (raw_.empty()) {
+    return {};
+  }
+  // A stretch ends after a line feed, so no line (nor a CR LF pair) is split between two.
+  std::size_t take = raw_.size();
+  if (take > kStretch) {
+    const std::size_t lf = raw_.substr(0, kStretch).rfind('\n');
+    if (lf != std::string_view::npos) {
+      take = lf + 1;
+    } else if (const std::size_t next_lf = raw_.find('\n', kStretch);
+               next_lf != std::string_view::npos) {
+      take = next_lf + 1;
+    }
+  }
+  const std::string_view stretch = raw_.substr(0, take);
+  raw_.remove_prefix(take);
+  const std::size_t room = cp1251_room(stretch.size());
+  if (keep || capacity_ < room) {
+    if (keep && block_ != nullptr) {
+      retired_.push_back(std::move(block_));
+    }
+    capacity_ = std::max(cp1251_room(kStretch), room);
+    block_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  }
+  const char* const end = decode_cp1251(stretch, block_.get());
+  return {block_.get(), static_cast<std::size_t>(end - block_.get())};
+}
+
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage) {
-  if (is_well_formed_utf8(input)) {
+  if (is_utf8(input)) {
     // A byte-order mark stays in the first line, which then is not the marker.
     if (!first_line_is_marker(input)) {
       return Err{NotStatement{}};
     }
-    return ClassifiedInput{input, InputForm::Utf8};
+    return ClassifiedInput{input, Encoding::Utf8};
   }
   if (input.starts_with(kUtf8Bom)) {
     // The mark is a whole sequence by itself, so the rest holds the fault found above.
@@ -506,30 +633,13 @@ Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std
     if (!cp1251_is_statement(input)) {
       return Err{NotStatement{}};
     }
-    return ClassifiedInput{input, InputForm::Cp1251};
+    return ClassifiedInput{input, Encoding::Cp1251};
   }
   const std::string_view text = storage;
   if (!is_plausible(text) || !first_line_is_marker(text)) {
     return Err{NotStatement{}};
   }
-  return ClassifiedInput{text, InputForm::Decoded};
-}
-
-Result<DecodedInput, NotStatement> decode_input(std::string_view input, std::string& storage) {
-  auto classified = classify_input(input, storage);
-  if (!classified) {
-    return Err{NotStatement{}};
-  }
-  switch (classified->form) {
-    case InputForm::Utf8:
-      return DecodedInput{input, true};
-    case InputForm::Cp1251:
-      decode_cp1251_all(input, storage);
-      return DecodedInput{storage, false};
-    case InputForm::Decoded:
-      break;
-  }
-  return DecodedInput{classified->text, false};
+  return ClassifiedInput{text, Encoding::Utf16};
 }
 
 }  // namespace tarvik

@@ -1,7 +1,10 @@
 #include "line_lexer.h"
 
-#include <algorithm>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "input_decoding.h"
 #include "unicode.h"
@@ -16,11 +19,6 @@ constexpr std::string_view kAccountEnd = "КонецРасчСчет";
 constexpr std::string_view kDocumentKey = "СекцияДокумент";
 constexpr std::string_view kDocumentEnd = "КонецДокумента";
 constexpr std::string_view kFileEnd = "КонецФайла";
-
-// windows-1251 is decoded this much at a time, so that the lines are still in cache when they are
-// read, and the decoding runs over more than one short line at once.
-constexpr std::size_t kStretch = std::size_t{16} << 10;
-constexpr std::size_t kBlockSize = cp1251_room(kStretch);
 
 // Only lines starting with one of these bytes can be blank: ASCII white space, or the lead byte
 // of a multi-byte White_Space character (U+0085 and U+00A0 start with C2, the rest with E1-E3).
@@ -45,7 +43,51 @@ bool keyword_kind(std::string_view line, TokenKind& kind) noexcept {
   return true;
 }
 
+bool is_blank_line(std::string_view line) noexcept {
+  return line.empty() ||
+         (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line));
+}
+
 }  // namespace
+
+LineEnds scan_line(const char* p, const char* const end) noexcept {
+  const char* eq = nullptr;
+#if defined(__SSE2__)
+  const __m128i lf_bytes = _mm_set1_epi8('\n');
+  const __m128i eq_bytes = _mm_set1_epi8('=');
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf_bytes)));
+    auto eqs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, eq_bytes)));
+    if (lfs != 0) {
+      const auto at = static_cast<unsigned>(__builtin_ctz(lfs));
+      eqs &= (1U << at) - 1;
+      if (eq == nullptr && eqs != 0) {
+        eq = p + __builtin_ctz(eqs);
+      }
+      return {p + at, eq};
+    }
+    if (eq == nullptr && eqs != 0) {
+      eq = p + __builtin_ctz(eqs);
+    }
+  }
+#endif
+  for (; p != end; ++p) {
+    if (*p == '\n') {
+      return {p, eq};
+    }
+    if (*p == '=' && eq == nullptr) {
+      eq = p;
+    }
+  }
+  return {end, eq};
+}
+
+bool is_recognized(std::string_view line) noexcept {
+  TokenKind kind;
+  return is_blank_line(line) || std::memchr(line.data(), '=', line.size()) != nullptr ||
+         keyword_kind(line, kind);
+}
 
 std::string keyword_text(const LineToken& token) {
   switch (token.kind) {
@@ -76,59 +118,33 @@ std::string keyword_text(const LineToken& token) {
 }
 
 bool LineLexer::refill() {
-  if (raw_.empty()) {
-    return false;
-  }
-  // A stretch ends after a line feed, so no line (nor a CR LF pair) is split between two.
-  std::size_t take = raw_.size();
-  if (take > kStretch) {
-    const std::size_t lf = raw_.substr(0, kStretch).rfind('\n');
-    if (lf != std::string_view::npos) {
-      take = lf + 1;
-    } else if (const std::size_t next_lf = raw_.find('\n', kStretch);
-               next_lf != std::string_view::npos) {
-      take = next_lf + 1;
-    }
-  }
-  const std::string_view stretch = raw_.substr(0, take);
-  raw_.remove_prefix(take);
-  const std::size_t room = cp1251_room(stretch.size());
-  if (handed_out_ || capacity_ < room) {
-    if (handed_out_ && block_ != nullptr) {
-      retired_.push_back(std::move(block_));
-    }
-    capacity_ = std::max(kBlockSize, room);
-    block_ = std::make_unique_for_overwrite<char[]>(capacity_);
-  }
-  const char* const end = decode_cp1251(stretch, block_.get());
-  rest_ = {block_.get(), static_cast<std::size_t>(end - block_.get())};
-  return true;
+  rest_ = stretches_.next(handed_out_);
+  return !rest_.empty();
 }
 
 LexStep LineLexer::next(LineToken& token) {
   while (!rest_.empty() || refill()) {
-    std::string_view line;
-    const void* nl = std::memchr(rest_.data(), '\n', rest_.size());
-    if (nl != nullptr) {
-      const auto len = static_cast<std::size_t>(static_cast<const char*>(nl) - rest_.data());
-      line = rest_.substr(0, len);
-      rest_.remove_prefix(len + 1);
+    const char* const begin = rest_.data();
+    const char* const end = begin + rest_.size();
+    const LineEnds ends = scan_line(begin, end);
+    std::string_view line(begin, static_cast<std::size_t>(ends.lf - begin));
+    if (ends.lf != end) {
+      rest_ = std::string_view(ends.lf + 1, static_cast<std::size_t>(end - ends.lf - 1));
       if (!line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
       }
     } else {
-      line = rest_;
       rest_ = {};
     }
     ++lineno_;
-    if (line.empty() ||
-        (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line))) {
+    if (is_blank_line(line)) {
       continue;
     }
     token.lineno = lineno_;
     handed_out_ = true;
-    if (const void* eq = std::memchr(line.data(), '=', line.size()); eq != nullptr) {
-      const auto at = static_cast<std::size_t>(static_cast<const char*>(eq) - line.data());
+    // An "=" is never the carriage return taken off the line's end, so it lies within the line.
+    if (ends.eq != nullptr) {
+      const auto at = static_cast<std::size_t>(ends.eq - begin);
       token.key = line.substr(0, at);
       token.value = line.substr(at + 1);
       token.kind = token.key == kDocumentKey ? TokenKind::DocumentStart : TokenKind::Attribute;
@@ -146,38 +162,6 @@ LexStep LineLexer::next(LineToken& token) {
     return LexStep::Unrecognized;
   }
   return LexStep::End;
-}
-
-std::optional<UnrecognizedLine> LineLexer::find_unrecognized() {
-  LineToken token;
-  for (;;) {
-    release();
-    switch (next(token)) {
-      case LexStep::Token:
-        continue;
-      case LexStep::End:
-        return std::nullopt;
-      case LexStep::Unrecognized:
-        return UnrecognizedLine{token.lineno, std::string(token.value)};
-    }
-  }
-}
-
-Result<std::vector<LineToken>, UnrecognizedLine> lex(std::string_view text) {
-  std::vector<LineToken> tokens;
-  LineLexer lexer(text);
-  LineToken token;
-  for (;;) {
-    switch (lexer.next(token)) {
-      case LexStep::Token:
-        tokens.push_back(token);
-        continue;
-      case LexStep::End:
-        return tokens;
-      case LexStep::Unrecognized:
-        return Err{UnrecognizedLine{token.lineno, std::string(token.value)}};
-    }
-  }
 }
 
 }  // namespace tarvik

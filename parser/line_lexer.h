@@ -2,14 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "failure.h"
+#include "input_decoding.h"
 #include "result.h"
+#include "statement.h"
 
 namespace tarvik {
 
@@ -32,20 +32,37 @@ struct LineToken {
   friend bool operator==(const LineToken&, const LineToken&) = default;
 };
 
+// Where the line that starts at `p` ends (its line feed, or `end`) and its first "=" (or
+// nullptr), found together in one walk over the line: statement lines are short, so one walk of
+// a few sixteen-byte blocks costs less than a library search for each. The bytes are compared as
+// they are, so windows-1251 lines are split the same way as their decoded text.
+struct LineEnds {
+  const char* lf;
+  const char* eq;
+};
+LineEnds scan_line(const char* p, const char* end) noexcept;
+
+// Whether a UTF-8 line, without its line end, fits one of the forms: blank, key "=" value, or a
+// keyword line.
+bool is_recognized(std::string_view line) noexcept;
+
 // The text a reader reports for a token it did not expect: the keyword, or for a document
 // opening "СекцияДокумент=" and the type.
 std::string keyword_text(const LineToken& token);
 
 enum class LexStep : std::uint8_t { Token, End, Unrecognized };
 
-enum class TextCoding : std::uint8_t { Utf8, Cp1251 };
-
 // Walks a text line by line, once. Blank lines are skipped but counted. A windows-1251 text is
 // decoded a stretch of whole lines at a time as it is reached; tokens always hold UTF-8.
 class LineLexer {
  public:
-  explicit LineLexer(std::string_view text, TextCoding coding = TextCoding::Utf8) noexcept {
-    (coding == TextCoding::Utf8 ? rest_ : raw_) = text;
+  // `text` as classify_input() gives it: undecoded for Cp1251, UTF-8 for the others.
+  explicit LineLexer(std::string_view text, Encoding encoding = Encoding::Utf8) noexcept {
+    if (encoding == Encoding::Cp1251) {
+      stretches_ = Cp1251Stretches(text);
+    } else {
+      rest_ = text;
+    }
   }
 
   // Token: `token` holds the next line. End: nothing is left. Unrecognized: `token.lineno` and
@@ -55,29 +72,18 @@ class LineLexer {
   // The tokens handed out so far are no longer looked at, so the text decoded for them may be
   // written over. Until then it stays where it is.
   void release() noexcept {
-    retired_.clear();
+    stretches_.release();
     handed_out_ = false;
   }
 
-  // The first unrecognized line from here on, if any; consumes the rest of the text.
-  std::optional<UnrecognizedLine> find_unrecognized();
-
  private:
-  // Decodes the next stretch of `raw_` into `rest_`; false when nothing is left.
+  // Takes the next decoded stretch of windows-1251 into `rest_`; false when nothing is left.
   bool refill();
 
   std::string_view rest_;  // UTF-8 not yet lexed
-  std::string_view raw_;   // windows-1251 not yet decoded
+  Cp1251Stretches stretches_;
   std::uint64_t lineno_ = 0;
-  // Where windows-1251 is decoded to. A block that tokens still point into is retired, not
-  // reused, so that no token's views move.
-  std::unique_ptr<char[]> block_;
-  std::size_t capacity_ = 0;
-  bool handed_out_ = false;
-  std::vector<std::unique_ptr<char[]>> retired_;
+  bool handed_out_ = false;  // tokens since the last release() view the current stretch
 };
-
-// Every token of `text`, or the first line that fits no form.
-Result<std::vector<LineToken>, UnrecognizedLine> lex(std::string_view text);
 
 }  // namespace tarvik

@@ -1,6 +1,7 @@
 #include "parse.h"
 
 #include "input_decoding.h"
+#include "statement_reader.h"
 
 namespace tarvik {
 
@@ -10,15 +11,7 @@ Result<Statement, ParseFailure> parse(std::string_view input, std::span<SectionH
   if (!classified) {
     return Err{ParseFailure{NotStatement{}}};
   }
-  switch (classified->form) {
-    case InputForm::Utf8:
-      return read(classified->text, true, hooks);
-    case InputForm::Cp1251:
-      return read_cp1251(classified->text, hooks);
-    case InputForm::Decoded:
-      break;
-  }
-  return read(classified->text, false, hooks);
+  return read(classified->text, classified->encoding, hooks);
 }
 
 }  // namespace tarvik

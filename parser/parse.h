@@ -5,8 +5,8 @@
 
 #include "failure.h"
 #include "result.h"
+#include "section_hook.h"
 #include "statement.h"
-#include "statement_reader.h"
 
 namespace tarvik {
 

@@ -1,5 +1,7 @@
 #include "statement.h"
 
+#include "fields.h"
+
 namespace tarvik {
 
 bool operator==(const Document& a, const Document& b) noexcept {
@@ -9,8 +11,7 @@ bool operator==(const Document& a, const Document& b) noexcept {
   }
   for (std::size_t i = 0; i < kDocFieldCount; ++i) {
     const auto f = static_cast<DocField>(i);
-    const FieldKind kind = kind_of(f);
-    if ((kind == FieldKind::Text || kind == FieldKind::OptionalText) && a.text(f) != b.text(f)) {
+    if (is_text(kind_of(f)) && a.text(f) != b.text(f)) {
       return false;
     }
   }

@@ -17,6 +17,13 @@ namespace tarvik {
 
 enum class SectionType : std::uint8_t { Document = 0, Account = 1 };
 
+// What the input was read as, from its classification on.
+enum class Encoding : std::uint8_t {
+  Utf8,
+  Cp1251,
+  Utf16,  // either byte order, after its byte-order mark
+};
+
 // The figures of one account section.
 struct Interval {
   Date date_start;
@@ -26,7 +33,7 @@ struct Interval {
   std::optional<Amount> total_income;
   std::optional<Amount> total_expense;
 
-  // Field by field as written (amounts by scale too); see same_figures() for the numeric test.
+  // Field by field as written (amounts by scale too); AccountBook tells repeats by value.
   friend bool operator==(const Interval&, const Interval&) = default;
 };
 
@@ -36,7 +43,8 @@ struct Account {
   friend bool operator==(const Account&, const Account&) = default;
 };
 
-// The 26 fields of a payment document, in the order in which Python lists them.
+// The fields of a payment document, in the order in which Python lists them; their keys, kinds
+// and names are in fields.h.
 enum class DocField : std::uint8_t {
   DocNumber,
   DocType,
@@ -67,22 +75,6 @@ enum class DocField : std::uint8_t {
 };
 inline constexpr std::size_t kDocFieldCount = 26;
 
-enum class FieldKind : std::uint8_t { Text, OptionalText, Date, OptionalDate, Amount };
-
-inline constexpr std::array<FieldKind, kDocFieldCount> kDocFieldKinds = {
-    FieldKind::Text,         FieldKind::Text,         FieldKind::Date,
-    FieldKind::Amount,       FieldKind::Text,         FieldKind::OptionalText,
-    FieldKind::OptionalText, FieldKind::Text,         FieldKind::OptionalText,
-    FieldKind::Text,         FieldKind::Text,         FieldKind::Text,
-    FieldKind::OptionalText, FieldKind::OptionalText, FieldKind::OptionalText,
-    FieldKind::OptionalText, FieldKind::OptionalDate, FieldKind::Text,
-    FieldKind::OptionalText, FieldKind::Text,         FieldKind::OptionalText,
-    FieldKind::Text,         FieldKind::Text,         FieldKind::OptionalText,
-    FieldKind::OptionalText, FieldKind::OptionalDate,
-};
-
-constexpr FieldKind kind_of(DocField f) noexcept { return kDocFieldKinds[std::size_t(f)]; }
-
 // One payment document. Its text fields share one buffer, so a document costs one allocation
 // for all its texts; dates and the amount are held as values.
 struct Document {
@@ -97,7 +89,7 @@ struct Document {
   Amount amount;
 
   bool has(DocField f) const noexcept { return (present >> unsigned(f)) & 1U; }
-  // Precondition: kind_of(f) is Text or OptionalText. Empty when absent.
+  // Precondition: f is a text field (fields.h). Empty when absent.
   std::string_view text(DocField f) const noexcept {
     std::size_t offset = 0;
     for (std::size_t g = 0; g < std::size_t(f); ++g) {
@@ -118,7 +110,7 @@ struct Document {
 
 // The result of one parse; owns everything below it.
 struct Statement {
-  bool utf8 = false;  // the input was read as UTF-8
+  Encoding encoding = Encoding::Utf8;
   AttrMap header;
   std::vector<Account> accounts;  // in order of first appearance of the number
   std::vector<Document> documents;
@@ -126,7 +118,17 @@ struct Statement {
   friend bool operator==(const Statement&, const Statement&) = default;
 };
 
-// "utf-8" or "cp1251".
-constexpr std::string_view encoding_name(bool utf8) noexcept { return utf8 ? "utf-8" : "cp1251"; }
+// "utf-8" or "cp1251": a statement read from UTF-16 is labelled "cp1251" too, as every input not
+// read as UTF-8 always has been.
+constexpr std::string_view encoding_name(Encoding encoding) noexcept {
+  switch (encoding) {
+    case Encoding::Utf8:
+      return "utf-8";
+    case Encoding::Cp1251:
+    case Encoding::Utf16:
+      break;
+  }
+  return "cp1251";
+}
 
 }  // namespace tarvik

@@ -4,6 +4,8 @@
 
 #include "account_builder.h"
 #include "document_builder.h"
+#include "hook_adapter.h"
+#include "line_check.h"
 #include "line_lexer.h"
 
 namespace tarvik {
@@ -28,12 +30,14 @@ ReaderContext context_of(ReaderState state) noexcept {
   return ReaderContext::Init;
 }
 
-// One parse's walk through the tokens. Without hooks a section's values are kept as views into
-// the text, filed by key rank, and nothing is copied until a record is built; with hooks the
-// section is gathered into an AttrMap that the hooks can see and change.
+// One parse's walk through the tokens. A section's attribute lines are gathered as views into the
+// text and nothing is copied until a record is built; hooks see and change it through the
+// adapter, which hands them an AttrMap and points the lines at what they left.
 class Reader {
  public:
-  Reader(bool utf8, std::span<SectionHook* const> hooks) : hooks_(hooks) { statement_.utf8 = utf8; }
+  Reader(Encoding encoding, std::span<SectionHook* const> hooks) : hooks_(hooks) {
+    statement_.encoding = encoding;
+  }
 
   // A failure ends the walk; the tokens after it are not looked at.
   std::optional<ParseFailure> step(const LineToken& token) {
@@ -162,58 +166,60 @@ class Reader {
 
   void open_account() {
     state_ = ReaderState::Account;
-    account_values_.fill(std::nullopt);
-    section_.clear();
+    lines_.clear();
   }
 
   void open_document(std::string_view type) {
     state_ = ReaderState::Document;
     document_type_ = type;
-    document_values_.fill(std::nullopt);
-    section_.clear();
+    lines_.clear();
   }
 
   // An attribute line of the open section.
-  void collect(const LineToken& token) {
-    if (!hooks_.empty()) {
-      section_.insert(token.key, token.value);
-    } else if (state_ == ReaderState::Account) {
-      if (const int r = account_key_rank(token.key); r >= 0) {
-        account_values_[static_cast<std::size_t>(r)] = token.value;
-      }
-    } else if (const int r = document_key_rank(token.key); r >= 0) {
-      document_values_[static_cast<std::size_t>(r)] = token.value;
-    }
-  }
+  void collect(const LineToken& token) { lines_.push_back(Attribute{token.key, token.value}); }
 
-  // Runs the hooks in order until one does not let the section pass. Clears `build` when a hook
-  // turned the section into a warning.
-  std::optional<ParseFailure> run_hooks(SectionType type, std::uint64_t lineno, bool& build) {
+  // Runs the hooks over the closing section, through the adapter. Returns the failure that ends
+  // the parse, if a hook failed; otherwise `build` tells whether the section is built (a hook's
+  // warning drops it).
+  std::optional<ParseFailure> hooks_say(SectionType type, std::uint64_t lineno, bool& build) {
     build = true;
-    for (SectionHook* hook : hooks_) {
-      HookOutcome outcome = hook->call(type, section_, statement_.header);
-      switch (outcome.kind) {
-        case HookOutcome::Kind::Continue:
-          continue;
-        case HookOutcome::Kind::Warn:
-          statement_.warnings.push_back(ParseWarning{lineno, std::move(outcome.message)});
-          build = false;
-          return std::nullopt;
-        case HookOutcome::Kind::Fail:
-          return SyntaxDetail{HookError{lineno, std::move(outcome.message)}};
-      }
+    if (hooks_.empty()) {
+      return std::nullopt;
+    }
+    HookOutcome outcome = run_hooks(hooks_, type, lines_, statement_.header, hooked_);
+    switch (outcome.kind) {
+      case HookOutcome::Kind::Continue:
+        break;
+      case HookOutcome::Kind::Warn:
+        statement_.warnings.push_back(ParseWarning{lineno, std::move(outcome.message)});
+        build = false;
+        break;
+      case HookOutcome::Kind::Fail:
+        return SyntaxDetail{HookError{lineno, std::move(outcome.message)}};
     }
     return std::nullopt;
+  }
+
+  // The section's values by key rank; a key that comes again gives its last value.
+  template <class Values, int (*kRank)(std::string_view) noexcept>
+  Values values_by_rank() const noexcept {
+    Values values;
+    for (const Attribute& line : lines_) {
+      if (const int r = kRank(line.key); r >= 0) {
+        values[static_cast<std::size_t>(r)] = line.value;
+      }
+    }
+    return values;
   }
 
   std::optional<ParseFailure> close_account(std::uint64_t lineno) {
     state_ = ReaderState::ReadNextSection;
     bool build = true;
-    if (auto failure = run_hooks(SectionType::Account, lineno, build); failure || !build) {
+    if (auto failure = hooks_say(SectionType::Account, lineno, build); failure || !build) {
       return failure;
     }
-    auto recorded = hooks_.empty() ? record_interval(account_values_, book_, lineno)
-                                   : record_interval(section_, book_, lineno);
+    auto recorded =
+        record_interval(values_by_rank<AccountValues, account_key_rank>(), book_, lineno);
     if (!recorded) {
       return ParseFailure{std::move(recorded).error()};
     }
@@ -223,11 +229,11 @@ class Reader {
   std::optional<ParseFailure> close_document(std::uint64_t lineno) {
     state_ = ReaderState::ReadNextSection;
     bool build = true;
-    if (auto failure = run_hooks(SectionType::Document, lineno, build); failure || !build) {
+    if (auto failure = hooks_say(SectionType::Document, lineno, build); failure || !build) {
       return failure;
     }
-    auto built = hooks_.empty() ? build_document(document_values_, document_type_)
-                                : build_document(section_, document_type_);
+    auto built =
+        build_document(values_by_rank<DocumentValues, document_key_rank>(), document_type_);
     if (built) {
       statement_.documents.push_back(std::move(built).value());
     } else {
@@ -240,9 +246,8 @@ class Reader {
   std::span<SectionHook* const> hooks_;
   Statement statement_;
   AccountBook book_;
-  AttrMap section_;  // with hooks only
-  DocumentValues document_values_;
-  AccountValues account_values_;
+  std::vector<Attribute> lines_;  // of the open section
+  AttrMap hooked_;                // the open section as the hooks left it; `lines_` may view it
   std::string_view document_type_;
 };
 
@@ -250,18 +255,20 @@ ParseFailure unrecognized(const LineToken& token) {
   return SyntaxDetail{UnrecognizedLine{token.lineno, std::string(token.value)}};
 }
 
-Result<Statement, ParseFailure> read_lines(std::string_view text, TextCoding coding, bool utf8,
-                                           std::span<SectionHook* const> hooks) {
+}  // namespace
+
+Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
+                                     std::span<SectionHook* const> hooks) {
   // Hooks are calls out to the caller, so they must not run for a text that a later line makes
   // unreadable; without hooks the reader has no visible effects and the check can wait until it
   // is needed.
   if (!hooks.empty()) {
-    if (auto bad = LineLexer(text, coding).find_unrecognized()) {
+    if (auto bad = first_unrecognized_line(text, encoding)) {
       return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
     }
   }
-  Reader reader(utf8, hooks);
-  LineLexer lexer(text, coding);
+  Reader reader(encoding, hooks);
+  LineLexer lexer(text, encoding);
   LineToken token;
   for (;;) {
     switch (lexer.next(token)) {
@@ -271,8 +278,8 @@ Result<Statement, ParseFailure> read_lines(std::string_view text, TextCoding cod
         return Err{unrecognized(token)};
       case LexStep::Token:
         if (auto failure = reader.step(token)) {
-          // Every line is lexed before any is read, so an unreadable line further on wins.
-          if (auto bad = lexer.find_unrecognized()) {
+          // An unreadable line further on wins; every line before this one was read.
+          if (auto bad = first_unrecognized_line(text, encoding)) {
             return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
           }
           return Err{std::move(*failure)};
@@ -283,18 +290,6 @@ Result<Statement, ParseFailure> read_lines(std::string_view text, TextCoding cod
         break;
     }
   }
-}
-
-}  // namespace
-
-Result<Statement, ParseFailure> read(std::string_view text, bool utf8,
-                                     std::span<SectionHook* const> hooks) {
-  return read_lines(text, TextCoding::Utf8, utf8, hooks);
-}
-
-Result<Statement, ParseFailure> read_cp1251(std::string_view bytes,
-                                            std::span<SectionHook* const> hooks) {
-  return read_lines(bytes, TextCoding::Cp1251, false, hooks);
 }
 
 }  // namespace tarvik

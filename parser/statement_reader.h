@@ -8,6 +8,7 @@
 #include "attr_map.h"
 #include "failure.h"
 #include "result.h"
+#include "section_hook.h"
 #include "statement.h"
 
 namespace tarvik {
@@ -22,33 +23,13 @@ enum class ReaderState : std::uint8_t {
   Finished,
 };
 
-struct HookOutcome {
-  enum class Kind : std::uint8_t { Continue, Warn, Fail };
-  Kind kind = Kind::Continue;
-  std::string message;  // Warn: the warning; Fail: the text of the HookError
-
-  static HookOutcome proceed() { return {}; }
-  static HookOutcome warn(std::string m) { return {Kind::Warn, std::move(m)}; }
-  static HookOutcome fail(std::string m) { return {Kind::Fail, std::move(m)}; }
-};
-
-// Sees each section when it closes, before it is built, and may change its attributes.
-class SectionHook {
- public:
-  virtual ~SectionHook() = default;
-  virtual HookOutcome call(SectionType type, AttrMap& attrs, const AttrMap& header) = 0;
-};
-
 // Reads a decoded statement text (its first line included) into a Statement, or the one failure
 // it ends with: an unrecognized line anywhere wins over what the reader found before it, and an
 // input that stops before "КонецФайла" is Unfinished. Hooks run in order for every closed
 // section; with hooks, every line is checked before the first hook runs. Bad input does not
 // throw; a hook's exception passes through.
-Result<Statement, ParseFailure> read(std::string_view text, bool utf8,
+// `text` is as classify_input() gives it: windows-1251 is decoded as it is read.
+Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
                                      std::span<SectionHook* const> hooks);
-
-// The same for a windows-1251 text, decoded as it is read.
-Result<Statement, ParseFailure> read_cp1251(std::string_view bytes,
-                                            std::span<SectionHook* const> hooks);
 
 }  // namespace tarvik

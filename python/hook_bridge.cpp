@@ -1,5 +1,6 @@
 #include "hook_bridge.h"
 
+#include <cassert>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,15 +89,25 @@ std::string exception_text(PyObject* exception) {
 }
 
 HookOutcome PyHook::call(SectionType type, AttrMap& attrs, const AttrMap& header) {
+  auto outcome = call_python(type, attrs, header);
+  if (!outcome) {
+    interpreter_failure_ = std::move(outcome).error().exception;
+    return HookOutcome::fail("MemoryError");
+  }
+  return std::move(outcome).value();
+}
+
+Result<HookOutcome, PyHook::InterpreterFailure> PyHook::call_python(SectionType type,
+                                                                    AttrMap& attrs,
+                                                                    const AttrMap& header) {
   LockGuard lock;
 
   // The bridge's own work: an error here is the interpreter failing (out of memory), which the
   // parse reports as itself; an error of the bridge's conversions is the hook's fault.
-  const auto failed = [this]() {
+  const auto failed = [this]() -> Result<HookOutcome, InterpreterFailure> {
     PyRef error = PyRef::steal(PyErr_GetRaisedException());
     if (PyErr_GivenExceptionMatches(error.get(), PyExc_MemoryError)) {
-      *interpreter_error_ = std::move(error);
-      return HookOutcome::fail("MemoryError");
+      return Err{InterpreterFailure{std::move(error)}};
     }
     return HookOutcome::fail(exception_text(error.get()));
   };
@@ -123,13 +134,14 @@ HookOutcome PyHook::call(SectionType type, AttrMap& attrs, const AttrMap& header
     }
     handed_.push_back({std::move(key), std::move(value), entry.key, entry.value});
   }
-  if (!header_ || header_size_ != header.size()) {
+  if (!header_) {
     header_ = PyRef::steal(attr_map_to_dict(header));
     if (!header_) {
       return failed();
     }
     header_size_ = header.size();
   }
+  assert(header.size() == header_size_);
   PyRef header_dict = PyRef::steal(PyDict_Copy(header_.get()));
   if (!header_dict) {
     return failed();
@@ -150,8 +162,25 @@ HookOutcome PyHook::call(SectionType type, AttrMap& attrs, const AttrMap& header
   }
   result = PyRef();
 
-  // The callable has returned, so no Python code runs while the dict is walked. The texts of strs
-  // the bridge made itself are known, and entries the callable left in place are met in order.
+  // The callable has returned, so no Python code runs while the dict is walked. Most callables
+  // leave attrs as they got it, every entry the same objects in the same order: writing that back
+  // would give the map it already is.
+  if (static_cast<std::size_t>(PyDict_GET_SIZE(attrs_dict.get())) == handed_.size()) {
+    Py_ssize_t pos = 0;
+    std::size_t at = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(attrs_dict.get(), &pos, &key, &value) && handed_[at].key.get() == key &&
+           handed_[at].value.get() == value) {
+      ++at;
+    }
+    if (at == handed_.size()) {
+      return HookOutcome::proceed();
+    }
+  }
+
+  // The texts of strs the bridge made itself are known, and entries the callable left in place
+  // are met in order.
   AttrMap written;
   Py_ssize_t pos = 0;
   std::size_t at = 0;

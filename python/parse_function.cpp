@@ -178,19 +178,21 @@ PyObject* parse_impl(PyObject* statement, PyObject* hooks) {
                              static_cast<std::size_t>(PyUnicode_GET_LENGTH(input_owner.get())));
   }
 
-  PyRef interpreter_error;
   std::vector<PyHook> bridges;
   bridges.reserve(callables.size());
   std::vector<SectionHook*> hook_list;
   hook_list.reserve(callables.size());
   for (PyRef& callable : callables) {
-    hook_list.push_back(&bridges.emplace_back(std::move(callable), interpreter_error));
+    hook_list.push_back(&bridges.emplace_back(std::move(callable)));
   }
 
   Result<Statement, ParseFailure> result = parse(input, hook_list);
-  if (interpreter_error) {
-    PyErr_SetRaisedException(interpreter_error.release());
-    return nullptr;
+  // A hook's Fail ends the parse, so at most one bridge holds a failure of the interpreter.
+  for (PyHook& bridge : bridges) {
+    if (PyRef failure = bridge.take_interpreter_failure()) {
+      PyErr_SetRaisedException(failure.release());
+      return nullptr;
+    }
   }
   if (!result) {
     return raise_failure(result.error());

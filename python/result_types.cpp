@@ -1,5 +1,6 @@
 #include "result_types.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "amount.h"
 #include "create_once.h"
 #include "date.h"
+#include "fields.h"
 #include "py_convert.h"
 #include "py_ref.h"
 #include "quoted_text.h"
@@ -46,7 +48,7 @@ struct StatementObject {
   PyObject* warnings;
   Py_ssize_t document_count;
   Py_ssize_t warning_count;
-  bool utf8;
+  Encoding encoding;
 };
 
 template <class Object>
@@ -164,11 +166,6 @@ PyObject* make_type(PyType_Spec& type_spec) { return PyType_FromSpec(&type_spec)
 
 // ---- Interval
 
-template <auto Member>
-PyObject* interval_field(PyObject* self) {
-  return to_python(value_of<IntervalObject>(self).*Member);
-}
-
 PyObject* interval_repr(PyObject* self) {
   const Interval& v = value_of<IntervalObject>(self);
   std::string out = "Interval(date_start=";
@@ -183,23 +180,44 @@ PyObject* interval_repr(PyObject* self) {
   return finish_repr(out);
 }
 
-PyGetSetDef g_interval_getset[] = {
-    {"date_start", guarded_getter<interval_field<&Interval::date_start>>, nullptr, "", nullptr},
-    {"date_end", guarded_getter<interval_field<&Interval::date_end>>, nullptr, "", nullptr},
-    {"start_amount", guarded_getter<interval_field<&Interval::start_amount>>, nullptr, "", nullptr},
-    {"end_amount", guarded_getter<interval_field<&Interval::end_amount>>, nullptr, "", nullptr},
-    {"total_income", guarded_getter<interval_field<&Interval::total_income>>, nullptr, "", nullptr},
-    {"total_expense", guarded_getter<interval_field<&Interval::total_expense>>, nullptr, "",
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+template <IntervalField F>
+PyObject* interval_field(PyObject* self) {
+  const Interval& v = value_of<IntervalObject>(self);
+  if constexpr (F == IntervalField::DateStart) {
+    return to_python(v.date_start);
+  } else if constexpr (F == IntervalField::DateEnd) {
+    return to_python(v.date_end);
+  } else if constexpr (F == IntervalField::StartAmount) {
+    return to_python(v.start_amount);
+  } else if constexpr (F == IntervalField::EndAmount) {
+    return to_python(v.end_amount);
+  } else if constexpr (F == IntervalField::TotalIncome) {
+    return to_python(v.total_income);
+  } else {
+    static_assert(F == IntervalField::TotalExpense);
+    return to_python(v.total_expense);
+  }
+}
+
+// The interval's figures, named and ordered by their rows; the number is the account's.
+template <std::size_t... I>
+constexpr auto interval_getset(std::index_sequence<I...>) {
+  return std::array<PyGetSetDef, sizeof...(I) + 1>{{
+      {kIntervalFields[I].py_name, guarded_getter<interval_field<IntervalField(I)>>, nullptr, "",
+       nullptr}...,
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  }};
+}
+static_assert(std::size_t(IntervalField::Number) == kIntervalFieldCount - 1);
+constinit auto g_interval_getset =
+    interval_getset(std::make_index_sequence<std::size_t(IntervalField::Number)>{});
 
 PyType_Slot g_interval_slots[] = {
     {Py_tp_dealloc, slot(dealloc<IntervalObject>)},
     {Py_tp_repr, slot(guarded_repr<interval_repr>)},
     {Py_tp_richcompare, slot(richcompare<IntervalObject>)},
     {Py_tp_hash, slot(PyObject_HashNotImplemented)},
-    {Py_tp_getset, g_interval_getset},
+    {Py_tp_getset, g_interval_getset.data()},
     {0, nullptr},
 };
 
@@ -250,7 +268,8 @@ PyObject* account_repr(PyObject* self) {
 }
 
 PyGetSetDef g_account_getset[] = {
-    {"number", guarded_getter<account_number>, nullptr, "", nullptr},
+    {kIntervalFields[std::size_t(IntervalField::Number)].py_name, guarded_getter<account_number>,
+     nullptr, "", nullptr},
     {"intervals", guarded_getter<account_intervals>, nullptr, "", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -310,49 +329,22 @@ PyObject* document_repr(PyObject* self) {
   return finish_repr(out);
 }
 
-template <DocField F>
-constexpr PyGetSetDef document_getset(const char* name) {
-  return {name, guarded_getter<document_field<F>>, nullptr, "", nullptr};
-}
-
 // In the order of the record's fields, which is the order Python lists them in.
-PyGetSetDef g_document_getset[] = {
-    document_getset<DocField::DocNumber>("doc_number"),
-    document_getset<DocField::DocType>("doc_type"),
-    document_getset<DocField::DocDate>("doc_date"),
-    document_getset<DocField::Amount>("amount"),
-    document_getset<DocField::Purpose>("purpose"),
-    document_getset<DocField::PaymentType>("payment_type"),
-    document_getset<DocField::Ordering>("ordering"),
-    document_getset<DocField::CounterpartyInn>("counterparty_inn"),
-    document_getset<DocField::CounterpartyKpp>("counterparty_kpp"),
-    document_getset<DocField::CounterpartyBic>("counterparty_bic"),
-    document_getset<DocField::CounterpartyBank1>("counterparty_bank1"),
-    document_getset<DocField::CounterpartyAccount>("counterparty_account"),
-    document_getset<DocField::Counterparty>("counterparty"),
-    document_getset<DocField::Counterparty1>("counterparty_1"),
-    document_getset<DocField::CounterpartyRasAccount>("counterparty_ras_account"),
-    document_getset<DocField::CounterpartyCorAccount>("counterparty_cor_account"),
-    document_getset<DocField::OutcomeDate>("outcome_date"),
-    document_getset<DocField::PayeeInn>("payee_inn"),
-    document_getset<DocField::Payee>("payee"),
-    document_getset<DocField::PayeeAccount>("payee_account"),
-    document_getset<DocField::PayeeKpp>("payee_kpp"),
-    document_getset<DocField::PayeeBic>("payee_bic"),
-    document_getset<DocField::PayeeBank1>("payee_bank1"),
-    document_getset<DocField::PayeeRasAccount>("payee_ras_account"),
-    document_getset<DocField::PayeeCorAccount>("payee_cor_account"),
-    document_getset<DocField::IncomeDate>("income_date"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-static_assert(std::size(g_document_getset) == kDocFieldCount + 1);
+template <std::size_t... I>
+constexpr auto document_getset(std::index_sequence<I...>) {
+  return std::array<PyGetSetDef, sizeof...(I) + 1>{{
+      {kDocFields[I].py_name, guarded_getter<document_field<DocField(I)>>, nullptr, "", nullptr}...,
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  }};
+}
+constinit auto g_document_getset = document_getset(std::make_index_sequence<kDocFieldCount>{});
 
 PyType_Slot g_document_slots[] = {
     {Py_tp_dealloc, slot(dealloc<DocumentObject>)},
     {Py_tp_repr, slot(guarded_repr<document_repr>)},
     {Py_tp_richcompare, slot(richcompare<DocumentObject>)},
     {Py_tp_hash, slot(PyObject_HashNotImplemented)},
-    {Py_tp_getset, g_document_getset},
+    {Py_tp_getset, g_document_getset.data()},
     {0, nullptr},
 };
 
@@ -373,7 +365,7 @@ StatementObject* as_statement(PyObject* self) noexcept {
 }
 
 PyObject* statement_encoding(PyObject* self) {
-  return new_str(encoding_name(as_statement(self)->utf8));
+  return new_str(encoding_name(as_statement(self)->encoding));
 }
 
 // The same container on every read. A statement emptied by the collector (its containers were
@@ -387,7 +379,7 @@ PyObject* statement_container(PyObject* self) {
 PyObject* statement_repr(PyObject* self) {
   const StatementObject* s = as_statement(self);
   std::string out = "Statement(encoding=";
-  append_quoted(out, encoding_name(s->utf8));
+  append_quoted(out, encoding_name(s->encoding));
   out += ", documents=[...";
   out += std::to_string(s->document_count);
   out += "], warnings=[...";
@@ -665,7 +657,7 @@ PyObject* build_statement(Statement&& statement) {
   s->warnings = warnings.release();
   s->document_count = document_count;
   s->warning_count = warning_count;
-  s->utf8 = statement.utf8;
+  s->encoding = statement.encoding;
   return self;
 }
 

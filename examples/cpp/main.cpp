@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const tarvik::Statement& statement = result.value();
-  std::cout << "encoding: " << tarvik::encoding_name(statement.utf8) << '\n'
+  std::cout << "encoding: " << tarvik::encoding_name(statement.encoding) << '\n'
             << "documents: " << statement.documents.size() << '\n'
             << "accounts: " << statement.accounts.size() << '\n'
             << "warnings: " << statement.warnings.size() << '\n';

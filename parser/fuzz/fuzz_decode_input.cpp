@@ -13,6 +13,7 @@
 
 #include "fuzz_util.h"
 #include "input_decoding.h"
+#include "tests/whole_text.h"
 
 namespace {
 
@@ -160,12 +161,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes = input.view();
 
   std::string storage;
-  const auto decoded = tarvik::decode_input(bytes, storage);
+  const auto decoded = tarvik::testing::decode_input(bytes, storage);
   std::string storage2;
-  const auto decoded2 = tarvik::decode_input(bytes, storage2);
+  const auto decoded2 = tarvik::testing::decode_input(bytes, storage2);
   TARVIK_FUZZ_CHECK(decoded.has_value() == decoded2.has_value());
   if (decoded) {
-    TARVIK_FUZZ_CHECK(decoded->text == decoded2->text && decoded->utf8 == decoded2->utf8);
+    TARVIK_FUZZ_CHECK(decoded->text == decoded2->text && decoded->encoding == decoded2->encoding);
   }
 
   // The windows-1251 decoder alone, over any bytes, into exactly the room it asks for.
@@ -189,8 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto classified = tarvik::classify_input(bytes, storage3);
   TARVIK_FUZZ_CHECK(classified.has_value() == decoded.has_value());
   if (classified) {
-    TARVIK_FUZZ_CHECK((classified->form == tarvik::InputForm::Utf8) == decoded->utf8);
-    if (classified->form == tarvik::InputForm::Cp1251) {
+    TARVIK_FUZZ_CHECK(classified->encoding == decoded->encoding);
+    if (classified->encoding == tarvik::Encoding::Cp1251) {
       TARVIK_FUZZ_CHECK(classified->text == bytes);
     } else {
       TARVIK_FUZZ_CHECK(classified->text == decoded->text);
@@ -202,11 +203,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!decoded) {
     return 0;
   }
-  TARVIK_FUZZ_CHECK(decoded->utf8 == want->utf8);
+  TARVIK_FUZZ_CHECK((decoded->encoding == tarvik::Encoding::Utf8) == want->utf8);
   TARVIK_FUZZ_CHECK(decoded->text == want->text);
   TARVIK_FUZZ_CHECK(tarvik::fuzz::is_valid_utf8(decoded->text));
   TARVIK_FUZZ_CHECK(first_line_is_marker(decoded->text));
-  if (decoded->utf8) {
+  if (decoded->encoding == tarvik::Encoding::Utf8) {
     // Well-formed UTF-8 is read in place.
     TARVIK_FUZZ_CHECK(decoded->text.data() == bytes.data() && decoded->text.size() == bytes.size());
   }

@@ -15,6 +15,7 @@
 #include "fuzz_util.h"
 #include "input_decoding.h"
 #include "line_lexer.h"
+#include "tests/whole_text.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  const auto whole = tarvik::lex(text);
+  const auto whole = tarvik::testing::lex(text);
   if (bad) {
     TARVIK_FUZZ_CHECK(!whole && whole.error() == *bad);
   } else {
@@ -131,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* const end = tarvik::decode_cp1251(text, room.get());
   const std::string_view utf8(room.get(), static_cast<std::size_t>(end - room.get()));
   tarvik::LineLexer whole_text(utf8);
-  tarvik::LineLexer stretches(text, tarvik::TextCoding::Cp1251);
+  tarvik::LineLexer stretches(text, tarvik::Encoding::Cp1251);
   const bool give_back = size % 2 == 1;
   for (;;) {
     LineToken a;

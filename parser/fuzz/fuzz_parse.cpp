@@ -36,6 +36,7 @@
 #include "parse.h"
 #include "statement.h"
 #include "statement_reader.h"
+#include "tests/whole_text.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ SyntaxDetail unexpected_attribute(const LineToken& t) {
 Model model_of(std::string_view text) {
   using tarvik::ReaderContext;
   Model m;
-  auto tokens = tarvik::lex(text);
+  auto tokens = tarvik::testing::lex(text);
   if (!tokens) {
     m.unrecognized = tokens.error();
     return m;
@@ -362,8 +363,8 @@ std::optional<std::size_t> closing_at(const Model& m, std::uint64_t lineno) {
 }
 
 // How many hook calls the outcome implies; checks the outcome against the model on the way.
-std::size_t check_outcome(const Outcome& r, const Model& m, bool utf8, std::uint64_t lines,
-                          bool with_hooks) {
+std::size_t check_outcome(const Outcome& r, const Model& m, tarvik::Encoding encoding,
+                          std::uint64_t lines, bool with_hooks) {
   if (m.unrecognized) {
     TARVIK_FUZZ_CHECK(!r && r.error() == ParseFailure{SyntaxDetail{*m.unrecognized}});
     TARVIK_FUZZ_CHECK(m.unrecognized->lineno >= 1 && m.unrecognized->lineno <= lines);
@@ -371,7 +372,7 @@ std::size_t check_outcome(const Outcome& r, const Model& m, bool utf8, std::uint
   }
   if (r) {
     TARVIK_FUZZ_CHECK(!m.structural && m.finished);
-    TARVIK_FUZZ_CHECK(r->utf8 == utf8);
+    TARVIK_FUZZ_CHECK(r->encoding == encoding);
     TARVIK_FUZZ_CHECK(r->header == m.header);
     std::size_t document_sections = 0;
     std::size_t account_sections = 0;
@@ -493,7 +494,8 @@ void clear_lineno(ParseFailure& f) {
 }
 
 // The hooked parse against the same sections written out and read with no hooks at all.
-void check_against_rewritten(const Outcome& r, const Model& m, const HookLog& log, bool utf8) {
+void check_against_rewritten(const Outcome& r, const Model& m, const HookLog& log,
+                             tarvik::Encoding encoding) {
   if (!r) {
     const auto* d = std::get_if<SyntaxDetail>(&r.error());
     if (d == nullptr || !(std::holds_alternative<tarvik::MissingField>(*d) ||
@@ -507,7 +509,7 @@ void check_against_rewritten(const Outcome& r, const Model& m, const HookLog& lo
   }
   const tarvik::fuzz::ExactCopy copy(reinterpret_cast<const std::uint8_t*>(text->data()),
                                      text->size());
-  const Outcome plain = tarvik::read(copy.view(), utf8, {});
+  const Outcome plain = tarvik::testing::read_decoded(copy.view(), encoding, {});
   if (!r) {
     TARVIK_FUZZ_CHECK(!plain);
     ParseFailure want = r.error();
@@ -545,7 +547,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const Outcome plain = tarvik::parse(bytes, {});
   std::string storage;
-  const auto decoded = tarvik::decode_input(bytes, storage);
+  const auto decoded = tarvik::testing::decode_input(bytes, storage);
   if (!decoded) {
     TARVIK_FUZZ_CHECK(!plain && std::holds_alternative<tarvik::NotStatement>(plain.error()));
     return 0;
@@ -553,10 +555,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text = decoded->text;
   const std::uint64_t lines = tarvik::fuzz::line_count(text);
   const Model model = model_of(text);
-  check_outcome(plain, model, decoded->utf8, lines, false);
+  check_outcome(plain, model, decoded->encoding, lines, false);
   // parse() may decode windows-1251 as it reads, a stretch of lines at a time; the text decoded
   // whole up front must read the same.
-  TARVIK_FUZZ_CHECK(tarvik::read(text, decoded->utf8, {}) == plain);
+  TARVIK_FUZZ_CHECK(tarvik::testing::read_decoded(text, decoded->encoding, {}) == plain);
 
   HookLog log;
   switch (control % 3) {
@@ -565,7 +567,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       SectionHook* const hooks[] = {&hook};
       const Outcome hooked = tarvik::parse(bytes, hooks);
       TARVIK_FUZZ_CHECK(hooked == plain);
-      const std::size_t calls = check_outcome(hooked, model, decoded->utf8, lines, true);
+      const std::size_t calls = check_outcome(hooked, model, decoded->encoding, lines, true);
       check_hook_log(log, model, calls);
       // A hook is handed the section as written: every key once, at its first place, with its
       // last value.
@@ -578,8 +580,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       EditingHook hook(control / 3, model.header, &log);
       SectionHook* const hooks[] = {&hook};
       const Outcome hooked = tarvik::parse(bytes, hooks);
-      check_hook_log(log, model, check_outcome(hooked, model, decoded->utf8, lines, true));
-      check_against_rewritten(hooked, model, log, decoded->utf8);
+      check_hook_log(log, model, check_outcome(hooked, model, decoded->encoding, lines, true));
+      check_against_rewritten(hooked, model, log, decoded->encoding);
       break;
     }
     case 2: {
@@ -588,7 +590,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       WitnessHook witness(editing, log);
       SectionHook* const hooks[] = {&editing, &witness};
       const Outcome hooked = tarvik::parse(bytes, hooks);
-      const std::size_t calls = check_outcome(hooked, model, decoded->utf8, lines, true);
+      const std::size_t calls = check_outcome(hooked, model, decoded->encoding, lines, true);
       check_hook_log(first, model, calls);
       // The second hook runs only where the first let the section pass.
       std::size_t passed = 0;
@@ -596,7 +598,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         passed += kind == HookOutcome::Kind::Continue ? 1U : 0U;
       }
       TARVIK_FUZZ_CHECK(log.types.size() == passed);
-      check_against_rewritten(hooked, model, first, decoded->utf8);
+      check_against_rewritten(hooked, model, first, decoded->encoding);
       break;
     }
   }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -114,9 +113,9 @@ TEST(AttrMapInsert, StaysConsistentAtEverySizeUpToSixtyFour) {
   }
 }
 
-TEST(AttrMapInsert, LargeMapKeepsOrderAndValuesQuickly) {
+// The size at which the map is indexed; how its lookups grow with size is measured in bench/.
+TEST(AttrMapInsert, LargeMapKeepsOrderAndValues) {
   constexpr std::size_t kCount = 100000;
-  const auto start = std::chrono::steady_clock::now();
   AttrMap map;
   for (std::size_t i = 0; i < kCount; ++i) {
     map.insert(key_of(i), std::to_string(i));
@@ -139,10 +138,6 @@ TEST(AttrMapInsert, LargeMapKeepsOrderAndValuesQuickly) {
   }
   EXPECT_EQ(mismatches, 0U);
   EXPECT_EQ(map.find(key_of(kCount)), nullptr);
-  // A lookup that scanned the entries would need billions of comparisons here; hashing needs
-  // well under a second even in a sanitizer build.
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(elapsed, std::chrono::seconds(10));
 }
 
 TEST(AttrMapClear, ForgetsKeysAtAnySize) {
@@ -162,6 +157,17 @@ TEST(AttrMapClear, ForgetsKeysAtAnySize) {
     map.insert(key_of(5), "newer");
     EXPECT_EQ(pairs(map), (Pairs{{key_of(5), "newer"}, {key_of(1), "new"}}));
     EXPECT_EQ(map.find(key_of(0)), nullptr);
+    // Cleared again and refilled past what it held before, it equals a map filled afresh.
+    map.clear();
+    AttrMap fresh;
+    for (std::size_t i = 0; i < n + 5; ++i) {
+      map.insert(key_of(i + 7), "again " + std::to_string(i));
+      fresh.insert(key_of(i + 7), "again " + std::to_string(i));
+    }
+    EXPECT_EQ(map, fresh);
+    EXPECT_EQ(AttrMap(map), fresh);
+    ASSERT_NE(map.find(key_of(n + 11)), nullptr);
+    EXPECT_EQ(*map.find(key_of(n + 11)), "again " + std::to_string(n + 4));
   }
 }
 

@@ -12,6 +12,7 @@
 #include "amount.h"
 #include "date.h"
 #include "failure.h"
+#include "fields.h"
 #include "statement.h"
 
 namespace tarvik::testing {
@@ -161,43 +162,13 @@ inline Amount amount(U128 magnitude, std::uint8_t scale, bool negative = false) 
   return Amount{magnitude, scale, negative};
 }
 
-// The Python attribute names of the document fields, in DocField order.
-inline constexpr std::string_view kDocFieldNames[kDocFieldCount] = {
-    "doc_number",
-    "doc_type",
-    "doc_date",
-    "amount",
-    "purpose",
-    "payment_type",
-    "ordering",
-    "counterparty_inn",
-    "counterparty_kpp",
-    "counterparty_bic",
-    "counterparty_bank1",
-    "counterparty_account",
-    "counterparty",
-    "counterparty_1",
-    "counterparty_ras_account",
-    "counterparty_cor_account",
-    "outcome_date",
-    "payee_inn",
-    "payee",
-    "payee_account",
-    "payee_kpp",
-    "payee_bic",
-    "payee_bank1",
-    "payee_ras_account",
-    "payee_cor_account",
-    "income_date",
-};
-
 // One line per field, "name=value", with "-" for an absent optional field; texts in brackets so
 // that an empty text differs from an absent one.
 inline std::string describe(const Document& doc) {
   std::string out;
   for (std::size_t i = 0; i < kDocFieldCount; ++i) {
     const auto f = static_cast<DocField>(i);
-    out += kDocFieldNames[i];
+    out += kDocFields[i].py_name;
     out += '=';
     switch (kind_of(f)) {
       case FieldKind::Text:
@@ -213,6 +184,7 @@ inline std::string describe(const Document& doc) {
         out += written(f == DocField::OutcomeDate ? doc.outcome_date : doc.income_date);
         break;
       case FieldKind::Amount:
+      case FieldKind::OptionalAmount:
         out += written(doc.amount);
         break;
     }

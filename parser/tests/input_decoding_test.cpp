@@ -11,10 +11,12 @@
 #include <string_view>
 
 #include "fixtures.h"
+#include "whole_text.h"
 
 namespace tarvik {
 namespace {
 
+using testing::decode_input;
 using testing::statement;
 using testing::to_cp1251;
 
@@ -45,7 +47,7 @@ Outcome decode(std::string_view input) {
   if (!result) {
     return kNotStatement;
   }
-  return {true, std::string(result->text), result->utf8};
+  return {true, std::string(result->text), result->encoding == Encoding::Utf8};
 }
 
 std::string utf8(char32_t c) {
@@ -339,7 +341,7 @@ TEST(DecodeInput, ChecksUtf8ByRfc3629) {
         const auto got =
             decode_input(std::string_view(buffer).substr(0, buffer.size() - drop), storage);
         ASSERT_TRUE(got);
-        EXPECT_FALSE(got->utf8);
+        EXPECT_NE(got->encoding, Encoding::Utf8);
       }
     }
   }

@@ -7,8 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "whole_text.h"
+
 namespace tarvik {
 namespace {
+
+using testing::lex;
 
 std::string render(const LineToken& t) {
   std::string out = std::to_string(t.lineno) + " ";
@@ -236,31 +240,6 @@ TEST(LineLexerNext, ReportsUnrecognizedLinesAndGoesOn) {
   ASSERT_EQ(lexer.next(t), LexStep::Token);
   EXPECT_EQ(render(t), "6 Attribute [b]=[2]");
   EXPECT_EQ(lexer.next(t), LexStep::End);
-}
-
-TEST(LineLexerFindUnrecognized, FindsTheFirstFromTheCurrentLine) {
-  const struct {
-    std::string_view what;
-    std::string_view text;
-    int tokens_first;  // lines taken with next() before the search
-    std::optional<UnrecognizedLine> want;
-  } cases[] = {
-      {"none", "a=1\r\nКонецФайла\r\n\r\n", 0, std::nullopt},
-      {"from the start", "a=1\r\n\r\nbad\r\nworse\r\n", 0, UnrecognizedLine{3, "bad"}},
-      {"after tokens already taken", "a=1\r\nb=2\r\n\r\nКонецФайла\r\r\n", 2,
-       UnrecognizedLine{4, "КонецФайла\r"}},
-      {"none left after the last token", "a=1\r\nb=2", 2, std::nullopt},
-      {"final line without line feed", "a=1\r\nx", 1, UnrecognizedLine{2, "x"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    LineLexer lexer(c.text);
-    LineToken t;
-    for (int i = 0; i < c.tokens_first; ++i) {
-      ASSERT_EQ(lexer.next(t), LexStep::Token);
-    }
-    EXPECT_EQ(lexer.find_unrecognized(), c.want);
-  }
 }
 
 TEST(KeywordText, IsTheKeywordOrTheDocumentOpeningWithItsType) {

@@ -164,17 +164,17 @@ TEST(Parse, ReadsTheSameStatementInEveryEncoding) {
   const struct {
     std::string_view what;
     std::string input;
-    bool utf8;
+    Encoding encoding;
   } cases[] = {
-      {"UTF-8", kStatement, true},
-      {"windows-1251", to_cp1251(kStatement), false},
-      {"UTF-16LE after a byte-order mark", to_utf16le(kStatement), false},
+      {"UTF-8", kStatement, Encoding::Utf8},
+      {"windows-1251", to_cp1251(kStatement), Encoding::Cp1251},
+      {"UTF-16LE after a byte-order mark", to_utf16le(kStatement), Encoding::Utf16},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const auto r = run(c.input);
     ASSERT_EQ(outcome(r), "statement");
-    EXPECT_EQ(r.value().utf8, c.utf8);
+    EXPECT_EQ(r.value().encoding, c.encoding);
     expect_realistic_statement(r.value());
   }
 }
@@ -361,7 +361,7 @@ TEST(ParseCorpus, EveryRealFileGivesTheOutcomeItsContentCallsFor) {
       continue;
     }
     const Statement& s = r.value();
-    EXPECT_EQ(s.utf8, c.utf8);
+    EXPECT_EQ(s.encoding == Encoding::Utf8, c.utf8);
     EXPECT_EQ(s.header.size(), c.header_size);
     EXPECT_EQ(accounts(s), c.accounts);
     EXPECT_EQ(doc_numbers(s), c.documents);
@@ -411,7 +411,7 @@ TEST(ParseCorpus, KeepsValuesAsWritten) {
   const auto utf8 = run(read_file(path("kilylabs_one_day_utf8.txt")));
   ASSERT_EQ(outcome(cp1251), "statement");
   ASSERT_EQ(outcome(utf8), "statement");
-  cp1251.value().utf8 = true;
+  cp1251.value().encoding = Encoding::Utf8;
   EXPECT_TRUE(cp1251.value() == utf8.value());
   // Values keep trailing spaces; unknown keys are not read at all.
   const Document& first = utf8.value().documents[0];

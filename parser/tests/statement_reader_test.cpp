@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "whole_text.h"
 
 namespace tarvik {
 namespace {
@@ -26,8 +27,8 @@ using testing::to_cp1251;
 using testing::warnings;
 
 Result<Statement, ParseFailure> run(const Lines& lines, std::vector<SectionHook*> hooks = {},
-                                    bool utf8 = true) {
-  return read(statement_text(lines), utf8, hooks);
+                                    Encoding encoding = Encoding::Utf8) {
+  return read(statement_text(lines), encoding, hooks);
 }
 
 // `lines` without the keyword line `key` or the attribute line of `key`.
@@ -168,12 +169,13 @@ TEST(Read, ReturnsTheStatementInInputOrder) {
       kEnd,
       {"", " "},
   });
-  for (bool utf8 : {true, false}) {
-    SCOPED_TRACE(utf8);
-    const auto r = run(lines, {}, utf8);
+  // A text decoded from UTF-16 reaches the reader as UTF-8 too.
+  for (const Encoding encoding : {Encoding::Utf8, Encoding::Utf16}) {
+    SCOPED_TRACE(encoding_name(encoding));
+    const auto r = run(lines, {}, encoding);
     ASSERT_EQ(outcome(r), "statement");
     const Statement& s = r.value();
-    EXPECT_EQ(s.utf8, utf8);
+    EXPECT_EQ(s.encoding, encoding);
     EXPECT_EQ(describe(s.header), "{ВерсияФормата=1.02, Кодировка=Windows}");
     EXPECT_EQ(accounts(s), (std::vector<std::string>{"222: 2024-02-01", "111: 2024-01-01"}));
     EXPECT_EQ(doc_numbers(s), (std::vector<std::string>{"1", "3"}));
@@ -569,8 +571,8 @@ TEST(ReadWindows1251, ReadsWhatTheDecodedTextReads) {
     const std::string cp1251 = to_cp1251(text);
     for (const std::vector<SectionHook*>& hooks :
          {std::vector<SectionHook*>{}, std::vector<SectionHook*>{&hook}}) {
-      const auto expected = read(text, false, hooks);
-      const auto streamed = read_cp1251(cp1251, hooks);
+      const auto expected = testing::read_decoded(text, Encoding::Cp1251, hooks);
+      const auto streamed = read(cp1251, Encoding::Cp1251, hooks);
       ASSERT_EQ(outcome(streamed), outcome(expected));
       if (expected) {
         EXPECT_TRUE(streamed.value() == expected.value());
