@@ -12,7 +12,7 @@ Two families of files:
   into ones the parser must drop with a warning (a missing required key, a bad amount, a bad
   or empty date); their number is written to the ``.json`` file beside the output.
 * pathological shapes for timing only: ``accounts``, ``tiny-docs``, ``long-line``,
-  ``many-keys``, ``blank-lines`` (see SHAPES).
+  ``many-keys``, ``same-start``, ``header-keys``, ``blank-lines`` (see SHAPES).
 
 Output is deterministic for a given set of arguments. Lines end in CR LF. Files are written in
 big chunks from a pool of pre-rendered documents, so 100 MB takes a few seconds.
@@ -41,6 +41,8 @@ SHAPES = {
     "tiny-docs": "1,000,000 document sections without attributes, each dropped with a warning",
     "long-line": "one document whose purpose is a single line of --size-mb megabytes",
     "many-keys": "one document section with 100,000 distinct extra keys",
+    "same-start": "300,000 account sections of one account, all opening on one day",
+    "header-keys": "a header of 1,500,000 distinct keys, then one document",
     "blank-lines": "a header, --size-mb megabytes of blank lines, one document",
 }
 
@@ -418,6 +420,34 @@ def write_accounts(out: Output, args, rng: random.Random) -> None:
     out.meta.accounts, out.meta.account_sections = 1, count
 
 
+def write_same_start(out: Output, args, rng: random.Random) -> None:
+    count = args.count or max(1, int(300_000 * args.size_mb / 100))
+    number = "40702810" + digits(rng, 12)
+    start = dt.date(2024, 1, 1)
+    out.write(header(rng, out.encoding, start, start, [number]))
+    pieces = []
+    for i in range(count):
+        # Figures differ, so no section repeats another and each is filed among the rest.
+        pieces.append(account_section(number, start, start, 10**8 + i, i % 1000, i % 777))
+        if len(pieces) >= 10 * CHUNK_DOCS:
+            out.write("".join(pieces))
+            pieces.clear()
+    out.write("".join(pieces) + "КонецФайла" + CRLF)
+    out.meta.accounts, out.meta.account_sections = 1, count
+
+
+def write_header_keys(out: Output, args, rng: random.Random) -> None:
+    count = args.count or max(1, int(1_500_000 * args.size_mb / 100))
+    start = dt.date(2024, 1, 1)
+    out.write(header(rng, out.encoding, start, start, []))
+    step = 50_000
+    for first in range(0, count, step):
+        out.write("".join(f"ДопКлюч{i:08d}=значение {i}{CRLF}"
+                          for i in range(first, min(count, first + step))))
+    out.write(minimal_document(1) + "КонецФайла" + CRLF)
+    out.meta.documents = 1
+
+
 def minimal_document(number: int, purpose: str = "Оплата по счету № 1") -> str:
     return render("Платежное поручение", (
         ("Номер", str(number)), ("Дата", "05.03.2024"), ("Сумма", "15000.00"),
@@ -491,6 +521,8 @@ WRITERS = {
     "tiny-docs": write_tiny_docs,
     "long-line": write_long_line,
     "many-keys": write_many_keys,
+    "same-start": write_same_start,
+    "header-keys": write_header_keys,
     "blank-lines": write_blank_lines,
 }
 

@@ -12,6 +12,7 @@ The peers (client-bank-1c, client-bank-exchange-1c) are optional; missing ones a
 
     python3 bench/run_bench.py                      # 100 MB statements, 5 rounds
     python3 bench/run_bench.py --size-mb 10 --rounds 2
+    python3 bench/run_bench.py --no-peers --growth 6 100 --only shape   # shapes against the floor
 """
 
 from __future__ import annotations
@@ -324,7 +325,18 @@ def build_cases(args) -> list[Case]:
             Case("client-bank-exchange-1c from_text utf-8, 1 account", "peers", "cbe-utf-8",
                  putf8_one),
         ]
-    if not args.no_shapes:
+    if args.growth:
+        # Each shape small and large, with the floor on the very same bytes: what grows with
+        # size in both (caches, the allocator) is not the parser's.
+        floor = f"floor-{args.shape_encoding}"
+        for shape in args.shapes:
+            for size_mb in args.growth:
+                params = InputParams(shape=shape, encoding=args.shape_encoding, size_mb=size_mb,
+                                     seed=args.seed)
+                group = f"growth {shape}"
+                cases.append(Case(f"shape {shape} @{size_mb:g}", group, "parse-bytes", params))
+                cases.append(Case(f"floor on shape {shape} @{size_mb:g}", group, floor, params))
+    elif not args.no_shapes:
         for shape in args.shapes:
             params = InputParams(shape=shape, encoding=args.shape_encoding,
                              size_mb=args.shape_size_mb or size, seed=args.seed)
@@ -405,6 +417,32 @@ def ratios(cases: list[Case]) -> list[str]:
     return lines
 
 
+def growth(cases: list[Case], sizes: list[float], bound: float) -> str:
+    """Per shape: how much the time per MB grows from the small to the large file, for the
+    parser and for the floor on the same bytes, and the ratio of the two growths."""
+    by_name = {c.name: c for c in cases}
+    rows = ["| shape | MB small → large | parse MB/s small → large | parse growth | floor growth "
+            "| parse growth / floor growth |", "|---|---|---|---:|---:|---:|"]
+    small, large = (f"{x:g}" for x in sizes)
+    for name in dict.fromkeys(c.name.split(" @")[0].removeprefix("shape ")
+                              for c in cases if c.group.startswith("growth")
+                              and c.name.startswith("shape ")):
+        got = [by_name.get(f"{kind}{name} @{size}") for size in (small, large)
+               for kind in ("shape ", "floor on shape ")]
+        if any(c is None or not c.times for c in got):
+            rows.append(f"| {name} | — | — | — | — | — |")
+            continue
+        ps, fs, pl, fl = got
+        per_mb = [c.best() / (c.size / MB) for c in (ps, fs, pl, fl)]
+        parse_growth, floor_growth = per_mb[2] / per_mb[0], per_mb[3] / per_mb[1]
+        ratio = parse_growth / floor_growth
+        flag = " **over**" if ratio > bound else ""
+        rows.append(f"| {name} | {ps.size / MB:.1f} → {pl.size / MB:.1f} | "
+                    f"{ps.mbps(ps.best()):.0f} → {pl.mbps(pl.best()):.0f} | {parse_growth:.2f}× | "
+                    f"{floor_growth:.2f}× | {ratio:.2f}×{flag} |")
+    return "\n".join(rows)
+
+
 def main(argv=None) -> int:
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--size-mb", type=float, default=100.0,
@@ -423,6 +461,11 @@ def main(argv=None) -> int:
                    "the peers cannot read defective dates or amounts)")
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--only", default="", help="time only the cases whose name contains this")
+    p.add_argument("--growth", nargs=2, type=float, metavar=("SMALL_MB", "LARGE_MB"),
+                   help="time each shape at two sizes against the floor on the same bytes, and "
+                   "report how much faster than the floor's its time per MB grows")
+    p.add_argument("--growth-bound", type=float, default=1.5,
+                   help="growth over the floor's above which a shape is flagged (default 1.5)")
     p.add_argument("--no-peers", action="store_true")
     p.add_argument("--no-shapes", action="store_true")
     p.add_argument("--no-memory", action="store_true")
@@ -470,6 +513,9 @@ def main(argv=None) -> int:
     print(table(cases, args.memory_target))
     print()
     print("\n".join(ratios(cases)))
+    if args.growth:
+        print()
+        print(growth(cases, args.growth, args.growth_bound))
     if args.json:
         args.json.write_text(json.dumps({
             "machine": machine(), "rounds": args.rounds,
