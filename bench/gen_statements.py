@@ -27,6 +27,7 @@ import datetime as dt
 import json
 import random
 import sys
+from collections.abc import Callable, Iterator
 from dataclasses import asdict, dataclass, field
 from pathlib import Path
 
@@ -401,39 +402,48 @@ def write_realistic(out: Output, args, rng: random.Random) -> None:
     out.write(footer)
 
 
-def write_accounts(out: Output, args, rng: random.Random) -> None:
-    count = args.count or max(1, int(100_000 * args.size_mb / 100))
+def write_one_account(out: Output, rng: random.Random, first: dt.date, last: dt.date,
+                      sections: Callable[[str], Iterator[str]]) -> None:
+    """A header for one account, then its sections as `sections` makes them for that number."""
     number = "40702810" + digits(rng, 12)
-    start = dt.date(1800, 1, 1)
-    out.write(header(rng, out.encoding, start, start + dt.timedelta(days=count - 1), [number]))
-    balance = 10**8
-    pieces = []
-    for i in range(count):
-        income, expense = (i * 7919) % 10**7, (i * 104729) % 10**7
-        day = start + dt.timedelta(days=i)
-        pieces.append(account_section(number, day, day, balance, income, expense))
-        balance += income - expense
+    out.write(header(rng, out.encoding, first, last, [number]))
+    count, pieces = 0, []
+    for section in sections(number):
+        pieces.append(section)
         if len(pieces) >= 10 * CHUNK_DOCS:
+            count += len(pieces)
             out.write("".join(pieces))
             pieces.clear()
+    count += len(pieces)
     out.write("".join(pieces) + "КонецФайла" + CRLF)
     out.meta.accounts, out.meta.account_sections = 1, count
+
+
+def write_accounts(out: Output, args, rng: random.Random) -> None:
+    count = args.count or max(1, int(100_000 * args.size_mb / 100))
+    start = dt.date(1800, 1, 1)
+
+    def sections(number: str) -> Iterator[str]:
+        balance = 10**8
+        for i in range(count):
+            income, expense = (i * 7919) % 10**7, (i * 104729) % 10**7
+            day = start + dt.timedelta(days=i)
+            yield account_section(number, day, day, balance, income, expense)
+            balance += income - expense
+
+    write_one_account(out, rng, start, start + dt.timedelta(days=count - 1), sections)
 
 
 def write_same_start(out: Output, args, rng: random.Random) -> None:
     count = args.count or max(1, int(300_000 * args.size_mb / 100))
-    number = "40702810" + digits(rng, 12)
     start = dt.date(2024, 1, 1)
-    out.write(header(rng, out.encoding, start, start, [number]))
-    pieces = []
-    for i in range(count):
+
+    def sections(number: str) -> Iterator[str]:
         # Figures differ, so no section repeats another and each is filed among the rest.
-        pieces.append(account_section(number, start, start, 10**8 + i, i % 1000, i % 777))
-        if len(pieces) >= 10 * CHUNK_DOCS:
-            out.write("".join(pieces))
-            pieces.clear()
-    out.write("".join(pieces) + "КонецФайла" + CRLF)
-    out.meta.accounts, out.meta.account_sections = 1, count
+        for i in range(count):
+            yield account_section(number, start, start, 10**8 + i, i % 1000, i % 777)
+
+    write_one_account(out, rng, start, start, sections)
 
 
 def write_header_keys(out: Output, args, rng: random.Random) -> None:

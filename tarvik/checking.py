@@ -11,7 +11,7 @@ import tarvik_py
 
 from .reading import Reading, Source, read
 
-__all__ = ["Finding", "check", "mismatches"]
+__all__ = ["Finding", "check", "failure", "mismatches", "notices"]
 
 Severity = Literal["error", "warning", "mismatch", "repair"]
 
@@ -71,15 +71,26 @@ def check(source: Source, *, repairs: bool = True, name: str | None = None) -> l
         label = getattr(source, "name", None) or "<bytes>"
     try:
         reading = read(source, repairs=repairs)
-    except tarvik_py.SyntaxError as exc:
-        return [Finding(label, exc.detail.lineno, "error", str(exc))]
     except (tarvik_py.ParseError, OSError) as exc:
-        return [Finding(label, None, "error", str(exc))]
+        return [failure(label, exc)]
+    found = notices(reading, label)
+    found += [Finding(label, line, "mismatch", text) for line, text in mismatches(reading)]
+    found.sort(key=lambda f: f.lineno or 0)
+    return found
+
+
+def failure(label: str, exc: tarvik_py.ParseError | OSError) -> Finding:
+    """A statement that could not be read, as one "error" finding, at its line where known."""
+    lineno = exc.detail.lineno if isinstance(exc, tarvik_py.SyntaxError) else None
+    return Finding(label, lineno, "error", str(exc))
+
+
+def notices(reading: Reading, label: str) -> list[Finding]:
+    """What reading `label` took: its repairs and its skipped documents, in line order."""
     found = [Finding(label, c.lineno, "repair", c.message) for c in reading.changes]
     found += [
         Finding(label, lineno, "warning", f"document skipped: {message}")
         for lineno, message in reading.statement.warnings
     ]
-    found += [Finding(label, line, "mismatch", text) for line, text in mismatches(reading)]
     found.sort(key=lambda f: f.lineno or 0)
     return found

@@ -23,8 +23,8 @@ from typing import IO, TypeVar
 import tarvik_py
 
 from ._fields import DOCUMENT_COLUMNS, INTERVAL_COLUMNS
-from .checking import Finding, check
-from .reading import Reading, read
+from .checking import Finding, check, failure, notices
+from .reading import read
 from .records import document_rows, interval_rows
 
 OK, PROBLEMS, UNREADABLE = 0, 1, 2
@@ -97,19 +97,12 @@ def _status(findings: Iterable[Finding]) -> int:
     return PROBLEMS if severities & {"warning", "mismatch"} else OK
 
 
-def _print_failure(path: str, exc: BaseException) -> None:
-    if isinstance(exc, tarvik_py.SyntaxError):
-        print(Finding(path, exc.detail.lineno, "error", str(exc)), file=sys.stderr)
-    else:
-        print(Finding(path, None, "error", str(exc)), file=sys.stderr)
-
-
 def cmd_show(args: argparse.Namespace) -> int:
     path = args.file
     try:
         reading = read(path, repairs=args.repairs)
     except (tarvik_py.ParseError, OSError) as exc:
-        _print_failure(path, exc)
+        print(failure(path, exc), file=sys.stderr)
         return UNREADABLE
     statement = reading.statement
     notes = []
@@ -145,16 +138,12 @@ def _check_one(path: str, repairs: bool) -> list[Finding]:
     return check(path, repairs=repairs, name=path)
 
 
-def _checker(repairs: bool) -> Callable[[str], list[Finding]]:
-    return functools.partial(_check_one, repairs=repairs)
-
-
 def cmd_check(args: argparse.Namespace) -> int:
     paths, findings = _statement_paths(args.paths)
     for f in findings:
         print(f)
     files = bad = 0
-    for result in _in_workers(_checker(args.repairs), paths, args.jobs, "check"):
+    for result in _in_workers(functools.partial(_check_one, repairs=args.repairs), paths, args.jobs, "check"):
         files += 1
         bad += bool(result)
         findings.extend(result)
@@ -171,24 +160,13 @@ Row = dict[str, str | int | None]
 
 def _convert_one(path: str, repairs: bool, intervals: bool) -> tuple[list[Row], list[Finding]]:
     try:
-        reading: Reading = read(path, repairs=repairs)
-    except tarvik_py.SyntaxError as exc:
-        return [], [Finding(path, exc.detail.lineno, "error", str(exc))]
+        reading = read(path, repairs=repairs)
     except (tarvik_py.ParseError, OSError) as exc:
-        return [], [Finding(path, None, "error", str(exc))]
+        return [], [failure(path, exc)]
     rows = list(interval_rows(reading) if intervals else document_rows(reading))
     for row in rows:
         row["file"] = path
-    findings = [Finding(path, c.lineno, "repair", c.message) for c in reading.changes]
-    findings += [
-        Finding(path, lineno, "warning", f"document skipped: {message}")
-        for lineno, message in reading.statement.warnings
-    ]
-    return rows, findings
-
-
-def _converter(repairs: bool, intervals: bool) -> Callable[[str], tuple[list[Row], list[Finding]]]:
-    return functools.partial(_convert_one, repairs=repairs, intervals=intervals)
+    return rows, notices(reading, path)
 
 
 def cmd_convert(args: argparse.Namespace) -> int:
@@ -208,7 +186,12 @@ def cmd_convert(args: argparse.Namespace) -> int:
     rows_written = 0
     with open(output, "w", encoding=encoding, newline="") as out:
         write_row = _csv_writer(out, columns, args.delimiter) if kind == "csv" else _jsonl_writer(out)
-        for rows, result in _in_workers(_converter(args.repairs, args.intervals), paths, args.jobs, "convert"):
+        for rows, result in _in_workers(
+            functools.partial(_convert_one, repairs=args.repairs, intervals=args.intervals),
+            paths,
+            args.jobs,
+            "convert",
+        ):
             findings.extend(result)
             for f in result:
                 print(f, file=sys.stderr)

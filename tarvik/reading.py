@@ -110,7 +110,8 @@ def _load(source: Source) -> tuple[bytes, str | None]:
     data = read()
     if not isinstance(data, bytes):
         raise TypeError(f"source.read() gave {type(data).__name__}, not bytes: open it in 'rb' mode")
-    return data, getattr(source, "name", None) if isinstance(getattr(source, "name", None), str) else None
+    label = getattr(source, "name", None)
+    return data, label if isinstance(label, str) else None
 
 
 def _prepare(data: bytes) -> tuple[bytes, bool, bool]:

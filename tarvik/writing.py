@@ -27,7 +27,7 @@ from ._fields import (
     Field,
     Kind,
 )
-from ._values import file_amount, file_date, record_date
+from ._values import file_amount, file_date
 
 __all__ = ["WriteError", "write"]
 
@@ -248,14 +248,9 @@ def _account(number: object, given: object) -> tuple[str, list[tuple[int, list[s
         if figures in seen:
             raise WriteError(where, None, f"repeats interval {seen[figures]}, and the reader keeps one")
         seen[figures] = index
-        rows.append((index, lines, record_date(_record_text(values["date_start"]))))
+        # The start date is the first line, already in the file's form.
+        rows.append((index, lines, _file_date_order(lines[0].partition("=")[2])))
     return number, _in_reading_order(rows)
-
-
-def _record_text(value: object) -> str:
-    if isinstance(value, datetime.date):
-        return value.isoformat()
-    return str(value)
 
 
 def _interval_identity(lines: list[str]) -> frozenset[tuple[str, object]]:
