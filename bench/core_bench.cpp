@@ -88,7 +88,7 @@ struct Input {
   std::string storage;    // the decoded text when it is not the input itself
   std::string_view text;  // decoded whole
   tarvik::Encoding encoding = tarvik::Encoding::Utf8;
-  bool cp1251 = false;  // parse reads it undecoded, a stretch of lines at a time
+  bool cp1251 = false;  // parse reads it in its own bytes
   std::vector<std::pair<DocumentValues, std::string_view>> documents;
   std::vector<std::pair<AccountValues, std::uint64_t>> accounts;
 };
@@ -96,7 +96,7 @@ struct Input {
 // Gathers the values of every section as the reader files them without hooks, so that the
 // build stage can be timed on its own.
 void collect_sections(Input& in) {
-  tarvik::LineLexer lexer(in.text);
+  tarvik::LineLexer lexer(in.cp1251 ? in.raw : in.text, in.encoding);
   LineToken token;
   DocumentValues document{};
   AccountValues account{};
@@ -115,11 +115,11 @@ void collect_sections(Input& in) {
         break;
       case TokenKind::Attribute:
         if (open == kDocument) {
-          if (const int r = tarvik::document_key_rank(token.key); r >= 0) {
+          if (const int r = tarvik::document_key_rank(token.key, in.encoding); r >= 0) {
             document[static_cast<std::size_t>(r)] = token.value;
           }
         } else if (open == kAccount) {
-          if (const int r = tarvik::account_key_rank(token.key); r >= 0) {
+          if (const int r = tarvik::account_key_rank(token.key, in.encoding); r >= 0) {
             account[static_cast<std::size_t>(r)] = token.value;
           }
         }
@@ -159,21 +159,13 @@ void count_bytes(benchmark::State& state, const Input& in) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(in.raw.size()));
 }
 
-// What parse does before reading: classify the input and, for windows-1251, decode it in
-// stretches into one reused buffer, as the lexer does.
+// What parse does before reading: classify the input. windows-1251 is read in its own bytes, and
+// only the values that become texts are decoded, by the builders.
 void bench_decode(benchmark::State& state, const Input* in) {
-  constexpr std::size_t kStretch = std::size_t{16} << 10;
   std::string storage;
-  std::string buffer(tarvik::cp1251_room(kStretch), '\0');
   for (auto _ : state) {
     auto classified = tarvik::classify_input(in->raw, storage);
     benchmark::DoNotOptimize(classified);
-    if (in->cp1251) {
-      for (std::size_t at = 0; at < in->raw.size(); at += kStretch) {
-        benchmark::DoNotOptimize(
-            tarvik::decode_cp1251(std::string_view(in->raw).substr(at, kStretch), buffer.data()));
-      }
-    }
   }
   count_bytes(state, *in);
 }
@@ -189,7 +181,6 @@ void bench_lex(benchmark::State& state, const Input* in) {
     std::size_t tokens = 0;
     while (lexer.next(token) == tarvik::LexStep::Token) {
       ++tokens;
-      lexer.release();
     }
     benchmark::DoNotOptimize(tokens);
   }
@@ -229,7 +220,7 @@ void bench_build(benchmark::State& state, const Input* in) {
   for (auto _ : state) {
     std::size_t built = 0;
     for (const auto& [values, type] : in->documents) {
-      auto document = tarvik::build_document(values, type);
+      auto document = tarvik::build_document(values, type, in->encoding);
       if (document.has_value()) {
         ++built;
       }
@@ -237,7 +228,7 @@ void bench_build(benchmark::State& state, const Input* in) {
     }
     tarvik::AccountBook book;
     for (const auto& [values, lineno] : in->accounts) {
-      auto recorded = tarvik::record_interval(values, book, lineno);
+      auto recorded = tarvik::record_interval(values, book, lineno, in->encoding);
       benchmark::DoNotOptimize(recorded);
     }
     auto accounts = std::move(book).release();

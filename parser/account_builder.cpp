@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "amount.h"
+#include "cp1251.h"
 #include "date.h"
+#include "input_decoding.h"
 
 namespace tarvik {
 
@@ -97,11 +99,35 @@ void mix(std::size_t& seed, const std::optional<Amount>& a) noexcept {
   mix(seed, std::size_t{a->scale} << 1 | std::size_t{a->negative});
 }
 
+// The keys by rank in the bytes of each encoding, so that a section is matched undecoded.
+constexpr std::array<std::string_view, kAccountKeyCount> kUtf8Keys = [] {
+  std::array<std::string_view, kAccountKeyCount> out{};
+  for (std::size_t r = 0; r < kAccountKeyCount; ++r) {
+    out[r] = key_of(kIntervalFieldByRank[r]);
+  }
+  return out;
+}();
+constexpr std::array<Cp1251Text, kAccountKeyCount> kCp1251KeyTexts = [] {
+  std::array<Cp1251Text, kAccountKeyCount> out{};
+  for (std::size_t r = 0; r < kAccountKeyCount; ++r) {
+    out[r] = to_cp1251_text(kUtf8Keys[r]);
+  }
+  return out;
+}();
+constexpr std::array<std::string_view, kAccountKeyCount> kCp1251Keys = [] {
+  std::array<std::string_view, kAccountKeyCount> out{};
+  for (std::size_t r = 0; r < kAccountKeyCount; ++r) {
+    out[r] = kCp1251KeyTexts[r].view();
+  }
+  return out;
+}();
+
 }  // namespace
 
-int account_key_rank(std::string_view key) noexcept {
+int account_key_rank(std::string_view key, Encoding encoding) noexcept {
+  const auto& keys = encoding == Encoding::Cp1251 ? kCp1251Keys : kUtf8Keys;
   for (std::size_t r = 0; r < kAccountKeyCount; ++r) {
-    if (account_key(r) == key) {
+    if (keys[r] == key) {
       return static_cast<int>(r);
     }
   }
@@ -191,8 +217,9 @@ void order_intervals(std::vector<Interval>& intervals) {
 }
 
 Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBook& book,
-                                         std::uint64_t lineno) {
+                                         std::uint64_t lineno, Encoding encoding) {
   Interval interval;
+  std::string scratch;  // a figure that is not ASCII, as UTF-8
   const auto fail = [lineno](std::string message) -> Result<Ok, SyntaxDetail> {
     return Err{SyntaxDetail{AccountParseError{lineno, std::move(message)}}};
   };
@@ -201,7 +228,7 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
     if (!values[r]) {
       continue;
     }
-    const std::string_view value = *values[r];
+    const std::string_view value = as_utf8(*values[r], encoding, scratch);
     const IntervalField field = kIntervalFieldByRank[r];
     switch (kIntervalFields[std::size_t(field)].kind) {
       case FieldKind::Amount:
@@ -245,7 +272,7 @@ Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBoo
     return fail(missing_field_message(key_of(f)));
   }
   interval.start_amount = *start_amount;
-  book.add(*values[kAccountNumberRank], interval);
+  book.add(as_utf8(*values[kAccountNumberRank], encoding, scratch), interval);
   return Ok{};
 }
 

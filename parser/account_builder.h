@@ -20,7 +20,8 @@ namespace tarvik {
 
 // The keys an account section is read from, by rank (ascending UTF-8 bytes; see fields.h).
 inline constexpr std::size_t kAccountKeyCount = kIntervalFieldCount;
-int account_key_rank(std::string_view key) noexcept;
+// The rank of `key`, given in the bytes of `encoding`, or -1 for a key no field is read from.
+int account_key_rank(std::string_view key, Encoding encoding = Encoding::Utf8) noexcept;
 std::string_view account_key(std::size_t rank) noexcept;
 inline constexpr std::size_t kAccountNumberRank =
     kIntervalRankOf[std::size_t(IntervalField::Number)];
@@ -68,8 +69,9 @@ class AccountBook {
 void order_intervals(std::vector<Interval>& intervals);
 
 // Builds the section's interval and files it under its account number: in date order, unless
-// the account already holds the same figures. On failure the book is unchanged.
+// the account already holds the same figures. The values are in the bytes of `encoding`; the
+// number and the failure's texts are UTF-8. On failure the book is unchanged.
 Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBook& book,
-                                         std::uint64_t lineno);
+                                         std::uint64_t lineno, Encoding encoding = Encoding::Utf8);
 
 }  // namespace tarvik

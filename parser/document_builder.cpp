@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "amount.h"
+#include "cp1251.h"
 #include "date.h"
 #include "failure.h"
+#include "input_decoding.h"
 
 namespace tarvik {
 
@@ -35,15 +38,8 @@ static_assert(!has_optional_amount());
 // Every line of a section is looked up, known key or not, so the keys are hashed perfectly: by
 // their size and first and last four bytes (the payer's and the payee's keys differ only in the
 // first) into a table in which each has a slot of its own, so that a lookup is one probe and one
-// comparison.
+// comparison. windows-1251 keys have a table of their own, matched on undecoded bytes.
 constexpr std::size_t kMinKeySize = 4;  // for the last four bytes
-constexpr std::size_t kMaxKeySize = [] {
-  std::size_t most = 0;
-  for (const auto& row : kDocFields) {
-    most = std::max(most, row.key.size());
-  }
-  return most;
-}();
 
 // Four bytes from `at` as one number, the same on any byte order; compilers make it one load.
 constexpr std::uint32_t word4(std::string_view s, std::size_t at) noexcept {
@@ -63,21 +59,30 @@ constexpr std::size_t slot_of(std::string_view key, std::uint32_t seed) noexcept
   return (mixed * seed) >> (32 - kSlotBits);
 }
 
+using KeysByRank = std::array<std::string_view, kDocumentKeyCount>;
+
 struct KeyTable {
   std::uint32_t seed = 0;
   std::array<std::int8_t, std::size_t{1} << kSlotBits> ranks{};
+  std::size_t max_size = 0;
 };
 
 // The first odd multiplier under which no two keys share a slot; a key set that finds none within
-// the tries fails to compile.
-constexpr KeyTable make_key_table() {
+// the tries, or holds a key too short to hash, fails to compile.
+constexpr KeyTable make_key_table(const KeysByRank& keys) {
+  std::size_t max_size = 0;
+  for (const std::string_view key : keys) {
+    if (key.size() < kMinKeySize) {
+      throw "a document key too short to hash";
+    }
+    max_size = std::max(max_size, key.size());
+  }
   for (std::uint32_t seed = 0x9E3779B1U; seed < 0x9E3779B1U + 20000; seed += 2) {
-    KeyTable table{seed, {}};
+    KeyTable table{seed, {}, max_size};
     table.ranks.fill(-1);
     bool clash = false;
     for (std::size_t r = 0; r < kDocumentKeyCount && !clash; ++r) {
-      const std::string_view key = key_of_rank(r);
-      std::int8_t& slot = table.ranks[slot_of(key, seed)];
+      std::int8_t& slot = table.ranks[slot_of(keys[r], seed)];
       clash = slot != -1;
       slot = static_cast<std::int8_t>(r);
     }
@@ -87,17 +92,37 @@ constexpr KeyTable make_key_table() {
   }
   throw "no perfect hash for the document keys";
 }
-constexpr KeyTable kKeyTable = make_key_table();
 
-constexpr bool keys_fit() {
-  for (const auto& row : kDocFields) {
-    if (row.key.size() < kMinKeySize) {
-      return false;
-    }
+constexpr std::array<Cp1251Text, kDocumentKeyCount> kCp1251Keys = [] {
+  std::array<Cp1251Text, kDocumentKeyCount> out{};
+  for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
+    out[r] = to_cp1251_text(key_of_rank(r));
   }
-  return true;
-}
-static_assert(keys_fit());
+  return out;
+}();
+
+// The keys by rank and their table, in the bytes of one encoding.
+struct KeyForm {
+  KeysByRank keys;
+  KeyTable table;
+};
+
+constexpr KeyForm make_key_form(const KeysByRank& keys) { return {keys, make_key_table(keys)}; }
+
+constexpr KeyForm kUtf8Keys = make_key_form([] {
+  KeysByRank out{};
+  for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
+    out[r] = key_of_rank(r);
+  }
+  return out;
+}());
+constexpr KeyForm kCp1251KeyForm = make_key_form([] {
+  KeysByRank out{};
+  for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
+    out[r] = kCp1251Keys[r].view();
+  }
+  return out;
+}());
 
 template <class Word>
 Word load(const char* p) noexcept {
@@ -123,15 +148,16 @@ bool same_key(const char* a, const char* b, std::size_t size) noexcept {
 
 }  // namespace
 
-int document_key_rank(std::string_view key) noexcept {
-  if (key.size() > kMaxKeySize || key.size() < kMinKeySize) {
+int document_key_rank(std::string_view key, Encoding encoding) noexcept {
+  const KeyForm& form = encoding == Encoding::Cp1251 ? kCp1251KeyForm : kUtf8Keys;
+  if (key.size() > form.table.max_size || key.size() < kMinKeySize) {
     return -1;
   }
-  const std::int8_t r = kKeyTable.ranks[slot_of(key, kKeyTable.seed)];
+  const std::int8_t r = form.table.ranks[slot_of(key, form.table.seed)];
   if (r < 0) {
     return -1;
   }
-  const std::string_view candidate = key_of_rank(static_cast<std::size_t>(r));
+  const std::string_view candidate = form.keys[static_cast<std::size_t>(r)];
   if (candidate.size() == key.size() && same_key(candidate.data(), key.data(), key.size())) {
     return r;
   }
@@ -140,9 +166,10 @@ int document_key_rank(std::string_view key) noexcept {
 
 std::string_view document_key(std::size_t rank) noexcept { return key_of_rank(rank); }
 
-Result<Document, std::string> build_document(const DocumentValues& given,
-                                             std::string_view doc_type) {
+Result<Document, std::string> build_document(const DocumentValues& given, std::string_view doc_type,
+                                             Encoding encoding) {
   Document doc;
+  std::string scratch;  // a date or amount that is not ASCII, as UTF-8
   std::size_t text_size = 0;
   for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
     const std::optional<std::string_view> value = r == kDocTypeRank ? doc_type : given[r];
@@ -156,7 +183,7 @@ Result<Document, std::string> build_document(const DocumentValues& given,
         text_size += value->size();
         break;
       case FieldKind::Date: {
-        auto date = parse_date(*value);
+        auto date = parse_date(as_utf8(*value, encoding, scratch));
         if (!date) {
           return Err{std::string(message(date.error()))};
         }
@@ -164,7 +191,7 @@ Result<Document, std::string> build_document(const DocumentValues& given,
         break;
       }
       case FieldKind::OptionalDate: {
-        auto date = parse_optional_date(*value);
+        auto date = parse_optional_date(as_utf8(*value, encoding, scratch));
         if (!date) {
           return Err{std::string(message(date.error()))};
         }
@@ -178,9 +205,10 @@ Result<Document, std::string> build_document(const DocumentValues& given,
       }
       case FieldKind::Amount:
       case FieldKind::OptionalAmount: {
-        auto amount = parse_amount(*value);
+        const std::string_view text = as_utf8(*value, encoding, scratch);
+        auto amount = parse_amount(text);
         if (!amount) {
-          return Err{invalid_amount_message(*value)};
+          return Err{invalid_amount_message(text)};
         }
         doc.amount = *amount;
         break;
@@ -193,20 +221,45 @@ Result<Document, std::string> build_document(const DocumentValues& given,
       return Err{missing_field_message(kDocFields[std::size_t(f)].key)};
     }
   }
-  if (text_size > std::numeric_limits<std::uint32_t>::max()) {
-    // Sizes count in 32 bits; four gigabytes of text in one document cannot be held as one.
+  // Each text is made UTF-8 once, where it is stored.
+  const auto put_texts = [&](char* out) {
+    for (std::size_t f = 0; f < kDocFieldCount; ++f) {
+      const auto field = static_cast<DocField>(f);
+      if (is_text(kind_of(field)) && doc.has(field)) {
+        const std::size_t r = kDocRankOf[f];
+        const std::string_view value = r == kDocTypeRank ? doc_type : *given[r];
+        char* const end = write_utf8(value, encoding, out);
+        doc.text_sizes[f] = static_cast<std::uint32_t>(end - out);
+        out = end;
+      }
+    }
+    return out;
+  };
+  // Sizes count in 32 bits; four gigabytes of text in one document cannot be held as one.
+  constexpr std::size_t kMaxTextSize = std::numeric_limits<std::uint32_t>::max();
+  if (encoding != Encoding::Cp1251) {
+    if (text_size > kMaxTextSize) {
+      throw std::bad_alloc();
+    }
+    doc.texts.resize(text_size);
+    put_texts(doc.texts.data());
+    return doc;
+  }
+  // windows-1251 is decoded into room on the stack (on the heap for a document too large for it)
+  // and copied once, so that the buffer is allocated at its size without a pass to measure it.
+  constexpr std::size_t kStackRoom = 4096;
+  char stack_room[kStackRoom];
+  std::unique_ptr<char[]> heap_room;
+  char* room = stack_room;
+  if (cp1251_room(text_size) > kStackRoom) {
+    heap_room = std::make_unique_for_overwrite<char[]>(cp1251_room(text_size));
+    room = heap_room.get();
+  }
+  const auto decoded_size = static_cast<std::size_t>(put_texts(room) - room);
+  if (decoded_size > kMaxTextSize) {
     throw std::bad_alloc();
   }
-  doc.texts.reserve(text_size);
-  for (std::size_t f = 0; f < kDocFieldCount; ++f) {
-    const auto field = static_cast<DocField>(f);
-    if (is_text(kind_of(field)) && doc.has(field)) {
-      const std::size_t r = kDocRankOf[f];
-      const std::string_view value = r == kDocTypeRank ? doc_type : *given[r];
-      doc.text_sizes[f] = static_cast<std::uint32_t>(value.size());
-      doc.texts.append(value);
-    }
-  }
+  doc.texts.assign(room, decoded_size);
   return doc;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cp1251.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -28,10 +30,6 @@ constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 // them to be acceptable.
 constexpr std::size_t kSampleSize = 20480;
 constexpr std::size_t kPlausiblePercent = 95;
-
-// windows-1251 is decoded about this much at a time, so that the lines are still in cache when
-// they are read, and the decoding runs over more than one short line at once.
-constexpr std::size_t kStretch = std::size_t{16} << 10;
 
 const Byte* bytes_of(std::string_view s) noexcept {
   return reinterpret_cast<const Byte*>(s.data());
@@ -209,18 +207,6 @@ bool is_well_formed_utf8(std::string_view text) noexcept {
   }
   return walk_sequences(p, end, end, carry != 0) != nullptr;
 }
-
-// The UTF-8 form of one windows-1251 byte; `bytes` is padded so that an entry is stored with
-// one four-byte copy, of which the first `size` bytes count.
-struct Cp1251Entry {
-  Byte bytes[3];
-  Byte size;
-};
-static_assert(sizeof(Cp1251Entry) == 4);
-
-alignas(4) constexpr Cp1251Entry kCp1251[256] = {
-#include "cp1251_table.inc"
-};
 
 char* put_cp1251(const Byte* p, const Byte* const end, char* out) noexcept {
   while (end - p >= 8) {
@@ -580,33 +566,49 @@ char* decode_cp1251(std::string_view input, char* out) noexcept {
   return put_cp1251(bytes_of(input), bytes_of(input) + input.size(), out);
 }
 
-std::string_view Cp1251Stretches::next(bool keep) {
-  if (raw_.empty()) {
-    return {};
+namespace {
+
+bool is_ascii(std::string_view bytes) noexcept {
+  std::uint64_t high = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    high |= load_le64(bytes_of(bytes) + i);
   }
-  // A stretch ends after a line feed, so no line (nor a CR LF pair) is split between two.
-  std::size_t take = raw_.size();
-  if (take > kStretch) {
-    const std::size_t lf = raw_.substr(0, kStretch).rfind('\n');
-    if (lf != std::string_view::npos) {
-      take = lf + 1;
-    } else if (const std::size_t next_lf = raw_.find('\n', kStretch);
-               next_lf != std::string_view::npos) {
-      take = next_lf + 1;
-    }
+  for (; i < bytes.size(); ++i) {
+    high |= static_cast<Byte>(bytes[i]);
   }
-  const std::string_view stretch = raw_.substr(0, take);
-  raw_.remove_prefix(take);
-  const std::size_t room = cp1251_room(stretch.size());
-  if (keep || capacity_ < room) {
-    if (keep && block_ != nullptr) {
-      retired_.push_back(std::move(block_));
-    }
-    capacity_ = std::max(cp1251_room(kStretch), room);
-    block_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  return (high & kHighBits) == 0;
+}
+
+}  // namespace
+
+std::string_view as_utf8(std::string_view bytes, Encoding encoding, std::string& scratch) {
+  if (encoding != Encoding::Cp1251 || is_ascii(bytes)) {
+    return bytes;
   }
-  const char* const end = decode_cp1251(stretch, block_.get());
-  return {block_.get(), static_cast<std::size_t>(end - block_.get())};
+  scratch.resize(cp1251_room(bytes.size()));
+  const char* const end = decode_cp1251(bytes, scratch.data());
+  return std::string_view(scratch.data(), static_cast<std::size_t>(end - scratch.data()));
+}
+
+std::string utf8_text(std::string_view bytes, Encoding encoding) {
+  std::string scratch;
+  const std::string_view text = as_utf8(bytes, encoding, scratch);
+  if (text.data() == scratch.data()) {
+    scratch.resize(text.size());
+    return scratch;
+  }
+  return std::string(text);
+}
+
+char* write_utf8(std::string_view bytes, Encoding encoding, char* out) noexcept {
+  if (encoding == Encoding::Cp1251) {
+    return decode_cp1251(bytes, out);
+  }
+  if (!bytes.empty()) {
+    std::memcpy(out, bytes.data(), bytes.size());
+  }
+  return out + bytes.size();
 }
 
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage) {

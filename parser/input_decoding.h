@@ -2,10 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "failure.h"
 #include "result.h"
@@ -16,47 +14,40 @@ namespace tarvik {
 inline constexpr std::string_view kStatementMarker = "1CClientBankExchange";
 
 struct ClassifiedInput {
-  // Utf8 and Cp1251: the input itself, windows-1251 still undecoded. Utf16: its UTF-8 form, in the
+  // Utf8 and Cp1251: the input itself, windows-1251 undecoded. Utf16: its UTF-8 form, in the
   // caller's storage.
   std::string_view text;
   Encoding encoding;
 };
 
 // Classifies raw bytes as UTF-8 or windows-1251 and checks that they look like a statement.
-// Well-formed UTF-8 and windows-1251 are used in place (windows-1251 is only checked: a reader
-// decodes it line by line, which keeps no second copy of the whole text in memory); UTF-16 is
-// decoded into `storage`, which must outlive the result. Bad input gives NotStatement and never
+// Well-formed UTF-8 and windows-1251 are used in place (windows-1251 is only checked: it is read
+// in its own bytes, so no second copy of the whole text is made); UTF-16 is decoded into
+// `storage`, which must outlive the result. Bad input gives NotStatement and never
 // throws (bar std::bad_alloc).
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage);
 
+// decode_cp1251 stores whole words, so it may write up to this many bytes past the end of the
+// UTF-8 form it returns; that room must be there.
+inline constexpr std::size_t kCp1251Spill = 16;
+
 // Room that decode_cp1251 needs at `out` for `size` input bytes: the UTF-8 form of a byte takes
-// up to three bytes, and each is stored with a four-byte copy.
-constexpr std::size_t cp1251_room(std::size_t size) noexcept { return 3 * size + 1; }
+// up to three bytes, and the stores spill past it.
+constexpr std::size_t cp1251_room(std::size_t size) noexcept { return 3 * size + kCp1251Spill; }
 
 // Writes the UTF-8 form of windows-1251 `input` at `out`, which has cp1251_room(input.size())
-// bytes; returns the end of what was written.
+// bytes, or the form's size and kCp1251Spill; returns the end of what was written.
 char* decode_cp1251(std::string_view input, char* out) noexcept;
 
-// windows-1251 input decoded a stretch of whole lines at a time, as a reader reaches it: the lines
-// are still in cache when they are read, the decoding runs over more than one short line at once,
-// and no second copy of the whole text is kept.
-class Cp1251Stretches {
- public:
-  explicit Cp1251Stretches(std::string_view raw = {}) noexcept : raw_(raw) {}
-
-  // The UTF-8 form of the next stretch, which ends after a line feed (or at the input's end);
-  // empty when the input is used up. With `keep`, the text of the stretches before stays where it
-  // is until release(), as views into it are still looked at; without, it may be written over.
-  std::string_view next(bool keep);
-
-  // The text kept for earlier stretches is no longer looked at.
-  void release() noexcept { retired_.clear(); }
-
- private:
-  std::string_view raw_;  // not yet decoded
-  std::unique_ptr<char[]> block_;
-  std::size_t capacity_ = 0;
-  std::vector<std::unique_ptr<char[]>> retired_;  // kept blocks, no longer written to
-};
+// Text is read in the bytes of its input, and made UTF-8 only where it becomes a record's or a
+// message's text. `bytes` are UTF-8 for every encoding but Cp1251 (UTF-16 is converted whole).
+//
+// The UTF-8 form of `bytes`: themselves when they are UTF-8 or ASCII, else decoded into `scratch`.
+std::string_view as_utf8(std::string_view bytes, Encoding encoding, std::string& scratch);
+// A new text of the UTF-8 form of `bytes`.
+std::string utf8_text(std::string_view bytes, Encoding encoding);
+// Writes the UTF-8 form of `bytes` at `out`, which has room for it and kCp1251Spill bytes more
+// (cp1251_room(bytes.size()) is enough); returns the end of the form.
+char* write_utf8(std::string_view bytes, Encoding encoding, char* out) noexcept;
 
 }  // namespace tarvik

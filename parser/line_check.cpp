@@ -9,7 +9,6 @@
 namespace tarvik {
 
 std::optional<UnrecognizedLine> first_unrecognized_line(std::string_view text, Encoding encoding) {
-  std::string decoded;
   const char* p = text.data();
   const char* const end = p + text.size();
   std::uint64_t lineno = 0;
@@ -25,14 +24,8 @@ std::optional<UnrecognizedLine> first_unrecognized_line(std::string_view text, E
     if (ends.lf != end && !line.empty() && line.back() == '\r') {
       line.remove_suffix(1);
     }
-    if (encoding == Encoding::Cp1251) {
-      decoded.resize(cp1251_room(line.size()));
-      const char* const decoded_end = decode_cp1251(line, decoded.data());
-      line =
-          std::string_view(decoded.data(), static_cast<std::size_t>(decoded_end - decoded.data()));
-    }
-    if (!is_recognized(line)) {
-      return UnrecognizedLine{lineno, std::string(line)};
+    if (!is_recognized(line, encoding)) {
+      return UnrecognizedLine{lineno, utf8_text(line, encoding)};
     }
   }
   return std::nullopt;

@@ -1,11 +1,14 @@
 #include "line_lexer.h"
 
+#include <array>
 #include <cstring>
+#include <iterator>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "cp1251.h"
 #include "input_decoding.h"
 #include "unicode.h"
 
@@ -13,39 +16,124 @@ namespace tarvik {
 
 namespace {
 
-constexpr std::string_view kFileStart = "1CClientBankExchange";
-constexpr std::string_view kAccountStart = "СекцияРасчСчет";
-constexpr std::string_view kAccountEnd = "КонецРасчСчет";
 constexpr std::string_view kDocumentKey = "СекцияДокумент";
-constexpr std::string_view kDocumentEnd = "КонецДокумента";
-constexpr std::string_view kFileEnd = "КонецФайла";
+
+// The keyword lines, each a kind of its own; a document opening is a key instead.
+struct Keyword {
+  TokenKind kind;
+  std::string_view text;
+};
+constexpr Keyword kKeywords[] = {
+    {TokenKind::FileStart, "1CClientBankExchange"},
+    {TokenKind::AccountStart, "СекцияРасчСчет"},
+    {TokenKind::AccountEnd, "КонецРасчСчет"},
+    {TokenKind::DocumentEnd, "КонецДокумента"},
+    {TokenKind::FileEnd, "КонецФайла"},
+};
+constexpr std::size_t kKeywordCount = std::size(kKeywords);
+
+constexpr std::array<Cp1251Text, kKeywordCount> kCp1251Keywords = [] {
+  std::array<Cp1251Text, kKeywordCount> out{};
+  for (std::size_t i = 0; i < kKeywordCount; ++i) {
+    out[i] = to_cp1251_text(kKeywords[i].text);
+  }
+  return out;
+}();
+constexpr Cp1251Text kCp1251DocumentKey = to_cp1251_text(kDocumentKey);
 
 // Only lines starting with one of these bytes can be blank: ASCII white space, or the lead byte
 // of a multi-byte White_Space character (U+0085 and U+00A0 start with C2, the rest with E1-E3).
-bool may_start_white_space(unsigned char b) noexcept {
+constexpr bool may_start_white_space(unsigned char b) noexcept {
   return (b >= 0x09 && b <= 0x0D) || b == 0x20 || b == 0xC2 || (b >= 0xE1 && b <= 0xE3);
 }
 
-bool keyword_kind(std::string_view line, TokenKind& kind) noexcept {
-  if (line == kFileStart) {
-    kind = TokenKind::FileStart;
-  } else if (line == kAccountStart) {
-    kind = TokenKind::AccountStart;
-  } else if (line == kAccountEnd) {
-    kind = TokenKind::AccountEnd;
-  } else if (line == kDocumentEnd) {
-    kind = TokenKind::DocumentEnd;
-  } else if (line == kFileEnd) {
-    kind = TokenKind::FileEnd;
-  } else {
-    return false;
+bool is_blank_utf8(std::string_view line) noexcept { return is_blank(line); }
+
+// The windows-1251 bytes that decode to White_Space characters.
+const std::array<bool, 256>& cp1251_white_space() noexcept {
+  static const std::array<bool, 256> table = [] {
+    std::array<bool, 256> out{};
+    for (std::size_t b = 0; b < out.size(); ++b) {
+      const Cp1251Entry& e = kCp1251[b];
+      const Utf8Char c =
+          decode_utf8(std::string_view(reinterpret_cast<const char*>(e.bytes), e.size));
+      out[b] = is_white_space(c.code);
+    }
+    return out;
+  }();
+  return table;
+}
+
+bool is_blank_cp1251(std::string_view line) noexcept {
+  const std::array<bool, 256>& white = cp1251_white_space();
+  for (const char c : line) {
+    if (!white[static_cast<unsigned char>(c)]) {
+      return false;
+    }
   }
   return true;
 }
 
-bool is_blank_line(std::string_view line) noexcept {
-  return line.empty() ||
-         (may_start_white_space(static_cast<unsigned char>(line.front())) && is_blank(line));
+}  // namespace
+
+struct Lexicon {
+  std::array<std::string_view, kKeywordCount> keywords;
+  std::string_view document_key;
+  // Most lines start with a byte that no blank line starts with, so they are told apart by it.
+  std::array<bool, 256> may_start_blank;
+  bool (*is_blank)(std::string_view line) noexcept;  // for a line whose first byte may
+};
+
+namespace {
+
+template <class Lead>
+constexpr std::array<bool, 256> may_start_blank(Lead lead) {
+  std::array<bool, 256> out{};
+  for (std::size_t b = 0; b < out.size(); ++b) {
+    out[b] = may_start_white_space(lead(b));
+  }
+  return out;
+}
+
+constexpr Lexicon kUtf8Lexicon = {
+    {kKeywords[0].text, kKeywords[1].text, kKeywords[2].text, kKeywords[3].text, kKeywords[4].text},
+    kDocumentKey,
+    may_start_blank([](std::size_t b) { return static_cast<unsigned char>(b); }),
+    is_blank_utf8,
+};
+constexpr Lexicon kCp1251Lexicon = {
+    {kCp1251Keywords[0].view(), kCp1251Keywords[1].view(), kCp1251Keywords[2].view(),
+     kCp1251Keywords[3].view(), kCp1251Keywords[4].view()},
+    kCp1251DocumentKey.view(),
+    may_start_blank([](std::size_t b) { return kCp1251[b].bytes[0]; }),
+    is_blank_cp1251,
+};
+
+bool is_blank_line(std::string_view line, const Lexicon& lexicon) noexcept {
+  return line.empty() || (lexicon.may_start_blank[static_cast<unsigned char>(line.front())] &&
+                          lexicon.is_blank(line));
+}
+
+const Lexicon& lexicon_of(Encoding encoding) noexcept {
+  return encoding == Encoding::Cp1251 ? kCp1251Lexicon : kUtf8Lexicon;
+}
+
+// Many keys share the document key's size, so their first bytes, which differ, are compared
+// before a call compares the rest.
+bool is_document_key(std::string_view key, const Lexicon& lexicon) noexcept {
+  const std::string_view want = lexicon.document_key;
+  static_assert(kDocumentKey.size() >= 4 && kCp1251DocumentKey.size >= 4);
+  return key.size() == want.size() && std::memcmp(key.data(), want.data(), 4) == 0 && key == want;
+}
+
+bool keyword_kind(std::string_view line, const Lexicon& lexicon, TokenKind& kind) noexcept {
+  for (std::size_t i = 0; i < kKeywordCount; ++i) {
+    if (line == lexicon.keywords[i]) {
+      kind = kKeywords[i].kind;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -83,47 +171,49 @@ LineEnds scan_line(const char* p, const char* const end) noexcept {
   return {end, eq};
 }
 
-bool is_recognized(std::string_view line) noexcept {
+bool is_recognized(std::string_view line, Encoding encoding) noexcept {
+  const Lexicon& lexicon = lexicon_of(encoding);
   TokenKind kind;
-  return is_blank_line(line) || std::memchr(line.data(), '=', line.size()) != nullptr ||
-         keyword_kind(line, kind);
+  return is_blank_line(line, lexicon) || std::memchr(line.data(), '=', line.size()) != nullptr ||
+         keyword_kind(line, lexicon, kind);
 }
 
-std::string keyword_text(const LineToken& token) {
+std::string keyword_text(const LineToken& token, Encoding encoding) {
   switch (token.kind) {
-    case TokenKind::FileStart:
-      return std::string(kFileStart);
-    case TokenKind::AccountStart:
-      return std::string(kAccountStart);
-    case TokenKind::AccountEnd:
-      return std::string(kAccountEnd);
     case TokenKind::DocumentStart: {
-      std::string out;
-      out.reserve(kDocumentKey.size() + 1 + token.value.size());
-      out.append(kDocumentKey).append("=").append(token.value);
+      std::string out(kDocumentKey);
+      out += '=';
+      std::string scratch;
+      out.append(as_utf8(token.value, encoding, scratch));
       return out;
     }
-    case TokenKind::DocumentEnd:
-      return std::string(kDocumentEnd);
-    case TokenKind::FileEnd:
-      return std::string(kFileEnd);
     case TokenKind::Attribute: {
-      std::string out;
-      out.reserve(token.key.size() + 1 + token.value.size());
-      out.append(token.key).append("=").append(token.value);
+      std::string out = utf8_text(token.key, encoding);
+      out += '=';
+      std::string scratch;
+      out.append(as_utf8(token.value, encoding, scratch));
       return out;
+    }
+    case TokenKind::FileStart:
+    case TokenKind::AccountStart:
+    case TokenKind::AccountEnd:
+    case TokenKind::DocumentEnd:
+    case TokenKind::FileEnd:
+      break;
+  }
+  for (const Keyword& k : kKeywords) {
+    if (k.kind == token.kind) {
+      return std::string(k.text);
     }
   }
   return {};
 }
 
-bool LineLexer::refill() {
-  rest_ = stretches_.next(handed_out_);
-  return !rest_.empty();
-}
+LineLexer::LineLexer(std::string_view text, Encoding encoding) noexcept
+    : rest_(text), lexicon_(&lexicon_of(encoding)) {}
 
 LexStep LineLexer::next(LineToken& token) {
-  while (!rest_.empty() || refill()) {
+  while (!rest_.empty()) {
     const char* const begin = rest_.data();
     const char* const end = begin + rest_.size();
     const LineEnds ends = scan_line(begin, end);
@@ -137,17 +227,17 @@ LexStep LineLexer::next(LineToken& token) {
       rest_ = {};
     }
     ++lineno_;
-    if (is_blank_line(line)) {
+    if (is_blank_line(line, *lexicon_)) {
       continue;
     }
     token.lineno = lineno_;
-    handed_out_ = true;
     // An "=" is never the carriage return taken off the line's end, so it lies within the line.
     if (ends.eq != nullptr) {
       const auto at = static_cast<std::size_t>(ends.eq - begin);
       token.key = line.substr(0, at);
       token.value = line.substr(at + 1);
-      token.kind = token.key == kDocumentKey ? TokenKind::DocumentStart : TokenKind::Attribute;
+      token.kind =
+          is_document_key(token.key, *lexicon_) ? TokenKind::DocumentStart : TokenKind::Attribute;
       if (token.kind == TokenKind::DocumentStart) {
         token.key = {};
       }
@@ -155,7 +245,7 @@ LexStep LineLexer::next(LineToken& token) {
     }
     token.key = {};
     token.value = {};
-    if (keyword_kind(line, token.kind)) {
+    if (keyword_kind(line, *lexicon_, token.kind)) {
       return LexStep::Token;
     }
     token.value = line;

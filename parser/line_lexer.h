@@ -23,7 +23,7 @@ enum class TokenKind : std::uint8_t {
   Attribute,
 };
 
-// One non-blank line. `key` and `value` point into the lexed text.
+// One non-blank line. `key` and `value` point into the lexed text, in its bytes.
 struct LineToken {
   std::uint64_t lineno = 0;
   TokenKind kind = TokenKind::Attribute;
@@ -34,56 +34,42 @@ struct LineToken {
 
 // Where the line that starts at `p` ends (its line feed, or `end`) and its first "=" (or
 // nullptr), found together in one walk over the line: statement lines are short, so one walk of
-// a few sixteen-byte blocks costs less than a library search for each. The bytes are compared as
-// they are, so windows-1251 lines are split the same way as their decoded text.
+// a few sixteen-byte blocks costs less than a library search for each.
 struct LineEnds {
   const char* lf;
   const char* eq;
 };
 LineEnds scan_line(const char* p, const char* end) noexcept;
 
-// Whether a UTF-8 line, without its line end, fits one of the forms: blank, key "=" value, or a
-// keyword line.
-bool is_recognized(std::string_view line) noexcept;
+// Whether a line, without its line end, fits one of the forms: blank, key "=" value, or a keyword
+// line. `line` is in the bytes of `encoding` (windows-1251 undecoded, else UTF-8).
+bool is_recognized(std::string_view line, Encoding encoding = Encoding::Utf8) noexcept;
 
-// The text a reader reports for a token it did not expect: the keyword, or for a document
-// opening "СекцияДокумент=" and the type.
-std::string keyword_text(const LineToken& token);
+// The UTF-8 text a reader reports for a token it did not expect: the keyword, or for a document
+// opening "СекцияДокумент=" and the type. The token's texts are in the bytes of `encoding`.
+std::string keyword_text(const LineToken& token, Encoding encoding = Encoding::Utf8);
 
 enum class LexStep : std::uint8_t { Token, End, Unrecognized };
 
-// Walks a text line by line, once. Blank lines are skipped but counted. A windows-1251 text is
-// decoded a stretch of whole lines at a time as it is reached; tokens always hold UTF-8.
+struct Lexicon;  // the line forms' words in the bytes of one encoding
+
+// Walks a text line by line, once. Blank lines are skipped but counted. windows-1251 is lexed in
+// its own bytes: it agrees with ASCII on line feeds, carriage returns and "=", and each character
+// is one byte that decodes to no other, so its lines split and match as their UTF-8 form would.
 class LineLexer {
  public:
-  // `text` as classify_input() gives it: undecoded for Cp1251, UTF-8 for the others.
-  explicit LineLexer(std::string_view text, Encoding encoding = Encoding::Utf8) noexcept {
-    if (encoding == Encoding::Cp1251) {
-      stretches_ = Cp1251Stretches(text);
-    } else {
-      rest_ = text;
-    }
-  }
+  // `text` as classify_input() gives it: undecoded for Cp1251, UTF-8 for the others. Tokens view
+  // it, in its bytes.
+  explicit LineLexer(std::string_view text, Encoding encoding = Encoding::Utf8) noexcept;
 
   // Token: `token` holds the next line. End: nothing is left. Unrecognized: `token.lineno` and
   // `token.value` hold the line that fits no form; lexing may go on after it.
   LexStep next(LineToken& token);
 
-  // The tokens handed out so far are no longer looked at, so the text decoded for them may be
-  // written over. Until then it stays where it is.
-  void release() noexcept {
-    stretches_.release();
-    handed_out_ = false;
-  }
-
  private:
-  // Takes the next decoded stretch of windows-1251 into `rest_`; false when nothing is left.
-  bool refill();
-
-  std::string_view rest_;  // UTF-8 not yet lexed
-  Cp1251Stretches stretches_;
+  std::string_view rest_;  // not yet lexed
+  const Lexicon* lexicon_;
   std::uint64_t lineno_ = 0;
-  bool handed_out_ = false;  // tokens since the last release() view the current stretch
 };
 
 }  // namespace tarvik

@@ -5,6 +5,7 @@
 #include "account_builder.h"
 #include "document_builder.h"
 #include "hook_adapter.h"
+#include "input_decoding.h"
 #include "line_check.h"
 #include "line_lexer.h"
 
@@ -31,11 +32,13 @@ ReaderContext context_of(ReaderState state) noexcept {
 }
 
 // One parse's walk through the tokens. A section's attribute lines are gathered as views into the
-// text and nothing is copied until a record is built; hooks see and change it through the
-// adapter, which hands them an AttrMap and points the lines at what they left.
+// text, in its bytes, and nothing is copied or decoded until a record is built; hooks see and
+// change it through the adapter, which hands them an AttrMap and points the lines at what they
+// left, in UTF-8.
 class Reader {
  public:
-  Reader(Encoding encoding, std::span<SectionHook* const> hooks) : hooks_(hooks) {
+  Reader(Encoding encoding, std::span<SectionHook* const> hooks)
+      : hooks_(hooks), encoding_(encoding), values_encoding_(encoding) {
     statement_.encoding = encoding;
   }
 
@@ -66,7 +69,8 @@ class Reader {
             open_document(token.value);
             return std::nullopt;
           case TokenKind::Attribute:
-            statement_.header.insert(token.key, token.value);
+            statement_.header.insert(as_utf8(token.key, encoding_, key_text_),
+                                     as_utf8(token.value, encoding_, value_text_));
             return std::nullopt;
           case TokenKind::FileStart:
           case TokenKind::AccountEnd:
@@ -141,11 +145,6 @@ class Reader {
     return std::nullopt;
   }
 
-  // Whether tokens seen so far are still looked at: only an open section keeps views of them.
-  bool holds_tokens() const noexcept {
-    return state_ == ReaderState::Account || state_ == ReaderState::Document;
-  }
-
   Result<Statement, ParseFailure> finish() && {
     if (state_ != ReaderState::Finished) {
       return Err{ParseFailure{Unfinished{}}};
@@ -156,12 +155,13 @@ class Reader {
 
  private:
   ParseFailure unexpected_section(const LineToken& token) const {
-    return SyntaxDetail{UnexpectedSection{token.lineno, keyword_text(token), context_of(state_)}};
+    return SyntaxDetail{
+        UnexpectedSection{token.lineno, keyword_text(token, encoding_), context_of(state_)}};
   }
 
-  static ParseFailure unexpected_attribute(const LineToken& token) {
-    return SyntaxDetail{
-        UnexpectedAttribute{token.lineno, std::string(token.key), std::string(token.value)}};
+  ParseFailure unexpected_attribute(const LineToken& token) const {
+    return SyntaxDetail{UnexpectedAttribute{token.lineno, utf8_text(token.key, encoding_),
+                                            utf8_text(token.value, encoding_)}};
   }
 
   void open_account() {
@@ -180,15 +180,21 @@ class Reader {
 
   // Runs the hooks over the closing section, through the adapter. Returns the failure that ends
   // the parse, if a hook failed; otherwise `build` tells whether the section is built (a hook's
-  // warning drops it).
+  // warning drops it). `values_encoding_` says what the section's values are in from then on.
   std::optional<ParseFailure> hooks_say(SectionType type, std::uint64_t lineno, bool& build) {
     build = true;
+    values_encoding_ = encoding_;
     if (hooks_.empty()) {
       return std::nullopt;
     }
-    HookOutcome outcome = run_hooks(hooks_, type, lines_, statement_.header, hooked_);
+    HookOutcome outcome = run_hooks(hooks_, type, lines_, statement_.header, hooked_, encoding_);
     switch (outcome.kind) {
       case HookOutcome::Kind::Continue:
+        values_encoding_ = Encoding::Utf8;
+        if (type == SectionType::Document) {
+          // The type goes with the values into one builder, so it is made UTF-8 like them.
+          document_type_ = as_utf8(document_type_, encoding_, value_text_);
+        }
         break;
       case HookOutcome::Kind::Warn:
         statement_.warnings.push_back(ParseWarning{lineno, std::move(outcome.message)});
@@ -201,11 +207,11 @@ class Reader {
   }
 
   // The section's values by key rank; a key that comes again gives its last value.
-  template <class Values, int (*kRank)(std::string_view) noexcept>
+  template <class Values, int (*kRank)(std::string_view, Encoding) noexcept>
   Values values_by_rank() const noexcept {
     Values values;
     for (const Attribute& line : lines_) {
-      if (const int r = kRank(line.key); r >= 0) {
+      if (const int r = kRank(line.key, values_encoding_); r >= 0) {
         values[static_cast<std::size_t>(r)] = line.value;
       }
     }
@@ -218,8 +224,8 @@ class Reader {
     if (auto failure = hooks_say(SectionType::Account, lineno, build); failure || !build) {
       return failure;
     }
-    auto recorded =
-        record_interval(values_by_rank<AccountValues, account_key_rank>(), book_, lineno);
+    auto recorded = record_interval(values_by_rank<AccountValues, account_key_rank>(), book_,
+                                    lineno, values_encoding_);
     if (!recorded) {
       return ParseFailure{std::move(recorded).error()};
     }
@@ -232,8 +238,8 @@ class Reader {
     if (auto failure = hooks_say(SectionType::Document, lineno, build); failure || !build) {
       return failure;
     }
-    auto built =
-        build_document(values_by_rank<DocumentValues, document_key_rank>(), document_type_);
+    auto built = build_document(values_by_rank<DocumentValues, document_key_rank>(), document_type_,
+                                values_encoding_);
     if (built) {
       statement_.documents.push_back(std::move(built).value());
     } else {
@@ -244,15 +250,19 @@ class Reader {
 
   ReaderState state_ = ReaderState::Init;
   std::span<SectionHook* const> hooks_;
+  Encoding encoding_;         // of the text's bytes, which the tokens view
+  Encoding values_encoding_;  // of the closing section's values: UTF-8 once hooks have run
   Statement statement_;
   AccountBook book_;
   std::vector<Attribute> lines_;  // of the open section
   AttrMap hooked_;                // the open section as the hooks left it; `lines_` may view it
   std::string_view document_type_;
+  std::string key_text_;  // room for decoded texts, reused
+  std::string value_text_;
 };
 
-ParseFailure unrecognized(const LineToken& token) {
-  return SyntaxDetail{UnrecognizedLine{token.lineno, std::string(token.value)}};
+ParseFailure unrecognized(const LineToken& token, Encoding encoding) {
+  return SyntaxDetail{UnrecognizedLine{token.lineno, utf8_text(token.value, encoding)}};
 }
 
 }  // namespace
@@ -275,7 +285,7 @@ Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
       case LexStep::End:
         return std::move(reader).finish();
       case LexStep::Unrecognized:
-        return Err{unrecognized(token)};
+        return Err{unrecognized(token, encoding)};
       case LexStep::Token:
         if (auto failure = reader.step(token)) {
           // An unreadable line further on wins; every line before this one was read.
@@ -283,9 +293,6 @@ Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
             return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
           }
           return Err{std::move(*failure)};
-        }
-        if (!reader.holds_tokens()) {
-          lexer.release();
         }
         break;
     }

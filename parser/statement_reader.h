@@ -28,7 +28,8 @@ enum class ReaderState : std::uint8_t {
 // input that stops before "КонецФайла" is Unfinished. Hooks run in order for every closed
 // section; with hooks, every line is checked before the first hook runs. Bad input does not
 // throw; a hook's exception passes through.
-// `text` is as classify_input() gives it: windows-1251 is decoded as it is read.
+// `text` is as classify_input() gives it: windows-1251 is read in its own bytes, and decoded
+// where a value becomes a record's or a message's text.
 Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
                                      std::span<SectionHook* const> hooks);
 

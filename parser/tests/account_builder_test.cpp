@@ -418,5 +418,41 @@ TEST(AccountBook, ManySectionsOfOneAccountEndInDateOrderWithoutRepeats) {
   }
 }
 
+// windows-1251 sections are matched on undecoded keys, and the number and the failures quote
+// decoded text.
+TEST(RecordInterval, ReadsWindows1251AsItsUtf8Form) {
+  for (std::size_t r = 0; r < kAccountKeyCount; ++r) {
+    SCOPED_TRACE(account_key(r));
+    EXPECT_EQ(account_key_rank(testing::to_cp1251(account_key(r)), Encoding::Cp1251),
+              static_cast<int>(r));
+    EXPECT_EQ(account_key_rank(account_key(r), Encoding::Cp1251), -1);
+  }
+  const AttrMap sections[] = {
+      {{"ДатаНачала", "01.01.2024"}, {"НачальныйОстаток", "5"}, {"РасчСчет", "Счёт № 1"}},
+      {{"ДатаНачала", "01.01.2024"}, {"НачальныйОстаток", "пять"}, {"РасчСчет", "1"}},
+      {{"ДатаНачала", "\u00a001.01.2024"}, {"НачальныйОстаток", "5"}},
+  };
+  for (const AttrMap& section : sections) {
+    SCOPED_TRACE(describe(section));
+    std::vector<std::string> texts;
+    texts.reserve(section.size());
+    AccountValues values;
+    for (const auto& e : section) {
+      texts.push_back(testing::to_cp1251(e.value));
+      values[static_cast<std::size_t>(account_key_rank(e.key))] = texts.back();
+    }
+    AccountBook utf8_book;
+    AccountBook cp1251_book;
+    const auto want = record_interval(values_of(section), utf8_book, 7);
+    const auto got = record_interval(values, cp1251_book, 7, Encoding::Cp1251);
+    ASSERT_EQ(got.has_value(), want.has_value());
+    if (want) {
+      EXPECT_EQ(render(std::move(cp1251_book)), render(std::move(utf8_book)));
+    } else {
+      EXPECT_EQ(got.error(), want.error());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarvik

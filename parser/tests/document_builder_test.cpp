@@ -409,5 +409,47 @@ TEST(BuildDocument, EmptySectionMissesTheNumber) {
   EXPECT_EQ(built(AttrMap{}, ""), failure("missing field `Номер`"));
 }
 
+// A section read in windows-1251 is matched on its undecoded keys and decoded where its values
+// become texts, so it builds what its UTF-8 form builds, failure messages included.
+TEST(BuildDocument, ReadsWindows1251AsItsUtf8Form) {
+  for (std::size_t r = 0; r < kDocumentKeyCount; ++r) {
+    const std::string key = testing::to_cp1251(document_key(r));
+    SCOPED_TRACE(document_key(r));
+    EXPECT_EQ(document_key_rank(key, Encoding::Cp1251), static_cast<int>(r));
+    EXPECT_EQ(document_key_rank(document_key(r), Encoding::Cp1251), -1);
+    std::string changed = key;
+    changed.back() = static_cast<char>(changed.back() ^ 0x01);
+    EXPECT_EQ(document_key_rank(changed, Encoding::Cp1251), -1);
+  }
+  const struct {
+    std::string_view what;
+    AttrMap attrs;
+  } cases[] = {
+      {"Cyrillic texts", edited(required_only(), {{"НазначениеПлатежа", "Оплата «Ёлки» № 5 — НДС"},
+                                                  {"Плательщик", "ООО «Ромашка»"}})},
+      {"a date after a no-break space", edited(required_only(), {{"Дата", "\u00a001.02.2024"}})},
+      {"a blank optional date", edited(required_only(), {{"ДатаСписано", "\u00a0\u00a0"}})},
+      {"a bad date", edited(required_only(), {{"ДатаПоступило", "1 февраля"}})},
+      {"a bad amount, quoted", edited(required_only(), {{"Сумма", "сто «рублей»"}})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> cp1251_texts;
+    cp1251_texts.reserve(c.attrs.size());
+    DocumentValues values;
+    for (const auto& e : c.attrs) {
+      cp1251_texts.push_back(testing::to_cp1251(e.value));
+      const int rank = document_key_rank(testing::to_cp1251(e.key), Encoding::Cp1251);
+      if (rank >= 0) {
+        values[static_cast<std::size_t>(rank)] = cp1251_texts.back();
+      }
+    }
+    const auto document =
+        build_document(values, testing::to_cp1251("Платёжное поручение"), Encoding::Cp1251);
+    EXPECT_EQ(document ? describe(document.value()) : failure(document.error()),
+              built(c.attrs, "Платёжное поручение"));
+  }
+}
+
 }  // namespace
 }  // namespace tarvik

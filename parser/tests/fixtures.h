@@ -28,7 +28,8 @@ inline std::string statement(std::initializer_list<std::string_view> lines) {
 }
 
 // Re-encodes UTF-8 text made of ASCII, Cyrillic letters (U+0410..U+044F, Ё, ё), the numero sign,
-// guillemets and the em dash into windows-1251 bytes; anything else becomes '?'.
+// guillemets, the no-break space and the em dash into windows-1251 bytes; anything else becomes
+// '?'.
 inline std::string to_cp1251(std::string_view utf8) {
   std::string out;
   for (std::size_t i = 0; i < utf8.size();) {
@@ -55,7 +56,7 @@ inline std::string to_cp1251(std::string_view utf8) {
       out += '\xB8';
     } else if (c == 0x2116) {
       out += '\xB9';
-    } else if (c == 0xAB || c == 0xBB) {
+    } else if (c == 0xAB || c == 0xBB || c == 0xA0) {
       out += static_cast<char>(c);
     } else if (c == 0x2014) {
       out += '\x97';

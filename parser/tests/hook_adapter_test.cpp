@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "fixtures.h"
+
 namespace tarvik {
 namespace {
 
@@ -72,6 +74,26 @@ TEST(RunHooks, StopsAtTheFirstHookThatDoesNotLetTheSectionPass) {
     EXPECT_EQ(second.calls, 0);
     EXPECT_EQ(pairs(lines), (Pairs{{"a", "1"}}));  // a section that is not built stays as read
   }
+}
+
+TEST(RunHooks, HandsWindows1251LinesDecoded) {
+  const std::string key = testing::to_cp1251("Получатель");
+  const std::string value = testing::to_cp1251("ООО «Ёж» № 1");
+  std::vector<Attribute> lines = {{key, value}};
+  AttrMap seen;
+  ScriptHook recorder([&seen](AttrMap& attrs) {
+    seen = attrs;
+    return HookOutcome::proceed();
+  });
+  SectionHook* const hooks[] = {&recorder};
+  AttrMap map;
+  const HookOutcome outcome =
+      run_hooks(hooks, SectionType::Document, lines, AttrMap{}, map, Encoding::Cp1251);
+  EXPECT_EQ(outcome.kind, HookOutcome::Kind::Continue);
+  EXPECT_EQ(seen, (AttrMap{{"Получатель", "ООО «Ёж» № 1"}}));
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_EQ(lines[0].key, "Получатель");
+  EXPECT_EQ(lines[0].value, "ООО «Ёж» № 1");
 }
 
 }  // namespace

@@ -454,5 +454,28 @@ TEST(DecodeCp1251, TakesBlocksAsItTakesSingleBytes) {
   }
 }
 
+TEST(Utf8Text, DecodesWindows1251AndLeavesUtf8) {
+  const struct {
+    std::string_view bytes;
+    Encoding encoding;
+    std::string_view want;
+  } cases[] = {
+      {"", Encoding::Cp1251, ""},
+      {"ASCII only", Encoding::Cp1251, "ASCII only"},
+      {"\xD1\xF7\xE5\xF2 \xB9 1\xA0\x97", Encoding::Cp1251, "Счет № 1\u00a0—"},
+      {"Счет № 1", Encoding::Utf8, "Счет № 1"},
+      {"Счет № 1", Encoding::Utf16, "Счет № 1"},  // UTF-16 reaches the reader as UTF-8
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.want);
+    std::string scratch;
+    EXPECT_EQ(as_utf8(c.bytes, c.encoding, scratch), c.want);
+    EXPECT_EQ(utf8_text(c.bytes, c.encoding), c.want);
+    std::string out(c.want.size() + kCp1251Spill, '\0');
+    out.resize(static_cast<std::size_t>(write_utf8(c.bytes, c.encoding, out.data()) - out.data()));
+    EXPECT_EQ(out, c.want);
+  }
+}
+
 }  // namespace
 }  // namespace tarvik

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fixtures.h"
 #include "whole_text.h"
 
 namespace tarvik {
@@ -262,6 +263,43 @@ TEST(KeywordText, IsTheKeywordOrTheDocumentOpeningWithItsType) {
     ASSERT_TRUE(tokens);
     ASSERT_EQ(tokens.value().size(), 1U);
     EXPECT_EQ(keyword_text(tokens.value()[0]), c.want);
+  }
+}
+
+// windows-1251 is lexed in its own bytes: the same lines, kinds and numbers as its UTF-8 form,
+// with the texts still undecoded.
+TEST(Lex, ReadsWindows1251InItsOwnBytes) {
+  const std::string_view texts[] = {
+      "1CClientBankExchange\r\nСекцияДокумент=Платёжное «поручение»\r\nНомер=№ 5\r\n"
+      "КонецДокумента\r\nКонецФайла\r\n",
+      "\u00a0\u00a0\r\n\t\nСекцияРасчСчет\nКонецРасчСчет\n\u00a0КонецРасчСчет\n",
+      "СекцияДокумент\nКонецФайла",
+      "Ключ — значение\n",
+      "=\n\r\nКонецФайла\r\r\n",
+  };
+  for (const std::string_view text : texts) {
+    SCOPED_TRACE(text);
+    const std::string cp1251 = testing::to_cp1251(text);
+    LineLexer utf8(text);
+    LineLexer undecoded(cp1251, Encoding::Cp1251);
+    for (;;) {
+      LineToken want;
+      LineToken got;
+      const LexStep step = utf8.next(want);
+      ASSERT_EQ(undecoded.next(got), step);
+      if (step == LexStep::End) {
+        break;
+      }
+      EXPECT_EQ(got.lineno, want.lineno);
+      EXPECT_EQ(got.kind, want.kind);
+      EXPECT_EQ(got.key, testing::to_cp1251(want.key));
+      EXPECT_EQ(got.value, testing::to_cp1251(want.value));
+      EXPECT_EQ(keyword_text(got, Encoding::Cp1251), keyword_text(want));
+      if (step == LexStep::Unrecognized) {
+        EXPECT_FALSE(is_recognized(got.value, Encoding::Cp1251));
+        break;
+      }
+    }
   }
 }
 

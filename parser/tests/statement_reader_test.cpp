@@ -528,8 +528,8 @@ TEST(ReadHooks, ExceptionsPassThrough) {
                std::runtime_error);
 }
 
-// Decoding windows-1251 a line at a time must read exactly what the whole decoded text reads,
-// also where a section outgrows the decoding buffer or a failure comes after such a section.
+// Reading windows-1251 in its own bytes must read exactly what the whole decoded text reads, also
+// where a section is long or a failure comes after such a section.
 TEST(ReadWindows1251, ReadsWhatTheDecodedTextReads) {
   std::string long_value;
   for (int i = 0; i < 100'000; ++i) {
@@ -576,6 +576,54 @@ TEST(ReadWindows1251, ReadsWhatTheDecodedTextReads) {
       ASSERT_EQ(outcome(streamed), outcome(expected));
       if (expected) {
         EXPECT_TRUE(streamed.value() == expected.value());
+      }
+    }
+  }
+}
+
+// Every text that leaves the reader is UTF-8, whichever bytes it was read in: the failures that
+// quote a line, a key or a value, the warnings that quote an amount, the records and the header.
+TEST(ReadWindows1251, QuotesAndStoresDecodedTexts) {
+  const Lines document_with_bad_amount = {"СекцияДокумент=Платёжное «поручение»", "Номер=1",
+                                          "Сумма=сто рублей", "КонецДокумента"};
+  Lines account_with_bad_date = account_section("40702810№1");
+  account_with_bad_date.insert(account_with_bad_date.begin() + 1, "ДатаКонца=1 января");
+  Lines hooked_document = document_section("7");
+  hooked_document.front() = "СекцияДокумент=Банковский ордер";
+  const struct {
+    std::string_view what;
+    Lines lines;
+  } cases[] = {
+      {"an attribute between sections",
+       concat({kMarker, account_section("1"), {"Ключ=значение\xC2\xA0№"}, kEnd})},
+      {"a document opening where it does not belong",
+       concat({kMarker, {"СекцияРасчСчет", "СекцияДокумент=Ордер «№ 5»"}})},
+      {"a keyword in the wrong place", concat({kMarker, {"КонецДокумента"}, kEnd})},
+      {"an unrecognized line", concat({kMarker, {"Секция Документ — ошибка"}, kEnd})},
+      {"a blank line of no-break spaces",
+       concat({kMarker, {"\xC2\xA0\xC2\xA0\t"}, account_section("1"), kEnd})},
+      {"a bad amount", concat({kMarker, {"Отправитель=Ёлка"}, document_with_bad_amount, kEnd})},
+      {"a bad account date", concat({kMarker, account_with_bad_date, kEnd})},
+      {"records and header", concat({kMarker,
+                                     {"Получатель=ООО «Ёж»", "Получатель=ООО «Ёж и №»"},
+                                     account_section("1"),
+                                     hooked_document,
+                                     kEnd})},
+  };
+  std::vector<std::string> log;
+  TestHook hook("hook", log);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string text = statement_text(c.lines);
+    for (const std::vector<SectionHook*>& hooks :
+         {std::vector<SectionHook*>{}, std::vector<SectionHook*>{&hook}}) {
+      const auto expected = testing::read_decoded(text, Encoding::Cp1251, hooks);
+      const auto undecoded = read(to_cp1251(text), Encoding::Cp1251, hooks);
+      ASSERT_EQ(outcome(undecoded), outcome(expected));
+      if (expected) {
+        EXPECT_TRUE(undecoded.value() == expected.value());
+      } else {
+        EXPECT_EQ(undecoded.error(), expected.error());
       }
     }
   }
