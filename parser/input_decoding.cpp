@@ -14,7 +14,7 @@
 #endif
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TARVIK_SSSE3_DISPATCH 1
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace tarvik {
@@ -308,6 +308,14 @@ __attribute__((target("ssse3"))) char* put_cp1251_ssse3(const Byte* p, const Byt
   return put_cp1251(p, end, out);
 }
 
+bool has_avx2() noexcept {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+
 bool has_ssse3() noexcept {
   static const bool has = [] {
     __builtin_cpu_init();
@@ -335,6 +343,52 @@ constexpr char kOverlong4 = 1 << 6;                    // F0 80..8F
 constexpr char kTwoConts = static_cast<char>(1 << 7);  // right only inside a longer sequence
 constexpr char kCarry = kTooShort | kTooLong | kTwoConts;
 
+constexpr char kLarge = kCarry | kTooLarge | kTooLarge1000;
+constexpr char kCont8 = kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4;
+constexpr char kCont9 = kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge;
+constexpr char kContAB = kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge;
+
+// The three tables, one entry per half byte; a wider block repeats them in each 16-byte lane.
+alignas(16) constexpr char kByte1High[16] = {kTooLong,
+                                             kTooLong,
+                                             kTooLong,
+                                             kTooLong,
+                                             kTooLong,
+                                             kTooLong,
+                                             kTooLong,
+                                             kTooLong,
+                                             kTwoConts,
+                                             kTwoConts,
+                                             kTwoConts,
+                                             kTwoConts,
+                                             kTooShort | kOverlong2,
+                                             kTooShort,
+                                             kTooShort | kOverlong3 | kSurrogate,
+                                             kTooShort | kTooLarge | kTooLarge1000 | kOverlong4};
+alignas(16) constexpr char kByte1Low[16] = {kCarry | kOverlong3 | kOverlong2 | kOverlong4,
+                                            kCarry | kOverlong2,
+                                            kCarry,
+                                            kCarry,
+                                            kCarry | kTooLarge,
+                                            kLarge,
+                                            kLarge,
+                                            kLarge,
+                                            kLarge,
+                                            kLarge,
+                                            kLarge,
+                                            kLarge,
+                                            kLarge,
+                                            kLarge | kSurrogate,
+                                            kLarge,
+                                            kLarge};
+alignas(16) constexpr char kByte2High[16] = {
+    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+    kCont8,    kCont9,    kContAB,   kContAB,   kTooShort, kTooShort, kTooShort, kTooShort};
+
+__attribute__((target("ssse3"))) __m128i table16(const char (&table)[16]) noexcept {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(table));
+}
+
 struct State {
   __m128i previous;
   __m128i error;
@@ -349,31 +403,15 @@ __attribute__((target("ssse3"))) void check_block(__m128i in, State& s) noexcept
     s.previous_incomplete = zero;
     return;
   }
-  const __m128i byte_1_high_table = _mm_setr_epi8(
-      kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts,
-      kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
-      kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4);
-  constexpr char kLarge = kCarry | kTooLarge | kTooLarge1000;
-  const __m128i byte_1_low_table =
-      _mm_setr_epi8(kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry,
-                    kCarry, kCarry | kTooLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge,
-                    kLarge, kLarge, kLarge | kSurrogate, kLarge, kLarge);
-  constexpr char kCont8 =
-      kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4;
-  constexpr char kCont9 = kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge;
-  constexpr char kContAB = kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge;
-  const __m128i byte_2_high_table = _mm_setr_epi8(
-      kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
-      kCont8, kCont9, kContAB, kContAB, kTooShort, kTooShort, kTooShort, kTooShort);
   const __m128i low_nibble = _mm_set1_epi8(0x0F);
   const auto high_half = [](__m128i v, __m128i mask) {
     return _mm_and_si128(_mm_srli_epi16(v, 4), mask);
   };
   const __m128i prev1 = _mm_alignr_epi8(in, s.previous, 15);
   const __m128i special = _mm_and_si128(
-      _mm_and_si128(_mm_shuffle_epi8(byte_1_high_table, high_half(prev1, low_nibble)),
-                    _mm_shuffle_epi8(byte_1_low_table, _mm_and_si128(prev1, low_nibble))),
-      _mm_shuffle_epi8(byte_2_high_table, high_half(in, low_nibble)));
+      _mm_and_si128(_mm_shuffle_epi8(table16(kByte1High), high_half(prev1, low_nibble)),
+                    _mm_shuffle_epi8(table16(kByte1Low), _mm_and_si128(prev1, low_nibble))),
+      _mm_shuffle_epi8(table16(kByte2High), high_half(in, low_nibble)));
   const __m128i prev2 = _mm_alignr_epi8(in, s.previous, 14);
   const __m128i prev3 = _mm_alignr_epi8(in, s.previous, 13);
   const __m128i third = _mm_subs_epu8(prev2, _mm_set1_epi8(static_cast<char>(0xE0 - 0x80)));
@@ -411,11 +449,80 @@ __attribute__((target("ssse3"))) bool is_well_formed(const Byte* p,
   return _mm_movemask_epi8(_mm_cmpeq_epi8(error, _mm_setzero_si128())) == 0xFFFF;
 }
 
+// The same check 32 bytes at a time, where the processor has AVX2: each 16-byte lane looks up
+// the tables on its own, and the bytes before a block's second lane come from its first.
+__attribute__((target("avx2"))) __m256i table32(const char (&table)[16]) noexcept {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+}
+
+__attribute__((target("avx2"))) __m256i high_half(__m256i v, __m256i low_nibble) noexcept {
+  return _mm256_and_si256(_mm256_srli_epi16(v, 4), low_nibble);
+}
+
+struct State32 {
+  __m256i previous;
+  __m256i error;
+  __m256i previous_incomplete;
+};
+
+__attribute__((target("avx2"))) void check_block(__m256i in, State32& s) noexcept {
+  if (_mm256_movemask_epi8(in) == 0) {
+    s.error = _mm256_or_si256(s.error, s.previous_incomplete);
+    s.previous = in;
+    s.previous_incomplete = _mm256_setzero_si256();
+    return;
+  }
+  const __m256i low_nibble = _mm256_set1_epi8(0x0F);
+  // The previous block's second lane and this block's first, for the bytes before each lane.
+  const __m256i before = _mm256_permute2x128_si256(s.previous, in, 0x21);
+  const __m256i prev1 = _mm256_alignr_epi8(in, before, 15);
+  const __m256i special = _mm256_and_si256(
+      _mm256_and_si256(
+          _mm256_shuffle_epi8(table32(kByte1High), high_half(prev1, low_nibble)),
+          _mm256_shuffle_epi8(table32(kByte1Low), _mm256_and_si256(prev1, low_nibble))),
+      _mm256_shuffle_epi8(table32(kByte2High), high_half(in, low_nibble)));
+  const __m256i prev2 = _mm256_alignr_epi8(in, before, 14);
+  const __m256i prev3 = _mm256_alignr_epi8(in, before, 13);
+  const __m256i third = _mm256_subs_epu8(prev2, _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+  const __m256i fourth = _mm256_subs_epu8(prev3, _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+  const __m256i must_continue =
+      _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
+  s.error = _mm256_or_si256(s.error, _mm256_xor_si256(must_continue, special));
+  const __m256i max =
+      _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                       -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1),
+                       static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
+  s.previous_incomplete = _mm256_subs_epu8(in, max);
+  s.previous = in;
+}
+
+__attribute__((target("avx2"))) bool is_well_formed_avx2(const Byte* p,
+                                                         const Byte* const end) noexcept {
+  const __m256i zero = _mm256_setzero_si256();
+  State32 s{zero, zero, zero};
+  for (std::size_t block = 1; end - p >= 32; p += 32, ++block) {
+    check_block(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), s);
+    if (block % 4 == 0 && !_mm256_testz_si256(s.error, s.error)) {
+      return false;
+    }
+  }
+  if (p != end) {
+    alignas(32) Byte tail[32] = {};
+    std::memcpy(tail, p, static_cast<std::size_t>(end - p));
+    check_block(_mm256_load_si256(reinterpret_cast<const __m256i*>(tail)), s);
+  }
+  const __m256i error = _mm256_or_si256(s.error, s.previous_incomplete);
+  return _mm256_testz_si256(error, error) != 0;
+}
+
 }  // namespace utf8_lookup
 #endif
 
 bool is_utf8(std::string_view text) noexcept {
 #if defined(TARVIK_SSSE3_DISPATCH)
+  if (has_avx2()) {
+    return utf8_lookup::is_well_formed_avx2(bytes_of(text), bytes_of(text) + text.size());
+  }
   if (has_ssse3()) {
     return utf8_lookup::is_well_formed(bytes_of(text), bytes_of(text) + text.size());
   }
