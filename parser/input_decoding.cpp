@@ -395,14 +395,9 @@ struct State {
   __m128i previous_incomplete;
 };
 
+// No shortcut for ASCII blocks: statement text mixes them with others at random, and a branch
+// that guesses wrong half the time costs more than the lookups, and stops the loads running ahead.
 __attribute__((target("ssse3"))) void check_block(__m128i in, State& s) noexcept {
-  const __m128i zero = _mm_setzero_si128();
-  if (_mm_movemask_epi8(in) == 0) {
-    s.error = _mm_or_si128(s.error, s.previous_incomplete);
-    s.previous = in;
-    s.previous_incomplete = zero;
-    return;
-  }
   const __m128i low_nibble = _mm_set1_epi8(0x0F);
   const auto high_half = [](__m128i v, __m128i mask) {
     return _mm_and_si128(_mm_srli_epi16(v, 4), mask);
@@ -466,12 +461,6 @@ struct State32 {
 };
 
 __attribute__((target("avx2"))) void check_block(__m256i in, State32& s) noexcept {
-  if (_mm256_movemask_epi8(in) == 0) {
-    s.error = _mm256_or_si256(s.error, s.previous_incomplete);
-    s.previous = in;
-    s.previous_incomplete = _mm256_setzero_si256();
-    return;
-  }
   const __m256i low_nibble = _mm256_set1_epi8(0x0F);
   // The previous block's second lane and this block's first, for the bytes before each lane.
   const __m256i before = _mm256_permute2x128_si256(s.previous, in, 0x21);
@@ -518,6 +507,8 @@ __attribute__((target("avx2"))) bool is_well_formed_avx2(const Byte* p,
 }  // namespace utf8_lookup
 #endif
 
+}  // namespace
+
 bool is_utf8(std::string_view text) noexcept {
 #if defined(TARVIK_SSSE3_DISPATCH)
   if (has_avx2()) {
@@ -529,6 +520,8 @@ bool is_utf8(std::string_view text) noexcept {
 #endif
   return is_well_formed_utf8(text);
 }
+
+namespace {
 
 template <bool kBigEndian>
 char32_t unit_at(const Byte* p) noexcept {
@@ -628,6 +621,8 @@ bool is_plausible(std::string_view text) noexcept {
 
 // As the lexer splits lines: a carriage return goes only with the line feed after it, so a text
 // that ends in "\r" keeps it in its last line.
+}  // namespace
+
 bool first_line_is_marker(std::string_view text) noexcept {
   const std::size_t lf = text.find('\n');
   if (lf == std::string_view::npos) {
@@ -639,6 +634,8 @@ bool first_line_is_marker(std::string_view text) noexcept {
   }
   return line == kStatementMarker;
 }
+
+namespace {
 
 // Per windows-1251 byte, whether is_plausible() would accept its decoded character.
 constexpr std::array<bool, 256> kCp1251Acceptable = [] {

@@ -27,6 +27,15 @@ struct ClassifiedInput {
 // throws (bar std::bad_alloc).
 Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage);
 
+// Whether `bytes` are well-formed UTF-8 (RFC 3629). Bytes cut after a line feed are cut between
+// two sequences, so stretches of whole lines can be checked one by one.
+bool is_utf8(std::string_view bytes) noexcept;
+
+// Whether the first line (up to a line feed, less a carriage return before it) is the marker.
+// The marker is ASCII, so this holds for the bytes as for any decoding of them that agrees with
+// ASCII.
+bool first_line_is_marker(std::string_view text) noexcept;
+
 // decode_cp1251 stores whole words, so it may write up to this many bytes past the end of the
 // UTF-8 form it returns; that room must be there.
 inline constexpr std::size_t kCp1251Spill = 16;

@@ -210,10 +210,51 @@ std::string keyword_text(const LineToken& token, Encoding encoding) {
 }
 
 LineLexer::LineLexer(std::string_view text, Encoding encoding) noexcept
-    : rest_(text), lexicon_(&lexicon_of(encoding)) {}
+    : rest_(text), lexicon_(&lexicon_of(encoding)), end_(text.data() + text.size()) {}
+
+LineLexer LineLexer::checking_utf8(std::string_view text) noexcept {
+  LineLexer lexer(text, Encoding::Utf8);
+  lexer.checking_ = true;
+  lexer.unchecked_ = text.data();
+  return lexer;
+}
+
+bool LineLexer::check_stretch() noexcept {
+  // Small enough to stay in cache from the check to the lexing, large enough that a check runs
+  // over many lines at once. A stretch ends after a line feed, which no sequence spans.
+  constexpr std::size_t kCheckStretch = std::size_t{64} << 10;
+  const auto left = static_cast<std::size_t>(end_ - unchecked_);
+  std::size_t take = left;
+  if (left > kCheckStretch) {
+    const void* const lf = std::memchr(unchecked_ + kCheckStretch, '\n', left - kCheckStretch);
+    if (lf != nullptr) {
+      take = static_cast<std::size_t>(static_cast<const char*>(lf) - unchecked_) + 1;
+    }
+  }
+  const bool well_formed = is_utf8(std::string_view(unchecked_, take));
+  unchecked_ += take;
+  return well_formed;
+}
+
+bool LineLexer::rest_is_utf8() noexcept {
+  if (!checking_ || unchecked_ == end_) {
+    return true;
+  }
+  const bool well_formed =
+      is_utf8(std::string_view(unchecked_, static_cast<std::size_t>(end_ - unchecked_)));
+  unchecked_ = end_;
+  return well_formed;
+}
 
 LexStep LineLexer::next(LineToken& token) {
   while (!rest_.empty()) {
+    // A line that starts in a checked stretch ends in it, at the line feed that ends the stretch
+    // or before.
+    if (checking_ && rest_.data() >= unchecked_ && !check_stretch()) {
+      not_utf8_ = true;
+      rest_ = {};
+      return LexStep::End;
+    }
     const char* const begin = rest_.data();
     const char* const end = begin + rest_.size();
     const LineEnds ends = scan_line(begin, end);

@@ -62,14 +62,32 @@ class LineLexer {
   // it, in its bytes.
   explicit LineLexer(std::string_view text, Encoding encoding = Encoding::Utf8) noexcept;
 
+  // A lexer of a text taken as UTF-8 for as long as it proves to be: each stretch of whole lines
+  // is checked just before its first line is lexed, as it comes into cache, so that the text is
+  // read from memory once. A stretch that is not UTF-8 ends the lexing, as if the text ended
+  // there, and not_utf8() then tells.
+  static LineLexer checking_utf8(std::string_view text) noexcept;
+
   // Token: `token` holds the next line. End: nothing is left. Unrecognized: `token.lineno` and
   // `token.value` hold the line that fits no form; lexing may go on after it.
   LexStep next(LineToken& token);
 
+  bool not_utf8() const noexcept { return not_utf8_; }
+  // Whether the text, from where the checking has reached to its end, is UTF-8 (it is checked
+  // now): to be asked before a result that does not come from lexing to the end is given out.
+  bool rest_is_utf8() noexcept;
+
  private:
+  // Checks the stretch from `unchecked_`; false when it is not UTF-8.
+  bool check_stretch() noexcept;
+
   std::string_view rest_;  // not yet lexed
   const Lexicon* lexicon_;
   std::uint64_t lineno_ = 0;
+  bool checking_ = false;
+  bool not_utf8_ = false;
+  const char* unchecked_ = nullptr;  // with checking: where the bytes not yet checked begin
+  const char* end_ = nullptr;        // of the text
 };
 
 }  // namespace tarvik

@@ -6,6 +6,15 @@
 namespace tarvik {
 
 Result<Statement, ParseFailure> parse(std::string_view input, std::span<SectionHook* const> hooks) {
+  // Checking the whole input before reading it would read it from memory twice. Without hooks a
+  // read shows nothing until it ends, so input that starts with the marker line (the only input
+  // UTF-8 classification lets through) is read as UTF-8 for as long as it proves to be, and
+  // classified and read again only when it proves not to be.
+  if (hooks.empty() && first_line_is_marker(input)) {
+    if (auto read_as_utf8 = read_checking_utf8(input)) {
+      return std::move(*read_as_utf8);
+    }
+  }
   std::string storage;
   auto classified = classify_input(input, storage);
   if (!classified) {

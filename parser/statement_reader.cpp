@@ -265,6 +265,42 @@ ParseFailure unrecognized(const LineToken& token, Encoding encoding) {
   return SyntaxDetail{UnrecognizedLine{token.lineno, utf8_text(token.value, encoding)}};
 }
 
+using Outcome = Result<Statement, ParseFailure>;
+
+// Reads what `lexer` hands out of `text`; nullopt when the lexer's text proves not to be UTF-8,
+// which is looked at before any outcome is given.
+std::optional<Outcome> read_tokens(std::string_view text, Encoding encoding,
+                                   std::span<SectionHook* const> hooks, LineLexer& lexer) {
+  Reader reader(encoding, hooks);
+  LineToken token;
+  for (;;) {
+    switch (lexer.next(token)) {
+      case LexStep::End:
+        if (lexer.not_utf8()) {
+          return std::nullopt;
+        }
+        return std::move(reader).finish();
+      case LexStep::Unrecognized:
+        if (!lexer.rest_is_utf8()) {
+          return std::nullopt;
+        }
+        return Outcome(Err{unrecognized(token, encoding)});
+      case LexStep::Token:
+        if (auto failure = reader.step(token)) {
+          if (!lexer.rest_is_utf8()) {
+            return std::nullopt;
+          }
+          // An unreadable line further on wins; every line before this one was read.
+          if (auto bad = first_unrecognized_line(text, encoding)) {
+            return Outcome(Err{ParseFailure{SyntaxDetail{std::move(*bad)}}});
+          }
+          return Outcome(Err{std::move(*failure)});
+        }
+        break;
+    }
+  }
+}
+
 }  // namespace
 
 Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
@@ -277,26 +313,13 @@ Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
       return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
     }
   }
-  Reader reader(encoding, hooks);
   LineLexer lexer(text, encoding);
-  LineToken token;
-  for (;;) {
-    switch (lexer.next(token)) {
-      case LexStep::End:
-        return std::move(reader).finish();
-      case LexStep::Unrecognized:
-        return Err{unrecognized(token, encoding)};
-      case LexStep::Token:
-        if (auto failure = reader.step(token)) {
-          // An unreadable line further on wins; every line before this one was read.
-          if (auto bad = first_unrecognized_line(text, encoding)) {
-            return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
-          }
-          return Err{std::move(*failure)};
-        }
-        break;
-    }
-  }
+  return *read_tokens(text, encoding, hooks, lexer);
+}
+
+std::optional<Result<Statement, ParseFailure>> read_checking_utf8(std::string_view text) {
+  LineLexer lexer = LineLexer::checking_utf8(text);
+  return read_tokens(text, Encoding::Utf8, {}, lexer);
 }
 
 }  // namespace tarvik

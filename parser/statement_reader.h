@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,5 +33,11 @@ enum class ReaderState : std::uint8_t {
 // where a value becomes a record's or a message's text.
 Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
                                      std::span<SectionHook* const> hooks);
+
+// read() without hooks of a text taken as UTF-8 for as long as it proves to be, checked a
+// stretch at a time just before it is read, so that it is read from memory once; nullopt when it
+// proves not to be UTF-8 (it must then be classified and read as what it is). Without hooks
+// only: nothing is seen of a read that is given up.
+std::optional<Result<Statement, ParseFailure>> read_checking_utf8(std::string_view text);
 
 }  // namespace tarvik

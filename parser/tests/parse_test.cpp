@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "whole_text.h"
 
 namespace tarvik {
 namespace {
@@ -446,6 +447,44 @@ TEST(ParseCorpus, KeepsValuesAsWritten) {
   EXPECT_EQ(testing::written(clbnk.value().documents[0].income_date), "-");
   EXPECT_EQ(clbnk.value().documents[1].text(DocField::Purpose),
             "Оплата по заказу клиента №9614, НДС не облагается");
+}
+
+// Input that starts as UTF-8 is read as UTF-8 while it proves to be, a stretch at a time; a byte
+// far on that is not UTF-8 makes it windows-1251 after all, whatever the read had found before.
+TEST(Parse, ReadsAsWindows1251WhatProvesNotToBeUtf8FarOn) {
+  // ASCII, so that it reads as windows-1251 as well, and longer than a checked stretch.
+  std::string head = "1CClientBankExchange\r\n";
+  for (int i = 0; i < 20'000; ++i) {
+    head += "Key" + std::to_string(i) + "=value\r\n";
+  }
+  head +=
+      "СекцияРасчСчет\r\nДатаНачала=01.01.2024\r\nНачальныйОстаток=1\r\nРасчСчет=1\r\n"
+      "КонецРасчСчет\r\n";
+  const struct {
+    std::string_view what;
+    std::string input;
+  } cases[] = {
+      {"a windows-1251 byte in the last line", head + "КонецФайла\r\n\xC0\r\n"},
+      {"after an unexpected attribute", head + "Ключ=1\r\nКонецФайла\r\n\xC0=\r\n"},
+      {"after an unrecognized line", head + "Строка\r\n\xC0=\r\n"},
+      {"unfinished", head + "\xC0=\r\n"},
+      {"well-formed to the end", head + "КонецФайла\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string storage;
+    const auto decoded = testing::decode_input(c.input, storage);
+    ASSERT_TRUE(decoded);
+    const auto want = testing::read_decoded(decoded->text, decoded->encoding, {});
+    const auto got = run(c.input);
+    ASSERT_EQ(outcome(got), outcome(want));
+    if (want) {
+      EXPECT_EQ(got.value().encoding, decoded->encoding);
+      EXPECT_TRUE(got.value() == want.value());
+    } else {
+      EXPECT_EQ(got.error(), want.error());
+    }
+  }
 }
 
 }  // namespace
