@@ -663,7 +663,8 @@ bool cp1251_is_statement(std::string_view input) noexcept {
 
 char* decode_cp1251(std::string_view input, char* out) noexcept {
 #if defined(TARVIK_SSSE3_DISPATCH)
-  if (has_ssse3()) {
+  // Most values are shorter than one block, which only the table decodes.
+  if (input.size() >= 16 && has_ssse3()) {
     return put_cp1251_ssse3(bytes_of(input), bytes_of(input) + input.size(), out);
   }
 #endif
@@ -690,7 +691,10 @@ std::string_view as_utf8(std::string_view bytes, Encoding encoding, std::string&
   if (encoding != Encoding::Cp1251 || is_ascii(bytes)) {
     return bytes;
   }
-  scratch.resize(cp1251_room(bytes.size()));
+  // The room only grows, so that a scratch reused for many values is not filled afresh each time.
+  if (scratch.size() < cp1251_room(bytes.size())) {
+    scratch.resize(cp1251_room(bytes.size()));
+  }
   const char* const end = decode_cp1251(bytes, scratch.data());
   return std::string_view(scratch.data(), static_cast<std::size_t>(end - scratch.data()));
 }

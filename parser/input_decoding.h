@@ -51,7 +51,8 @@ char* decode_cp1251(std::string_view input, char* out) noexcept;
 // Text is read in the bytes of its input, and made UTF-8 only where it becomes a record's or a
 // message's text. `bytes` are UTF-8 for every encoding but Cp1251 (UTF-16 is converted whole).
 //
-// The UTF-8 form of `bytes`: themselves when they are UTF-8 or ASCII, else decoded into `scratch`.
+// The UTF-8 form of `bytes`: themselves when they are UTF-8 or ASCII, else decoded into `scratch`
+// (which keeps its room for the next value, so the view is of its first bytes only).
 std::string_view as_utf8(std::string_view bytes, Encoding encoding, std::string& scratch);
 // A new text of the UTF-8 form of `bytes`.
 std::string utf8_text(std::string_view bytes, Encoding encoding);
