@@ -63,7 +63,7 @@ class Reader {
             open_account();
             return std::nullopt;
           case TokenKind::DocumentStart:
-            open_document(token.value);
+            open_document(token);
             return std::nullopt;
           case TokenKind::Attribute:
             statement_.header.insert(token.key, token.value);
@@ -111,7 +111,7 @@ class Reader {
             open_account();
             return std::nullopt;
           case TokenKind::DocumentStart:
-            open_document(token.value);
+            open_document(token);
             return std::nullopt;
           case TokenKind::FileEnd:
             state_ = ReaderState::Finished;
@@ -169,9 +169,10 @@ class Reader {
     lines_.clear();
   }
 
-  void open_document(std::string_view type) {
+  void open_document(const LineToken& token) {
     state_ = ReaderState::Document;
-    document_type_ = type;
+    document_type_ = token.value;
+    document_line_ = token.lineno;
     lines_.clear();
   }
 
@@ -235,6 +236,7 @@ class Reader {
     auto built =
         build_document(values_by_rank<DocumentValues, document_key_rank>(), document_type_);
     if (built) {
+      built.value().lineno = document_line_;
       statement_.documents.push_back(std::move(built).value());
     } else {
       statement_.warnings.push_back(ParseWarning{lineno, std::move(built).error()});
@@ -249,6 +251,7 @@ class Reader {
   std::vector<Attribute> lines_;  // of the open section
   AttrMap hooked_;                // the open section as the hooks left it; `lines_` may view it
   std::string_view document_type_;
+  std::uint64_t document_line_ = 0;
 };
 
 ParseFailure unrecognized(const LineToken& token) {
