@@ -16,14 +16,17 @@ they stand.
 from __future__ import annotations
 
 import decimal
+import functools
 import importlib
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any, Final, Protocol
+from typing import Any, Final, Protocol, cast
 
 from ._encodings import FileEncoding
 from ._fields import DOC_TYPE_ATTR, DOCUMENT_FIELDS, INTERVAL_FIELDS, INTERVAL_RECORD_ORDER, Kind
-from .reading import Hook, Reading, Source, read
+from . import _columns
+from .hooks import Edit
+from .reading import Hook, Reading, Source, _load, _prepare, _read_prepared, edit_changes
 
 __all__ = ["ArrowTable", "Column", "Columns", "to_arrow"]
 
@@ -93,9 +96,65 @@ def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True
     """A statement from a path, bytes or a binary file, as Arrow tables.
 
     `source`, `hooks` and `repairs` are as in `tarvik.read`, and so are the exceptions: what
-    `tarvik_py.parse` raises, with a note naming the file. Needs pyarrow.
+    `tarvik_py.parse` raises, with a note naming the file.
+
+    Without `hooks`, the statement is read and the tables built in C++, the repairs included,
+    with the interpreter lock released, so threads read statements in parallel. Hooks are
+    Python callables, so with them the statement is read as `tarvik.read` reads it and the
+    tables are built from its records (which needs pyarrow).
     """
-    return from_reading(read(source, hooks=hooks, repairs=repairs))
+    data, name = _load(source)
+    text, bom, dos = _prepare(data)
+    native = None if hooks else _columns.read(text, repairs)
+    if native is None:
+        # A statement that does not read raises here exactly as `read` raises; and the rare
+        # value that only the Python repairs can judge is read by them.
+        return from_reading(_read_prepared(text, bom, dos, name, hooks, repairs))
+    header, encoding, documents, intervals, warnings, edits = native
+    found = [
+        (ordinal, repair, Edit(key, old, new, source_key, message))
+        for ordinal, repair, key, old, new, source_key, message in edits
+    ]
+    changes = list(edit_changes(found, text, encoding))
+    change_table = _columns.lined_table(
+        [c.name for c in CHANGE_TABLE[1:]],
+        [c.nullable for c in CHANGE_TABLE[1:]],
+        [c.lineno for c in changes],
+        [
+            [c.repair for c in changes],
+            [c.key for c in changes],
+            [c.old for c in changes],
+            [c.new for c in changes],
+            [c.message for c in changes],
+        ],
+    )
+    file_encoding: FileEncoding = "cp866" if dos else ("utf-8" if encoding == "utf-8" else "cp1251")
+    return Columns(
+        header=header,
+        encoding=file_encoding,
+        byte_order_mark=bom,
+        name=name,
+        documents=_as_table(documents),
+        intervals=_as_table(intervals),
+        warnings=_as_table(warnings),
+        changes=_as_table(change_table),
+    )
+
+
+def _as_table(table: _columns.Table) -> ArrowTable:
+    """A pyarrow.Table over the same buffers where pyarrow is installed, else the table itself."""
+    pa = _optional_pyarrow()
+    if pa is None:
+        return table
+    return cast(ArrowTable, pa.RecordBatchReader.from_stream(table).read_all())
+
+
+@functools.cache
+def _optional_pyarrow() -> Any:
+    try:
+        return importlib.import_module("pyarrow")
+    except ImportError:
+        return None
 
 
 def from_reading(reading: Reading) -> Columns:
@@ -136,10 +195,10 @@ def from_reading(reading: Reading) -> Columns:
 
 
 def _pyarrow() -> Any:
-    try:
-        return importlib.import_module("pyarrow")
-    except ImportError:
-        raise ImportError("building tables from a Reading needs pyarrow: pip install 'tarvik_py[arrow]'") from None
+    pa = _optional_pyarrow()
+    if pa is None:
+        raise ImportError("building tables from a Reading needs pyarrow: pip install 'tarvik_py[arrow]'")
+    return pa
 
 
 def _table(pa: Any, columns: Sequence[Column], values: dict[str, list[Any]]) -> Any:
