@@ -25,7 +25,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 echo "== stubtest"
-"$root/$venv/bin/python" -m mypy.stubtest tarvik_py
+"$root/$venv/bin/python" -m mypy.stubtest tarvik_py tarvik._columns
 
 echo "== mypy --strict"
 "$root/$venv/bin/python" -m mypy --strict --warn-unreachable --no-incremental \
