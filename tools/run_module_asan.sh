@@ -22,7 +22,8 @@ reports=$root/build/asan-reports
 # so each of ours must name them in the compiler switches its debug information records.
 unsanitized=
 for name in tarvik_py tarvik._columns; do
-  module=$("$venv/bin/python" -c "import importlib.util as u; print(u.find_spec('$name').origin)")
+  # -P: the installed package, not the tree's tarvik/ that the current folder would shadow it with.
+  module=$("$venv/bin/python" -P -c "import importlib.util as u; print(u.find_spec('$name').origin)")
   unsanitized+=$(readelf --debug-dump=info "$module" | awk '
     /DW_TAG_compile_unit/ { producer = ""; next }
     /DW_AT_producer/ { producer = $0; next }
