@@ -87,6 +87,9 @@ struct Document {
   std::optional<Date> outcome_date;
   std::optional<Date> income_date;
   Amount amount;
+  // The line its section opens on. Where a record came from rather than what it holds, so it
+  // takes no part in ==.
+  std::uint64_t lineno = 0;
 
   bool has(DocField f) const noexcept { return (present >> unsigned(f)) & 1U; }
   // Precondition: f is a text field (fields.h). Empty when absent.

@@ -66,7 +66,7 @@ class Reader {
             open_account();
             return std::nullopt;
           case TokenKind::DocumentStart:
-            open_document(token.value);
+            open_document(token);
             return std::nullopt;
           case TokenKind::Attribute:
             statement_.header.insert(as_utf8(token.key, encoding_, key_text_),
@@ -115,7 +115,7 @@ class Reader {
             open_account();
             return std::nullopt;
           case TokenKind::DocumentStart:
-            open_document(token.value);
+            open_document(token);
             return std::nullopt;
           case TokenKind::FileEnd:
             state_ = ReaderState::Finished;
@@ -169,9 +169,10 @@ class Reader {
     lines_.clear();
   }
 
-  void open_document(std::string_view type) {
+  void open_document(const LineToken& token) {
     state_ = ReaderState::Document;
-    document_type_ = type;
+    document_type_ = token.value;
+    document_line_ = token.lineno;
     lines_.clear();
   }
 
@@ -241,6 +242,7 @@ class Reader {
     auto built = build_document(values_by_rank<DocumentValues, document_key_rank>(), document_type_,
                                 values_encoding_);
     if (built) {
+      built.value().lineno = document_line_;
       statement_.documents.push_back(std::move(built).value());
     } else {
       statement_.warnings.push_back(ParseWarning{lineno, std::move(built).error()});
@@ -259,6 +261,7 @@ class Reader {
   std::string_view document_type_;
   std::string key_text_;  // room for decoded texts, reused
   std::string value_text_;
+  std::uint64_t document_line_ = 0;
 };
 
 ParseFailure unrecognized(const LineToken& token, Encoding encoding) {

@@ -10,12 +10,15 @@
 
 from . import hooks
 from .checking import Finding, check
+from .columns import ArrowTable, Columns, to_arrow
 from .reading import Change, Hook, Reading, Source, read
 from .records import as_dict, document_rows, interval_rows
 from .writing import WriteError, write
 
 __all__ = [
+    "ArrowTable",
     "Change",
+    "Columns",
     "Finding",
     "Hook",
     "Reading",
@@ -27,5 +30,6 @@ __all__ = [
     "hooks",
     "interval_rows",
     "read",
+    "to_arrow",
     "write",
 ]

@@ -81,6 +81,10 @@ INTERVAL_FIELDS: Final = (
     _f("end_amount", "КонечныйОстаток", Kind.AMOUNT),
 )
 
+# The attributes of tarvik_py.Interval in its own order, which differs from the file's.
+INTERVAL_RECORD_ORDER: Final = ("date_start", "date_end", "start_amount", "end_amount", "total_income", "total_expense")
+assert sorted(INTERVAL_RECORD_ORDER) == sorted(f.attr for f in INTERVAL_FIELDS)
+
 # Written among the interval's lines, after its period, as 1C writes it.
 ACCOUNT_KEY: Final = "РасчСчет"
 INTERVAL_COLUMNS: Final = ("account", *(f.attr for f in INTERVAL_FIELDS))

@@ -132,6 +132,13 @@ def read(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True) ->
     """
     data, name = _load(source)
     text, bom, dos = _prepare(data)
+    return _read_prepared(text, bom, dos, name, hooks, repairs)
+
+
+def _read_prepared(
+    text: bytes, bom: bool, dos: bool, name: str | None, hooks: Sequence[Hook], repairs: bool
+) -> Reading:
+    """`read` of bytes that `_prepare` gave."""
     recorder = _Recorder() if repairs else None
     chain: list[Hook] = [recorder] if recorder else []
     chain.extend(hooks)
@@ -163,12 +170,19 @@ class _Recorder:
                 self.edits.append((ordinal, repair.name, edit))
 
     def changes(self, text: bytes, encoding: str) -> Iterator[Change]:
-        if not self.edits:
-            return
-        sections = _Sections(text, encoding)
-        for ordinal, repair, edit in self.edits:
-            lineno = sections.key_line(ordinal, edit.source)
-            yield Change(lineno, repair, edit.key, edit.old, edit.new, edit.message)
+        return edit_changes(self.edits, text, encoding)
+
+
+def edit_changes(
+    edits: Sequence[tuple[int, str, hooks.Edit]], text: bytes, encoding: str
+) -> Iterator[Change]:
+    """The changes of repairs' edits, each `(section ordinal, repair, edit)`, with their lines."""
+    if not edits:
+        return
+    sections = _Sections(text, encoding)
+    for ordinal, repair, edit in edits:
+        lineno = sections.key_line(ordinal, edit.source)
+        yield Change(lineno, repair, edit.key, edit.old, edit.new, edit.message)
 
 
 # Lines as the reader splits them: at "\n" only, which is also all that `^` and `$` know here.

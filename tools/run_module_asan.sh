@@ -18,16 +18,25 @@ reports=$root/build/asan-reports
   -C build-dir=build/asan-module \
   ".[test]"
 
-module=$("$venv/bin/python" -c 'import importlib.util as u; print(u.find_spec("tarvik_py").origin)')
 # A translation unit built without the sanitizers would pass every test below and prove nothing,
 # so each of ours must name them in the compiler switches its debug information records.
-unsanitized=$(readelf --debug-dump=info "$module" | awk '
-  /DW_TAG_compile_unit/ { producer = ""; next }
-  /DW_AT_producer/ { producer = $0; next }
-  /DW_AT_name/ && producer != "" && $NF ~ /\/(parser|python)\/[^\/]*\.cpp$/ {
-    if (producer !~ /-fsanitize=address,undefined/) print $NF
-    producer = ""
-  }')
+unsanitized=
+# Found without importing them: a sanitized module loads only under the preload below. -P: the
+# installed packages, not the tree's tarvik/ that the current folder would shadow them with.
+modules=$("$venv/bin/python" -P -c '
+import glob, importlib.util as u, os
+print(u.find_spec("tarvik_py").origin)
+print(*glob.glob(os.path.join(u.find_spec("tarvik").submodule_search_locations[0], "_columns*.so")))')
+[ "$(wc -w <<<"$modules")" = 2 ] || { echo "modules not found: $modules" >&2; exit 1; }
+for module in $modules; do
+  unsanitized+=$(readelf --debug-dump=info "$module" | awk '
+    /DW_TAG_compile_unit/ { producer = ""; next }
+    /DW_AT_producer/ { producer = $0; next }
+    /DW_AT_name/ && producer != "" && $NF ~ /\/(parser|python|columns)\/[^\/]*\.cpp$/ {
+      if (producer !~ /-fsanitize=address,undefined/) print $NF
+      producer = ""
+    }')
+done
 if [ -n "$unsanitized" ]; then
   echo "built without -fsanitize=address,undefined:" >&2
   echo "$unsanitized" >&2

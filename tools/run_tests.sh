@@ -45,7 +45,9 @@ echo "== module tests"
 rm -rf build/venv
 "$python" -m venv build/venv
 build/venv/bin/python -m pip install -q --upgrade pip
-build/venv/bin/python -m pip install -q ".[test]"
+build/venv/bin/python -m pip install -q ".[test,arrow]"
+# Consumers of tarvik.to_arrow's tables that the tests hand them to.
+build/venv/bin/python -m pip install -q polars duckdb pandas
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider .)
 
 echo "== module tests at scale"

@@ -181,6 +181,9 @@ TEST(Read, ReturnsTheStatementInInputOrder) {
     EXPECT_EQ(doc_numbers(s), (std::vector<std::string>{"1", "3"}));
     ASSERT_EQ(s.documents.size(), 2U);
     EXPECT_EQ(s.documents[1].text(DocField::DocType), "Банковский ордер");
+    // Each document knows the line its section opens on; the dropped one between leaves no gap.
+    EXPECT_EQ(s.documents[0].lineno, 12U);
+    EXPECT_EQ(s.documents[1].lineno, 40U);
     EXPECT_EQ(warnings(s), std::vector<std::string>{"38: missing field `ПлательщикБИК`"});
   }
 }

@@ -1,0 +1,481 @@
+#include "arrow_tables.h"
+
+#include <atomic>
+#include <cstddef>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "fields.h"
+
+namespace tarvik::columns {
+
+namespace {
+
+void check(ArrowErrorCode code) {
+  if (code == NANOARROW_OK) {
+    return;
+  }
+  if (code == ENOMEM) {
+    throw std::bad_alloc();
+  }
+  throw std::runtime_error("building an Arrow array failed: error " + std::to_string(code));
+}
+
+ArrowStringView view_of(std::string_view text) noexcept {
+  return ArrowStringView{text.data(), static_cast<std::int64_t>(text.size())};
+}
+
+constexpr U128 kDecimal128Limit = [] {
+  U128 limit = 1;
+  for (int i = 0; i < 38; ++i) {
+    limit *= 10;
+  }
+  return limit;
+}();
+
+U128 power_of_ten(unsigned exponent) noexcept {
+  U128 out = 1;
+  for (unsigned i = 0; i < exponent; ++i) {
+    out *= 10;
+  }
+  return out;
+}
+
+// magnitude * 10^exponent in four little-endian words: at most 2^96 * 10^28, below 2^190.
+std::array<std::uint64_t, 4> scaled_magnitude(U128 magnitude, unsigned exponent) noexcept {
+  const U128 factor = power_of_ten(exponent);
+  const std::uint64_t m[2] = {std::uint64_t(magnitude), std::uint64_t(magnitude >> 64)};
+  const std::uint64_t f[2] = {std::uint64_t(factor), std::uint64_t(factor >> 64)};
+  std::array<std::uint64_t, 4> out{};
+  for (std::size_t i = 0; i < 2; ++i) {
+    U128 carry = 0;
+    for (std::size_t j = 0; j < 2; ++j) {
+      const U128 sum = U128(m[i]) * f[j] + out[i + j] + carry;
+      out[i + j] = std::uint64_t(sum);
+      carry = sum >> 64;
+    }
+    out[i + 2] += std::uint64_t(carry);
+  }
+  return out;
+}
+
+bool fits_decimal128(const std::array<std::uint64_t, 4>& words) noexcept {
+  return words[2] == 0 && words[3] == 0 && ((U128(words[1]) << 64) | words[0]) < kDecimal128Limit;
+}
+
+// A struct schema of named columns, then one batch built row by row into its children.
+class Builder {
+ public:
+  explicit Builder(std::size_t columns) {
+    ArrowSchemaInit(table_.schema.get());
+    check(ArrowSchemaSetTypeStruct(table_.schema.get(), static_cast<std::int64_t>(columns)));
+  }
+
+  void define(std::size_t i, std::string_view name, ArrowType type, bool nullable,
+              DecimalShape shape = {}) {
+    ArrowSchema* column = table_.schema->children[i];
+    if (type == NANOARROW_TYPE_DECIMAL128) {
+      check(ArrowSchemaSetTypeDecimal(
+          column, shape.wide ? NANOARROW_TYPE_DECIMAL256 : NANOARROW_TYPE_DECIMAL128,
+          shape.wide ? 76 : 38, shape.scale));
+      shapes_.resize(static_cast<std::size_t>(table_.schema->n_children));
+      shapes_[i] = shape;
+    } else {
+      check(ArrowSchemaSetType(column, type));
+    }
+    check(ArrowSchemaSetName(column, std::string(name).c_str()));
+    if (!nullable) {
+      column->flags &= ~ARROW_FLAG_NULLABLE;
+    }
+  }
+
+  void start(std::size_t rows) {
+    ArrowError error;
+    check(ArrowArrayInitFromSchema(table_.batch.get(), table_.schema.get(), &error));
+    check(ArrowArrayStartAppending(table_.batch.get()));
+    check(ArrowArrayReserve(table_.batch.get(), static_cast<std::int64_t>(rows)));
+    shapes_.resize(static_cast<std::size_t>(table_.schema->n_children));
+  }
+
+  // Room for `bytes` of text in a string column, so that it grows once.
+  void reserve_text(std::size_t i, std::size_t bytes) {
+    check(ArrowBufferReserve(ArrowArrayBuffer(column(i), 2), static_cast<std::int64_t>(bytes)));
+  }
+
+  void append_int(std::size_t i, std::int64_t value) {
+    check(ArrowArrayAppendInt(column(i), value));
+  }
+  void append_text(std::size_t i, std::string_view text) {
+    check(ArrowArrayAppendString(column(i), view_of(text)));
+  }
+  void append_date(std::size_t i, const Date& date) {
+    check(ArrowArrayAppendInt(column(i), epoch_days(date)));
+  }
+  void append_amount(std::size_t i, const Amount& amount) {
+    const DecimalShape& shape = shapes_[i];
+    ArrowDecimal value;
+    ArrowDecimalInit(&value, shape.wide ? 256 : 128, shape.wide ? 76 : 38, shape.scale);
+    const std::array<std::uint64_t, 4> words = rescaled_words(amount, shape.scale);
+    std::uint8_t bytes[32];
+    for (std::size_t w = 0; w < 4; ++w) {
+      for (std::size_t b = 0; b < 8; ++b) {
+        bytes[w * 8 + b] = static_cast<std::uint8_t>(words[w] >> (8 * b));
+      }
+    }
+    ArrowDecimalSetBytes(&value, bytes);
+    check(ArrowArrayAppendDecimal(column(i), &value));
+  }
+  void append_null(std::size_t i) { check(ArrowArrayAppendNull(column(i), 1)); }
+
+  // After a value for every column.
+  void end_row() { check(ArrowArrayFinishElement(table_.batch.get())); }
+
+  SharedTable finish() {
+    ArrowError error;
+    check(ArrowArrayFinishBuildingDefault(table_.batch.get(), &error));
+    return std::make_shared<const Table>(std::move(table_));
+  }
+
+ private:
+  ArrowArray* column(std::size_t i) noexcept { return table_.batch->children[i]; }
+
+  Table table_;
+  std::vector<DecimalShape> shapes_;
+};
+
+template <class T>
+void append_optional_date(Builder& b, std::size_t i, const std::optional<T>& date) {
+  if (date) {
+    b.append_date(i, *date);
+  } else {
+    b.append_null(i);
+  }
+}
+
+void append_optional_amount(Builder& b, std::size_t i, const std::optional<Amount>& amount) {
+  if (amount) {
+    b.append_amount(i, *amount);
+  } else {
+    b.append_null(i);
+  }
+}
+
+std::optional<Date> document_date(const Document& doc, DocField f) noexcept {
+  switch (f) {
+    case DocField::DocDate:
+      return doc.doc_date;
+    case DocField::OutcomeDate:
+      return doc.outcome_date;
+    case DocField::IncomeDate:
+      return doc.income_date;
+    default:
+      return std::nullopt;
+  }
+}
+
+ArrowType arrow_type(FieldKind kind) noexcept {
+  switch (kind) {
+    case FieldKind::Text:
+    case FieldKind::OptionalText:
+      return NANOARROW_TYPE_STRING;
+    case FieldKind::Date:
+    case FieldKind::OptionalDate:
+      return NANOARROW_TYPE_DATE32;
+    case FieldKind::Amount:
+    case FieldKind::OptionalAmount:
+      return NANOARROW_TYPE_DECIMAL128;
+  }
+  return NANOARROW_TYPE_STRING;
+}
+
+bool is_optional(FieldKind kind) noexcept {
+  return kind == FieldKind::OptionalText || kind == FieldKind::OptionalDate ||
+         kind == FieldKind::OptionalAmount;
+}
+
+// The record's own name of a document field: the rows of fields.h in DocField order.
+constexpr std::size_t kDocColumnOffset = 1;  // after `line`
+
+// The interval columns after `account`, in the order of Interval's members.
+constexpr std::array<IntervalField, 6> kIntervalColumns = {
+    IntervalField::DateStart, IntervalField::DateEnd,     IntervalField::StartAmount,
+    IntervalField::EndAmount, IntervalField::TotalIncome, IntervalField::TotalExpense,
+};
+
+std::optional<Amount> interval_amount(const Interval& interval, IntervalField f) {
+  switch (f) {
+    case IntervalField::StartAmount:
+      return interval.start_amount;
+    case IntervalField::EndAmount:
+      return interval.end_amount;
+    case IntervalField::TotalIncome:
+      return interval.total_income;
+    case IntervalField::TotalExpense:
+      return interval.total_expense;
+    case IntervalField::DateStart:
+    case IntervalField::DateEnd:
+    case IntervalField::Number:
+      break;
+  }
+  return std::nullopt;
+}
+
+std::atomic<TableFreer> table_freer{nullptr};
+
+// Releases a view of a shared batch: its own children, then its hold on the table.
+struct View {
+  SharedTable keep;
+  std::vector<ArrowArray> children;
+  std::vector<ArrowArray*> child_pointers;
+};
+
+void release_view(ArrowArray* array) {
+  auto* view = static_cast<View*>(array->private_data);
+  for (ArrowArray& child : view->children) {
+    if (child.release != nullptr) {
+      child.release(&child);
+    }
+  }
+  SharedTable keep = std::move(view->keep);
+  delete view;
+  array->release = nullptr;
+  release(keep);
+}
+
+// `out` shows the buffers of `source`, which `keep` owns, and keeps them alive.
+void export_view(const SharedTable& keep, const ArrowArray& source, ArrowArray* out) {
+  auto view = std::make_unique<View>();
+  view->keep = keep;
+  view->children.resize(static_cast<std::size_t>(source.n_children));
+  for (std::size_t i = 0; i < view->children.size(); ++i) {
+    export_view(keep, *source.children[i], &view->children[i]);
+    view->child_pointers.push_back(&view->children[i]);
+  }
+  out->length = source.length;
+  out->null_count = source.null_count;
+  out->offset = source.offset;
+  out->n_buffers = source.n_buffers;
+  out->n_children = source.n_children;
+  out->buffers = source.buffers;
+  out->children = view->child_pointers.empty() ? nullptr : view->child_pointers.data();
+  out->dictionary = nullptr;
+  out->release = release_view;
+  out->private_data = view.release();
+}
+
+}  // namespace
+
+void set_table_freer(TableFreer freer) noexcept { table_freer.store(freer); }
+
+void release(SharedTable& table) {
+  const TableFreer freer = table_freer.load();
+  // Another holder may let go at the same moment; then neither frees through the freer, and
+  // the table goes with the lock held, as it would without one.
+  if (freer != nullptr && table.use_count() == 1) {
+    freer([](SharedTable* last) { last->reset(); }, &table);
+  }
+  table.reset();
+}
+
+std::int32_t epoch_days(const Date& date) noexcept {
+  // Days from the civil calendar, over eras of 400 years.
+  const std::int64_t year = std::int64_t(date.year) - (date.month <= 2 ? 1 : 0);
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t year_of_era = year - era * 400;
+  const std::int64_t month = date.month;
+  const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + date.day - 1;
+  const std::int64_t day_of_era =
+      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return static_cast<std::int32_t>(era * 146097 + day_of_era - 719468);
+}
+
+DecimalShape decimal_shape(std::span<const Amount* const> amounts) noexcept {
+  DecimalShape shape;
+  for (const Amount* a : amounts) {
+    if (a != nullptr && a->scale > shape.scale) {
+      shape.scale = a->scale;
+    }
+  }
+  for (const Amount* a : amounts) {
+    if (a != nullptr && !fits_decimal128(scaled_magnitude(
+                            a->magnitude, unsigned(shape.scale) - unsigned(a->scale)))) {
+      shape.wide = true;
+      break;
+    }
+  }
+  return shape;
+}
+
+std::array<std::uint64_t, 4> rescaled_words(const Amount& amount, std::uint8_t scale) noexcept {
+  std::array<std::uint64_t, 4> words =
+      scaled_magnitude(amount.magnitude, unsigned(scale) - unsigned(amount.scale));
+  if (amount.negative) {
+    bool carry = true;
+    for (std::uint64_t& w : words) {
+      w = ~w + (carry ? 1 : 0);
+      carry = carry && w == 0;
+    }
+  }
+  return words;
+}
+
+SharedTable document_table(std::vector<Document>& documents) {
+  std::vector<const Amount*> amounts;
+  amounts.reserve(documents.size());
+  std::array<std::size_t, kDocFieldCount> text_bytes{};
+  for (const Document& doc : documents) {
+    amounts.push_back(&doc.amount);
+    for (std::size_t f = 0; f < kDocFieldCount; ++f) {
+      text_bytes[f] += doc.text_sizes[f];
+    }
+  }
+  const DecimalShape shape = decimal_shape(amounts);
+
+  Builder b(1 + kDocFieldCount);
+  b.define(0, "line", NANOARROW_TYPE_INT64, false);
+  for (const auto& row : kDocFields) {
+    b.define(kDocColumnOffset + std::size_t(row.field), row.py_name, arrow_type(row.kind),
+             is_optional(row.kind), shape);
+  }
+  b.start(documents.size());
+  for (const auto& row : kDocFields) {
+    if (is_text(row.kind)) {
+      b.reserve_text(kDocColumnOffset + std::size_t(row.field), text_bytes[std::size_t(row.field)]);
+    }
+  }
+  for (Document& doc : documents) {
+    b.append_int(0, static_cast<std::int64_t>(doc.lineno));
+    std::size_t offset = 0;
+    for (const auto& row : kDocFields) {
+      const std::size_t f = std::size_t(row.field);
+      const std::size_t i = kDocColumnOffset + f;
+      switch (row.kind) {
+        case FieldKind::Text:
+        case FieldKind::OptionalText:
+          if (doc.has(row.field)) {
+            b.append_text(i, std::string_view(doc.texts).substr(offset, doc.text_sizes[f]));
+          } else {
+            b.append_null(i);
+          }
+          offset += doc.text_sizes[f];
+          break;
+        case FieldKind::Date:
+        case FieldKind::OptionalDate:
+          append_optional_date(b, i, document_date(doc, row.field));
+          break;
+        case FieldKind::Amount:
+        case FieldKind::OptionalAmount:
+          b.append_amount(i, doc.amount);
+          break;
+      }
+    }
+    b.end_row();
+    // The table holds the texts now; the statement's copy goes at once.
+    std::string().swap(doc.texts);
+  }
+  return b.finish();
+}
+
+SharedTable interval_table(const std::vector<Account>& accounts) {
+  std::size_t rows = 0;
+  for (const Account& account : accounts) {
+    rows += account.intervals.size();
+  }
+  Builder b(1 + kIntervalColumns.size());
+  b.define(0, "account", NANOARROW_TYPE_STRING, false);
+  for (std::size_t c = 0; c < kIntervalColumns.size(); ++c) {
+    const auto& row = kIntervalFields[std::size_t(kIntervalColumns[c])];
+    DecimalShape shape;
+    if (arrow_type(row.kind) == NANOARROW_TYPE_DECIMAL128) {
+      std::vector<std::optional<Amount>> values;
+      for (const Account& account : accounts) {
+        for (const Interval& interval : account.intervals) {
+          values.push_back(interval_amount(interval, row.field));
+        }
+      }
+      std::vector<const Amount*> amounts;
+      for (const auto& v : values) {
+        amounts.push_back(v ? &*v : nullptr);
+      }
+      shape = decimal_shape(amounts);
+    }
+    b.define(1 + c, row.py_name, arrow_type(row.kind), is_optional(row.kind), shape);
+  }
+  b.start(rows);
+  for (const Account& account : accounts) {
+    for (const Interval& interval : account.intervals) {
+      b.append_text(0, account.number);
+      for (std::size_t c = 0; c < kIntervalColumns.size(); ++c) {
+        const std::size_t i = 1 + c;
+        switch (kIntervalColumns[c]) {
+          case IntervalField::DateStart:
+            b.append_date(i, interval.date_start);
+            break;
+          case IntervalField::DateEnd:
+            append_optional_date(b, i, interval.date_end);
+            break;
+          case IntervalField::StartAmount:
+          case IntervalField::EndAmount:
+          case IntervalField::TotalIncome:
+          case IntervalField::TotalExpense:
+            append_optional_amount(b, i, interval_amount(interval, kIntervalColumns[c]));
+            break;
+          case IntervalField::Number:
+            break;
+        }
+      }
+      b.end_row();
+    }
+  }
+  return b.finish();
+}
+
+SharedTable lined_table(const LinedTexts& rows) {
+  Builder b(1 + rows.names.size());
+  b.define(0, "line", NANOARROW_TYPE_INT64, false);
+  for (std::size_t c = 0; c < rows.names.size(); ++c) {
+    b.define(1 + c, rows.names[c], NANOARROW_TYPE_STRING, rows.nullable[c]);
+  }
+  b.start(rows.lines.size());
+  for (std::size_t r = 0; r < rows.lines.size(); ++r) {
+    b.append_int(0, rows.lines[r]);
+    for (std::size_t c = 0; c < rows.names.size(); ++c) {
+      if (const auto& text = rows.texts[c][r]) {
+        b.append_text(1 + c, *text);
+      } else {
+        b.append_null(1 + c);
+      }
+    }
+    b.end_row();
+  }
+  return b.finish();
+}
+
+SharedTable warning_table(const std::vector<ParseWarning>& warnings) {
+  LinedTexts rows;
+  rows.names = {"message"};
+  rows.nullable = {false};
+  rows.texts.resize(1);
+  for (const ParseWarning& w : warnings) {
+    rows.lines.push_back(static_cast<std::int64_t>(w.lineno));
+    rows.texts[0].emplace_back(w.message);
+  }
+  return lined_table(rows);
+}
+
+void export_stream(const SharedTable& table, ArrowArrayStream* out) {
+  nanoarrow::UniqueSchema schema;
+  export_schema(*table, schema.get());
+  nanoarrow::UniqueArray batch;
+  export_view(table, *table->batch.get(), batch.get());
+  check(ArrowBasicArrayStreamInit(out, schema.get(), 1));
+  ArrowBasicArrayStreamSetArray(out, 0, batch.get());
+}
+
+void export_schema(const Table& table, ArrowSchema* out) {
+  check(ArrowSchemaDeepCopy(table.schema.get(), out));
+}
+
+}  // namespace tarvik::columns

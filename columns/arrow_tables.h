@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "nanoarrow/nanoarrow.hpp"
+#include "statement.h"
+
+namespace tarvik::columns {
+
+// One table: a struct schema of its columns and one batch of rows. Shared, so that every stream
+// exported from it hands out the same buffers without a copy and keeps them alive.
+struct Table {
+  nanoarrow::UniqueSchema schema;
+  nanoarrow::UniqueArray batch;
+};
+using SharedTable = std::shared_ptr<const Table>;
+
+// The documents: `line`, then the fields in DocField order. The documents' texts are released as
+// they are copied, so the statement and the table do not both hold them at their largest.
+SharedTable document_table(std::vector<Document>& documents);
+
+// The intervals, account by account: `account`, then the fields in Interval's order.
+SharedTable interval_table(const std::vector<Account>& accounts);
+
+// `line` and `message`.
+SharedTable warning_table(const std::vector<ParseWarning>& warnings);
+
+// A table of a `line` column (int64, never null) and text columns, for the small tables: the
+// warnings, and the changes that Python hands back with their lines.
+struct LinedTexts {
+  std::vector<std::string_view> names;  // of the text columns
+  std::vector<bool> nullable;           // of the text columns
+  std::vector<std::int64_t> lines;      // one per row
+  // Column by column, one entry per row; nullopt is null.
+  std::vector<std::vector<std::optional<std::string_view>>> texts;
+};
+SharedTable lined_table(const LinedTexts& rows);
+
+// Runs `free(table)`, where `table` is a table's last holder letting go of it. The module
+// sets one that frees the buffers with the interpreter lock released, as the last holder is
+// often a consumer's object dying with the lock held; by default it runs at once.
+using TableFreer = void (*)(void (*free)(SharedTable*), SharedTable* table);
+void set_table_freer(TableFreer freer) noexcept;
+// Lets go of `table`; through the freer where it was the last holder.
+void release(SharedTable& table);
+
+// A stream of the table's one batch; the table stays alive while the stream does.
+void export_stream(const SharedTable& table, ArrowArrayStream* out);
+// A copy of the table's schema.
+void export_schema(const Table& table, ArrowSchema* out);
+
+// Days since 1970-01-01 of a day of the proleptic Gregorian calendar.
+std::int32_t epoch_days(const Date& date) noexcept;
+
+// The decimal type a column of amounts takes: the largest scale among them, and whether some
+// value rescaled to it needs more than 38 digits (decimal256) or not (decimal128).
+struct DecimalShape {
+  std::uint8_t scale = 0;
+  bool wide = false;
+  friend bool operator==(const DecimalShape&, const DecimalShape&) = default;
+};
+DecimalShape decimal_shape(std::span<const Amount* const> amounts) noexcept;
+
+// The little-endian two's complement words of `amount` rescaled to `scale` (not below its own).
+std::array<std::uint64_t, 4> rescaled_words(const Amount& amount, std::uint8_t scale) noexcept;
+
+}  // namespace tarvik::columns

@@ -1,0 +1,259 @@
+"""`to_arrow`: a statement as Apache Arrow tables, for pyarrow, polars, pandas and DuckDB.
+
+    columns = tarvik.to_arrow("kl_to_1c.txt")
+    columns.documents          # one row per document: its line, then the record's 26 fields
+    columns.intervals          # one row per interval, the account number first
+    columns.warnings, columns.changes
+
+Dates are `date32`, amounts `decimal128(38, s)` with `s` the largest scale in the column
+(`decimal256(76, s)` where some value needs more than 38 digits at that scale), texts UTF-8
+strings; a column is null exactly where the `tarvik_py` record holds None. Each table is a
+`pyarrow.Table` when pyarrow is installed, and otherwise an object that hands its rows out
+through the Arrow PyCapsule interface (`__arrow_c_stream__`), which polars and DuckDB take as
+they stand.
+"""
+
+from __future__ import annotations
+
+import decimal
+import functools
+import importlib
+from collections.abc import Sequence
+from dataclasses import dataclass
+from typing import Any, Final, Protocol, cast
+
+from ._encodings import FileEncoding
+from ._fields import DOC_TYPE_ATTR, DOCUMENT_FIELDS, INTERVAL_FIELDS, INTERVAL_RECORD_ORDER, Kind
+from . import _columns
+from .hooks import Edit
+from .reading import Hook, Reading, Source, _load, _prepare, _read_prepared, edit_changes
+
+__all__ = ["ArrowTable", "Column", "Columns", "to_arrow"]
+
+
+class ArrowTable(Protocol):
+    """A table that hands its rows out through the Arrow PyCapsule interface."""
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+
+@dataclass(frozen=True)
+class Columns:
+    """What `to_arrow` gives: the statement as tables, and how its bytes were read."""
+
+    header: dict[str, str]
+    encoding: FileEncoding  # as `Reading.encoding`
+    byte_order_mark: bool  # a UTF-8 byte-order mark was dropped
+    name: str | None  # the path read, where the source was one
+    documents: ArrowTable  # line, then the fields of tarvik_py.Document in its order
+    intervals: ArrowTable  # account, then the fields of tarvik_py.Interval in its order
+    warnings: ArrowTable  # line, message: documents left out and what hooks warned of
+    changes: ArrowTable  # line, repair, key, old, new, message: as `Reading.changes`
+
+
+@dataclass(frozen=True)
+class Column:
+    """One column of a table: its name, how its values read, and whether it may be null."""
+
+    name: str
+    kind: Kind | None  # None: an integer (a line number)
+    nullable: bool
+
+
+def _record_columns(fields: Sequence[tuple[str, Kind, bool]]) -> tuple[Column, ...]:
+    return tuple(Column(attr, kind, not required) for attr, kind, required in fields)
+
+
+_DOCUMENT_KINDS: Final = {f.attr: (f.kind, f.required) for f in DOCUMENT_FIELDS}
+_DOCUMENT_KINDS[DOC_TYPE_ATTR] = (Kind.TEXT, True)
+_INTERVAL_KINDS: Final = {f.attr: (f.kind, f.required) for f in INTERVAL_FIELDS}
+
+# The tables' columns, in order. The records' attributes keep the records' own order.
+DOCUMENT_TABLE: Final = (
+    Column("line", None, False),
+    *_record_columns(
+        [(DOCUMENT_FIELDS[0].attr, *_DOCUMENT_KINDS[DOCUMENT_FIELDS[0].attr])]
+        + [(DOC_TYPE_ATTR, Kind.TEXT, True)]
+        + [(f.attr, f.kind, f.required) for f in DOCUMENT_FIELDS[1:]]
+    ),
+)
+INTERVAL_TABLE: Final = (
+    Column("account", Kind.TEXT, False),
+    *_record_columns([(attr, *_INTERVAL_KINDS[attr]) for attr in INTERVAL_RECORD_ORDER]),
+)
+WARNING_TABLE: Final = (Column("line", None, False), Column("message", Kind.TEXT, False))
+CHANGE_TABLE: Final = (
+    Column("line", None, False),
+    Column("repair", Kind.TEXT, False),
+    Column("key", Kind.TEXT, False),
+    Column("old", Kind.TEXT, True),
+    Column("new", Kind.TEXT, False),
+    Column("message", Kind.TEXT, False),
+)
+
+
+def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True) -> Columns:
+    """A statement from a path, bytes or a binary file, as Arrow tables.
+
+    `source`, `hooks` and `repairs` are as in `tarvik.read`, and so are the exceptions: what
+    `tarvik_py.parse` raises, with a note naming the file.
+
+    Without `hooks`, the statement is read and the tables built in C++, the repairs included,
+    with the interpreter lock released, so threads read statements in parallel. Hooks are
+    Python callables, so with them the statement is read as `tarvik.read` reads it and the
+    tables are built from its records (which needs pyarrow).
+    """
+    data, name = _load(source)
+    text, bom, dos = _prepare(data)
+    native = None if hooks else _columns.read(text, repairs)
+    if native is None:
+        # A statement that does not read raises here exactly as `read` raises; and the rare
+        # value that only the Python repairs can judge is read by them.
+        return from_reading(_read_prepared(text, bom, dos, name, hooks, repairs))
+    header, encoding, documents, intervals, warnings, edits = native
+    found = [
+        (ordinal, repair, Edit(key, old, new, source_key, message))
+        for ordinal, repair, key, old, new, source_key, message in edits
+    ]
+    changes = list(edit_changes(found, text, encoding))
+    change_table = _columns.lined_table(
+        [c.name for c in CHANGE_TABLE[1:]],
+        [c.nullable for c in CHANGE_TABLE[1:]],
+        [c.lineno for c in changes],
+        [
+            [c.repair for c in changes],
+            [c.key for c in changes],
+            [c.old for c in changes],
+            [c.new for c in changes],
+            [c.message for c in changes],
+        ],
+    )
+    file_encoding: FileEncoding = "cp866" if dos else ("utf-8" if encoding == "utf-8" else "cp1251")
+    return Columns(
+        header=header,
+        encoding=file_encoding,
+        byte_order_mark=bom,
+        name=name,
+        documents=_as_table(documents),
+        intervals=_as_table(intervals),
+        warnings=_as_table(warnings),
+        changes=_as_table(change_table),
+    )
+
+
+def _as_table(table: _columns.Table) -> ArrowTable:
+    """A pyarrow.Table over the same buffers where pyarrow is installed, else the table itself."""
+    pa = _optional_pyarrow()
+    if pa is None:
+        return table
+    return cast(ArrowTable, pa.RecordBatchReader.from_stream(table).read_all())
+
+
+@functools.cache
+def _optional_pyarrow() -> Any:
+    try:
+        return importlib.import_module("pyarrow")
+    except ImportError:
+        return None
+
+
+def from_reading(reading: Reading) -> Columns:
+    """The tables of a `Reading`, built value by value from its records (needs pyarrow)."""
+    pa = _pyarrow()
+    statement = reading.statement
+    documents: dict[str, list[Any]] = {"line": reading.document_lines()}
+    for column in DOCUMENT_TABLE[1:]:
+        documents[column.name] = [getattr(doc, column.name) for doc in statement.documents]
+    intervals: dict[str, list[Any]] = {c.name: [] for c in INTERVAL_TABLE}
+    for number, account in statement.accounts.items():
+        for interval in account.intervals:
+            intervals["account"].append(number)
+            for column in INTERVAL_TABLE[1:]:
+                intervals[column.name].append(getattr(interval, column.name))
+    warnings: dict[str, list[Any]] = {
+        "line": [line for line, _ in statement.warnings],
+        "message": [message for _, message in statement.warnings],
+    }
+    changes: dict[str, list[Any]] = {
+        "line": [c.lineno for c in reading.changes],
+        "repair": [c.repair for c in reading.changes],
+        "key": [c.key for c in reading.changes],
+        "old": [c.old for c in reading.changes],
+        "new": [c.new for c in reading.changes],
+        "message": [c.message for c in reading.changes],
+    }
+    return Columns(
+        header=dict(statement.header),
+        encoding=reading.encoding,
+        byte_order_mark=reading.byte_order_mark,
+        name=reading.name,
+        documents=_table(pa, DOCUMENT_TABLE, documents),
+        intervals=_table(pa, INTERVAL_TABLE, intervals),
+        warnings=_table(pa, WARNING_TABLE, warnings),
+        changes=_table(pa, CHANGE_TABLE, changes),
+    )
+
+
+def _pyarrow() -> Any:
+    pa = _optional_pyarrow()
+    if pa is None:
+        raise ImportError("building tables from a Reading needs pyarrow: pip install 'tarvik_py[arrow]'")
+    return pa
+
+
+def _table(pa: Any, columns: Sequence[Column], values: dict[str, list[Any]]) -> Any:
+    arrays = []
+    fields = []
+    for column in columns:
+        array = _array(pa, column.kind, values[column.name])
+        arrays.append(array)
+        fields.append(pa.field(column.name, array.type, nullable=column.nullable))
+    return pa.Table.from_arrays(arrays, schema=pa.schema(fields))
+
+
+def _array(pa: Any, kind: Kind | None, texts: list[Any]) -> Any:
+    if kind is None:
+        return pa.array(texts, pa.int64())
+    if kind is Kind.TEXT:
+        return pa.array(texts, pa.string())
+    if kind is Kind.DATE:
+        days = [None if t is None else epoch_days(t) for t in texts]
+        return pa.array(days, pa.int32()).view(pa.date32())
+    scale, wide = decimal_shape(texts)
+    decimal_type = pa.decimal256(76, scale) if wide else pa.decimal128(38, scale)
+    # From unscaled integers through exact text, so that no context can round a value.
+    values = [None if t is None else decimal.Decimal(f"{_unscaled(t, scale)}E-{scale}") for t in texts]
+    return pa.array(values, decimal_type)
+
+
+def _scale(text: str) -> int:
+    point = text.find(".")
+    return 0 if point < 0 else len(text) - point - 1
+
+
+def _unscaled(text: str, scale: int) -> int:
+    """The amount text as an integer count of 10^-scale."""
+    factor: int = 10 ** (scale - _scale(text))  # never negative: `scale` is the column's largest
+    return int(text.replace(".", "")) * factor
+
+
+def decimal_shape(texts: Sequence[str | None]) -> tuple[int, bool]:
+    """The column's scale (the largest among its values) and whether it needs 256 bits."""
+    present = [t for t in texts if t is not None]
+    scale = max((_scale(t) for t in present), default=0)
+    wide = any(abs(_unscaled(t, scale)) >= 10**38 for t in present)
+    return scale, wide
+
+
+def epoch_days(text: str) -> int:
+    """Days since 1970-01-01 of a record's `YYYY-MM-DD` text, any year the reader takes."""
+    sign = -1 if text.startswith("-") else 1
+    year_text, month_text, day_text = text.lstrip("+-").split("-")
+    year, month, day = sign * int(year_text), int(month_text), int(day_text)
+    # Days from civil, over 400-year eras of the proleptic Gregorian calendar.
+    year -= 1 if month <= 2 else 0
+    era = year // 400
+    year_of_era = year - era * 400
+    day_of_year = (153 * (month + (-3 if month > 2 else 9)) + 2) // 5 + day - 1
+    day_of_era = year_of_era * 365 + year_of_era // 4 - year_of_era // 100 + day_of_year
+    return era * 146097 + day_of_era - 719468
