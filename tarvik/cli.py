@@ -167,8 +167,8 @@ def cmd_convert(args: argparse.Namespace) -> int:
     output: str = args.output
     kind = args.format or SUFFIX_FORMATS.get(os.path.splitext(output)[1].lower())
     if kind is None:
-        names = ", ".join(SUFFIX_FORMATS)
-        print(f"tarvik convert: cannot tell the format of {output}: name it {names}, or give --format", file=sys.stderr)
+        print(f"tarvik convert: cannot tell the format of {output}: name it .csv, .jsonl or .parquet, or give --format",
+              file=sys.stderr)
         return UNREADABLE
     if args.partition_by and kind != "parquet":
         print("tarvik convert: --partition-by writes a Parquet dataset: give --format parquet", file=sys.stderr)

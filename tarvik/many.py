@@ -201,7 +201,7 @@ def _scale_error(table: Any, column: str, scale: int) -> ScaleError:
                 line = table.column("line")[row].as_py() if "line" in table.column_names else None
                 where = "" if line is not None else f"account {table.column('account')[row].as_py()}: "
                 return ScaleError(
-                    f"{where}{column} {value} has more than {scale} fraction digits; read it with a larger scale",
+                    f"{where}{column} {value} has more fraction digits than the scale, {scale}",
                     line,
                 )
     return ScaleError(f"{column} does not fit decimal at scale {scale}", None)
