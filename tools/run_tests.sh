@@ -45,7 +45,8 @@ echo "== module tests"
 rm -rf build/venv
 "$python" -m venv build/venv
 build/venv/bin/python -m pip install -q --upgrade pip
-build/venv/bin/python -m pip install -q ".[test]"
+# The extras bring pyarrow, pandas and Dask, so the tables, Parquet and a Dask cluster are tested.
+build/venv/bin/python -m pip install -q ".[test,arrow,dask]"
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider .)
 
 echo "== module tests at scale"
