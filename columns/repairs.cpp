@@ -52,6 +52,20 @@ std::string replace_all(std::string_view text, std::string_view from, std::strin
   return out;
 }
 
+// Whether `key` holds ё or Ё. Every Cyrillic letter starts with the same lead bytes, so a
+// search for the first byte would stop at each of them; the second bytes tell these two apart.
+bool has_yo(std::string_view key) noexcept {
+  static_assert(kSmallYo == "\xD1\x91" && kCapitalYo == "\xD0\x81");
+  // Without a branch per byte: Cyrillic text is full of the lead bytes and of 0x81.
+  unsigned found = 0;
+  for (std::size_t i = 1; i < key.size(); ++i) {
+    const unsigned pair = unsigned(static_cast<unsigned char>(key[i - 1])) << 8 |
+                          unsigned(static_cast<unsigned char>(key[i]));
+    found |= unsigned(pair == 0xD191U) | unsigned(pair == 0xD081U);
+  }
+  return found != 0;
+}
+
 // The length of the grouping space `text` starts with, or 0.
 std::size_t group_space(std::string_view text) noexcept {
   if (text.starts_with(' ')) {
@@ -190,10 +204,7 @@ HookOutcome NativeRepairs::call(SectionType type, AttrMap& attrs, const AttrMap&
 void NativeRepairs::yo_in_keys(AttrMap& attrs) {
   bool any = false;
   for (const AttrMap::Entry& e : attrs) {
-    if (e.key.find(kSmallYo) != std::string::npos || e.key.find(kCapitalYo) != std::string::npos) {
-      any = true;
-      break;
-    }
+    any = any || has_yo(e.key);
   }
   if (!any) {
     return;
