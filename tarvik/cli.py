@@ -256,6 +256,9 @@ def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Fi
     if partition and os.path.isdir(args.output) and os.listdir(args.output):
         print(f"tarvik convert: {args.output} is a folder that holds files already: remove it or name another", file=sys.stderr)
         return None
+    if not partition and os.path.isdir(args.output):
+        print(f"tarvik convert: {args.output} is a folder: name a file, or give --partition-by", file=sys.stderr)
+        return None
     rows_written = 0
 
     def batches() -> Iterator[Any]:

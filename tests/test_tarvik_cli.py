@@ -214,4 +214,6 @@ def test_a_partitioned_output_never_lands_on_files_it_did_not_write(files):
     (files / "ds" / "mine.txt").write_text("keep")
     run = tarvik("convert", "good.txt", "-o", "ds", "--format", "parquet", "--partition-by", "year", cwd=files)
     assert run.returncode == UNREADABLE and "ds is a folder that holds files already" in run.stderr
+    run = tarvik("convert", "good.txt", "-o", "ds", "--format", "parquet", cwd=files)
+    assert run.returncode == UNREADABLE and "ds is a folder: name a file, or give --partition-by" in run.stderr
     assert [p.name for p in (files / "ds").iterdir()] == ["mine.txt"]
