@@ -29,6 +29,7 @@ import resource
 import statistics
 import subprocess
 import sys
+import threading
 import time
 from dataclasses import dataclass, field
 from importlib import metadata
@@ -138,6 +139,9 @@ KINDS = {
     "parse-hook": (lambda d: (_tarvik(), d)[1], lambda x: _tarvik().parse(x, [_noop_hook])),
     "read": (lambda d: (_package(), d)[1], lambda x: _package().read(x)),
     "read-strict": (lambda d: (_package(), d)[1], lambda x: _package().read(x, repairs=False)),
+    # The tables, with the repairs, as pyarrow.Table where pyarrow is installed (it is imported
+    # before the timing by the first call).
+    "to-arrow": (lambda d: (_package(), d)[1], lambda x: _package().to_arrow(x)),
     # The statement is parsed beforehand; the timed call writes it back in its own encoding.
     "write": (lambda d: _tarvik().parse(d), _write_back),
     "floor-utf-8": (lambda d: d, lambda x: (x.decode("utf-8"), x.count(b"\n"))),
@@ -197,6 +201,10 @@ def describe(case: Case, result) -> str:
     if case.kind.startswith("read"):
         return (f"{len(result.statement.documents):,} docs, {len(result.statement.warnings):,} "
                 f"warnings, {len(result.changes):,} repairs, {result.encoding}")
+    if case.kind == "to-arrow":
+        return (f"{len(result.documents):,} docs, {len(result.warnings):,} warnings, "
+                f"{len(result.intervals):,} intervals, {len(result.changes):,} repairs, "
+                f"{result.encoding}, tables {type(result.documents).__module__}")
     if case.kind == "write":
         return f"{len(result) / MB:.1f} MB written"
     if case.kind.startswith("cb1c"):
@@ -233,6 +241,34 @@ def time_round_robin(cases: list[Case], rounds: int) -> None:
             del result
         print(f"  round {r + 1}/{rounds}: " + ", ".join(
             f"{c.name} {c.mbps(c.times[-1]):.0f}" for c in live) + " MB/s", flush=True)
+
+
+def thread_scaling(path: Path, rounds: int) -> str:
+    """Two statements read by `tarvik.to_arrow` one after the other in one thread, then each in a
+    thread of its own at once: the throughput of the two threads over that of the one."""
+    import tarvik
+
+    statements = [path.read_bytes(), bytes(bytearray(path.read_bytes()))]  # two distinct objects
+    tarvik.to_arrow(statements[0])  # imports and first-call costs out of the timing
+    one, two = [], []
+    for _ in range(rounds):
+        gc.collect()
+        started = time.perf_counter()
+        for data in statements:
+            tarvik.to_arrow(data)
+        one.append(time.perf_counter() - started)
+        gc.collect()
+        threads = [threading.Thread(target=tarvik.to_arrow, args=(data,)) for data in statements]
+        started = time.perf_counter()
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        two.append(time.perf_counter() - started)
+    size = sum(len(d) for d in statements) / MB
+    return (f"- tarvik.to_arrow(bytes), two {size / 2:.0f} MB statements ({path.name}): one thread "
+            f"{size / min(one):.0f} MB/s, two threads {size / min(two):.0f} MB/s, "
+            f"{min(one) / min(two):.2f}× one thread's throughput (best of {rounds})")
 
 
 # --- peak memory in a fresh interpreter -------------------------------------------------------
@@ -301,6 +337,8 @@ def build_cases(args) -> list[Case]:
         Case("parse(bytes) account-heavy cp1251", "module", "parse-bytes", heavy),
         Case("floor: decode utf-8 + count lines", "module", "floor-utf-8", utf8),
         Case("floor: decode cp1251 + count lines", "module", "floor-cp1251", cp1251),
+        Case("tarvik.to_arrow(bytes) utf-8", "module", "to-arrow", utf8),
+        Case("tarvik.to_arrow(bytes) cp1251", "module", "to-arrow", cp1251),
         Case("tarvik.read(bytes) utf-8", "package", "read", utf8),
         Case("tarvik.read(bytes) cp1251", "package", "read", cp1251),
         Case("tarvik.read(bytes, repairs=False) cp1251", "package", "read-strict", cp1251),
@@ -399,7 +437,9 @@ def ratios(cases: list[Case]) -> list[str]:
 
     lines = []
     for module, floor in (("parse(bytes) utf-8", "floor: decode utf-8 + count lines"),
-                          ("parse(bytes) cp1251", "floor: decode cp1251 + count lines")):
+                          ("parse(bytes) cp1251", "floor: decode cp1251 + count lines"),
+                          ("tarvik.to_arrow(bytes) utf-8", "floor: decode utf-8 + count lines"),
+                          ("tarvik.to_arrow(bytes) cp1251", "floor: decode cp1251 + count lines")):
         m, f = speed(module), speed(floor)
         if m and f:
             lines.append(f"- {module}: {m / f:.2f}× the floor's speed ({floor}), i.e. "
@@ -469,6 +509,8 @@ def main(argv=None) -> int:
     p.add_argument("--no-peers", action="store_true")
     p.add_argument("--no-shapes", action="store_true")
     p.add_argument("--no-memory", action="store_true")
+    p.add_argument("--no-threads", action="store_true",
+                   help="skip timing tarvik.to_arrow in two threads against one")
     p.add_argument("--memory-target", type=float, default=3.0,
                    help="peak growth per input byte above which a row is flagged (default 3)")
     p.add_argument("--data-dir", type=Path, default=ROOT / "build" / "bench-data")
@@ -497,6 +539,13 @@ def main(argv=None) -> int:
             c.arg = None  # one group's inputs at a time
         gc.collect()
 
+    threads_line = ""
+    arrow = [c for c in cases if c.kind == "to-arrow" and not c.failed]
+    if arrow and not args.no_threads:
+        print("tarvik.to_arrow in two threads against one", flush=True)
+        threads_line = thread_scaling(arrow[0].path, args.rounds)
+        print(threads_line, flush=True)
+
     if not args.no_memory:
         print("peak memory, each case in a fresh interpreter", flush=True)
         for c in cases:
@@ -513,6 +562,8 @@ def main(argv=None) -> int:
     print(table(cases, args.memory_target))
     print()
     print("\n".join(ratios(cases)))
+    if threads_line:
+        print(threads_line)
     if args.growth:
         print()
         print(growth(cases, args.growth, args.growth_bound))

@@ -189,10 +189,16 @@ struct Reading {
 };
 
 void read_without_lock(std::string_view input, bool repairs, Reading& out) {
+  // Most statements need no repair, and the core reads far faster without a hook to hand each
+  // section to: read without, and only where the repairs may change something (or the reading
+  // failed, which a repair may mend) read again with them.
+  auto parsed = parse(input, {});
   NativeRepairs native;
-  SectionHook* hooks[] = {&native};
-  auto parsed = parse(
-      input, repairs ? std::span<SectionHook* const>(hooks) : std::span<SectionHook* const>());
+  if (repairs && (!parsed || parsed.value().encoding == Encoding::Utf16 ||
+                  repairs_may_apply(input, parsed.value().encoding))) {
+    SectionHook* hooks[] = {&native};
+    parsed = parse(input, hooks);
+  }
   if (!parsed || native.undecided()) {
     return;
   }

@@ -1,6 +1,11 @@
 #include "repairs.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <array>
+#include <cstring>
 #include <span>
 #include <utility>
 
@@ -93,7 +98,245 @@ std::size_t digit_run(std::string_view text) noexcept {
 // Python counts by their bidirectional class.
 bool is_python_space(char32_t c) noexcept { return (c >= 0x1C && c <= 0x1F) || is_white_space(c); }
 
+// --- What the repairs look at, found in raw lines -------------------------------------------
+
+// The keys the repairs read, each with what seeing it means.
+enum class KeyRole : std::uint8_t {
+  Other,
+  Amount,
+  Name,
+  NameSource,
+  Purpose,
+  PurposeLine,
+  Opening
+};
+
+struct RoleKey {
+  std::string key;  // in the bytes of the text's encoding
+  KeyRole role;
+  std::uint8_t pair;  // Name and NameSource: which of kNameSources
+};
+
+// Windows-1251 bytes of a key of Cyrillic letters and digits.
+std::string cp1251_bytes(std::string_view utf8) {
+  std::string out;
+  while (!utf8.empty()) {
+    const Utf8Char c = decode_utf8(utf8);
+    utf8.remove_prefix(c.length);
+    if (c.code >= 0x410 && c.code <= 0x44F) {
+      out.push_back(static_cast<char>(0xC0 + (c.code - 0x410)));
+    } else if (c.code == 0x401 || c.code == 0x451) {
+      out.push_back(static_cast<char>(c.code == 0x401 ? 0xA8 : 0xB8));
+    } else {
+      out.push_back(static_cast<char>(c.code));
+    }
+  }
+  return out;
+}
+
+// The role keys by their size in bytes, so that a line's key is compared with few of them.
+using RoleKeys = std::array<std::vector<RoleKey>, 64>;
+
+RoleKeys by_size(std::vector<RoleKey> keys) {
+  RoleKeys out;
+  for (RoleKey& k : keys) {
+    out[k.key.size()].push_back(std::move(k));
+  }
+  return out;
+}
+
+std::vector<RoleKey> role_keys(bool cp1251) {
+  auto bytes = [cp1251](std::string_view key) {
+    return cp1251 ? cp1251_bytes(key) : std::string(key);
+  };
+  std::vector<RoleKey> out;
+  for (const std::string_view key : kDocumentAmountKeys) {
+    out.push_back({bytes(key), KeyRole::Amount, 0});
+  }
+  for (const std::string_view key : kIntervalAmountKeys) {
+    out.push_back({bytes(key), KeyRole::Amount, 0});
+  }
+  for (std::uint8_t i = 0; i < kNameSources.size(); ++i) {
+    out.push_back({bytes(kNameSources[i].key), KeyRole::Name, i});
+    out.push_back({bytes(kNameSources[i].source), KeyRole::NameSource, i});
+  }
+  out.push_back({bytes(kPurposeKey), KeyRole::Purpose, 0});
+  for (const std::string_view key : kPurposeLines) {
+    out.push_back({bytes(key), KeyRole::PurposeLine, 0});
+  }
+  out.push_back({bytes("СекцияДокумент"), KeyRole::Opening, 0});
+  return out;
+}
+
+// A line as the repairs' scan sees it: where it ends (its line feed, or the text's end), its
+// first "=" (or nullptr), and whether ё or Ё stands before that "=", in a key.
+struct RepairLine {
+  const char* lf;
+  const char* eq;
+  bool yo_in_key;
+};
+
+bool is_yo_at(const char* p, const char* begin, bool cp1251) noexcept {
+  if (cp1251) {
+    return *p == '\xA8' || *p == '\xB8';
+  }
+  // In UTF-8, ё is D1 91 and Ё is D0 81; `p` is the second byte.
+  return p != begin && ((p[-1] == '\xD1' && *p == '\x91') || (p[-1] == '\xD0' && *p == '\x81'));
+}
+
+// One walk over the line, sixteen bytes at a time, finds all three: the scan reads every byte
+// of the text once, as the floor does.
+RepairLine scan_repair_line(const char* p, const char* const begin, const char* const end,
+                            bool cp1251) noexcept {
+  RepairLine out{end, nullptr, false};
+#if defined(__SSE2__)
+  const __m128i lf_bytes = _mm_set1_epi8('\n');
+  const __m128i eq_bytes = _mm_set1_epi8('=');
+  const __m128i lead_small = _mm_set1_epi8(static_cast<char>(cp1251 ? 0xB8 : 0xD1));
+  const __m128i lead_capital = _mm_set1_epi8(static_cast<char>(cp1251 ? 0xA8 : 0xD0));
+  const __m128i tail_small = _mm_set1_epi8(static_cast<char>(0x91));
+  const __m128i tail_capital = _mm_set1_epi8(static_cast<char>(0x81));
+  for (; end - p >= 16 && p != begin; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i yo;
+    if (cp1251) {
+      yo = _mm_or_si128(_mm_cmpeq_epi8(v, lead_small), _mm_cmpeq_epi8(v, lead_capital));
+    } else {
+      const __m128i lead = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+      yo = _mm_or_si128(
+          _mm_and_si128(_mm_cmpeq_epi8(lead, lead_small), _mm_cmpeq_epi8(v, tail_small)),
+          _mm_and_si128(_mm_cmpeq_epi8(lead, lead_capital), _mm_cmpeq_epi8(v, tail_capital)));
+    }
+    const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf_bytes)));
+    auto eqs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, eq_bytes)));
+    auto yos = static_cast<unsigned>(_mm_movemask_epi8(yo));
+    const unsigned within = lfs == 0 ? 0xFFFFU : (1U << __builtin_ctz(lfs)) - 1;
+    eqs &= within;
+    yos &= within;
+    if (out.eq == nullptr) {
+      if (eqs != 0) {
+        const auto at = static_cast<unsigned>(__builtin_ctz(eqs));
+        out.eq = p + at;
+        yos &= (1U << at) - 1;
+      }
+      out.yo_in_key = out.yo_in_key || yos != 0;
+    }
+    if (lfs != 0) {
+      out.lf = p + __builtin_ctz(lfs);
+      return out;
+    }
+  }
+#endif
+  for (; p != end; ++p) {
+    if (*p == '\n') {
+      out.lf = p;
+      return out;
+    }
+    if (out.eq == nullptr) {
+      if (*p == '=') {
+        out.eq = p;
+      } else if (is_yo_at(p, begin, cp1251)) {
+        out.yo_in_key = true;
+      }
+    }
+  }
+  return out;
+}
+
+// What the repairs of names and purpose would see of the lines since the last one that may
+// open or close a section. A line without "=" may, and so does a document's opening; ending a
+// stretch there at worst splits a section in two, which can only make a repair look needed.
+struct Stretch {
+  std::array<bool, kNameSources.size()> name_given{};    // the last value is not empty
+  std::array<bool, kNameSources.size()> source_given{};  // likewise
+  bool purpose = false;
+  bool purpose_line = false;
+
+  bool repairs_apply() const noexcept {
+    for (std::size_t i = 0; i < kNameSources.size(); ++i) {
+      if (!name_given[i] && source_given[i]) {
+        return true;
+      }
+    }
+    return purpose_line && !purpose;
+  }
+};
+
 }  // namespace
+
+bool repairs_may_apply(std::string_view text, Encoding encoding) {
+  const bool cp1251 = encoding == Encoding::Cp1251;
+  static const RoleKeys utf8_keys = by_size(role_keys(false));
+  static const RoleKeys cp1251_keys = by_size(role_keys(true));
+  const RoleKeys& keys = cp1251 ? cp1251_keys : utf8_keys;
+  Stretch stretch;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const RepairLine ends = scan_repair_line(p, text.data(), end, cp1251);
+    if (ends.yo_in_key) {
+      return true;
+    }
+    std::string_view line(p, static_cast<std::size_t>(ends.lf - p));
+    p = ends.lf == end ? end : ends.lf + 1;
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (ends.eq == nullptr) {
+      if (stretch.repairs_apply()) {
+        return true;
+      }
+      stretch = {};
+      continue;
+    }
+    const std::size_t at = static_cast<std::size_t>(ends.eq - line.data());
+    const std::string_view key = line.substr(0, at);
+    const std::string_view value = line.substr(at + 1);
+    const RoleKey* role = nullptr;
+    if (key.size() < keys.size()) {
+      for (const RoleKey& k : keys[key.size()]) {
+        if (k.key == key) {
+          role = &k;
+          break;
+        }
+      }
+    }
+    if (role == nullptr) {
+      continue;
+    }
+    switch (role->role) {
+      case KeyRole::Other:
+        break;
+      case KeyRole::Amount:
+        // Plain amounts are ASCII digits, a sign and a point; anything else may be mended.
+        for (const char c : value) {
+          if (c == ',' || c == ' ' || static_cast<unsigned char>(c) >= 0x80) {
+            return true;
+          }
+        }
+        break;
+      case KeyRole::Name:
+        stretch.name_given[role->pair] = !value.empty();
+        break;
+      case KeyRole::NameSource:
+        stretch.source_given[role->pair] = !value.empty();
+        break;
+      case KeyRole::Purpose:
+        stretch.purpose = true;
+        break;
+      case KeyRole::PurposeLine:
+        stretch.purpose_line = true;
+        break;
+      case KeyRole::Opening:
+        if (stretch.repairs_apply()) {
+          return true;
+        }
+        stretch = {};
+        break;
+    }
+  }
+  return stretch.repairs_apply();
+}
 
 std::string_view name(Repair repair) noexcept {
   switch (repair) {

@@ -50,6 +50,12 @@ PlainAmount plain_amount(std::string_view text);
 // Python's str.strip(): the characters str.isspace() names, at both ends.
 std::string_view python_strip(std::string_view text) noexcept;
 
+// Whether the repairs could change any section of `text`, as classify_input() gives it. Errs
+// only towards yes, so a no means that the statement reads the same without them: the core can
+// then read it without hooks, which costs far less than handing every section to one. One pass
+// over the lines, without decoding them.
+bool repairs_may_apply(std::string_view text, Encoding encoding);
+
 // The repairs as one hook of the core, recording what they change. A section it cannot judge as
 // the Python rules would marks the whole reading `undecided`; the caller then reads through them.
 class NativeRepairs : public SectionHook {

@@ -21,6 +21,8 @@ echo "== module and peers into $venv"
 "$venv/bin/python" -m pip install -q --upgrade pip
 # Reinstalled every time: the point is to time the checkout as it is now.
 "$venv/bin/python" -m pip install -q --force-reinstall --no-deps .
+# tarvik.to_arrow's tables are timed as users of the arrow extra get them: pyarrow.Table.
+"$venv/bin/python" -m pip install -q pyarrow
 # The peers are optional; the benchmark reports the ones it cannot import.
 "$venv/bin/python" -m pip install -q client-bank-1c client-bank-exchange-1c ||
   echo "run_bench.sh: peers not installed; timing the module alone" >&2

@@ -18,16 +18,19 @@ reports=$root/build/asan-reports
   -C build-dir=build/asan-module \
   ".[test]"
 
-module=$("$venv/bin/python" -c 'import importlib.util as u; print(u.find_spec("tarvik_py").origin)')
 # A translation unit built without the sanitizers would pass every test below and prove nothing,
 # so each of ours must name them in the compiler switches its debug information records.
-unsanitized=$(readelf --debug-dump=info "$module" | awk '
-  /DW_TAG_compile_unit/ { producer = ""; next }
-  /DW_AT_producer/ { producer = $0; next }
-  /DW_AT_name/ && producer != "" && $NF ~ /\/(parser|python)\/[^\/]*\.cpp$/ {
-    if (producer !~ /-fsanitize=address,undefined/) print $NF
-    producer = ""
-  }')
+unsanitized=
+for name in tarvik_py tarvik._columns; do
+  module=$("$venv/bin/python" -c "import importlib.util as u; print(u.find_spec('$name').origin)")
+  unsanitized+=$(readelf --debug-dump=info "$module" | awk '
+    /DW_TAG_compile_unit/ { producer = ""; next }
+    /DW_AT_producer/ { producer = $0; next }
+    /DW_AT_name/ && producer != "" && $NF ~ /\/(parser|python|columns)\/[^\/]*\.cpp$/ {
+      if (producer !~ /-fsanitize=address,undefined/) print $NF
+      producer = ""
+    }')
+done
 if [ -n "$unsanitized" ]; then
   echo "built without -fsanitize=address,undefined:" >&2
   echo "$unsanitized" >&2

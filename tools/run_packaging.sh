@@ -39,7 +39,11 @@ need = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE",
         "parser/CMakeLists.txt", "parser/parse.h", "parser/parse.cpp",
         "parser/cp1251_table.inc", "parser/unicode_tables.inc",
         "python/CMakeLists.txt", "python/module.cpp", "python/exports.map",
-        "python/tarvik_py.pyi", "python/py.typed", "tarvik/__init__.py", "tarvik/py.typed"}
+        "python/tarvik_py.pyi", "python/py.typed", "tarvik/__init__.py", "tarvik/py.typed",
+        "columns/CMakeLists.txt", "columns/module.cpp", "columns/exports.map",
+        "tarvik/_columns.pyi", "third_party/nanoarrow/LICENSE.txt",
+        "third_party/nanoarrow/NOTICE.txt", "third_party/nanoarrow/src/nanoarrow.cc",
+        "third_party/nanoarrow/include/nanoarrow/nanoarrow.h"}
 problems = [f"sdist lacks {n}" for n in sorted(need - names)]
 problems += [f"sdist holds {n}" for n in sorted(names)
              if n.split("/")[0] in {"build", ".git", "dist", ".venv", ".pytest_cache"}
@@ -50,8 +54,11 @@ with zipfile.ZipFile(wheel) as whl:
     metadata = whl.read(f"tarvik_py-{version}.dist-info/METADATA").decode()
 if not any(n.startswith("tarvik_py.cpython-") and n.endswith(".so") for n in wnames):
     problems.append("wheel lacks the extension module")
+if not any(n.startswith("tarvik/_columns.cpython-") and n.endswith(".so") for n in wnames):
+    problems.append("wheel lacks tarvik's Arrow module")
 for n in ("tarvik_py-stubs/__init__.pyi", "tarvik_py-stubs/py.typed",
           "tarvik/__init__.py", "tarvik/py.typed", "tarvik/cli.py", "tarvik/__main__.py",
+          "tarvik/_columns.pyi",
           f"tarvik_py-{version}.dist-info/licenses/LICENSE"):
     if n not in wnames:
         problems.append(f"wheel lacks {n}")

@@ -47,6 +47,8 @@ rm -rf build/venv
 build/venv/bin/python -m pip install -q --upgrade pip
 # The extras bring pyarrow, pandas and Dask, so the tables, Parquet and a Dask cluster are tested.
 build/venv/bin/python -m pip install -q ".[test,arrow,dask]"
+# Consumers of tarvik.to_arrow's tables that the tests hand them to.
+build/venv/bin/python -m pip install -q polars duckdb pandas
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider .)
 
 echo "== module tests at scale"

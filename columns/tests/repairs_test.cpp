@@ -96,5 +96,54 @@ TEST(NativeRepairs, RepairInTheOrderOfTheShippedHooksAndCountSections) {
   EXPECT_FALSE(repairs.undecided());
 }
 
+std::string cp1251(std::string_view utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      out.push_back(utf8[i]);
+      continue;
+    }
+    const unsigned code = ((lead & 0x1FU) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3FU);
+    out.push_back(static_cast<char>(code == 0x401   ? 0xA8
+                                    : code == 0x451 ? 0xB8
+                                    : code == 0xA0  ? 0xA0
+                                                    : 0xC0 + (code - 0x410)));
+  }
+  return out;
+}
+
+TEST(RepairsMayApply, SaysYesWhereverARepairWouldChangeASection) {
+  const std::string head = "1CClientBankExchange\r\nВерсияФормата=1.03\r\n";
+  const std::string open = "СекцияДокумент=Платежное поручение\r\n";
+  const std::string close = "КонецДокумента\r\n";
+  const struct {
+    std::string body;
+    bool may;
+  } cases[] = {
+      {open + "Сумма=1500.00\r\nПолучатель=ООО\r\nПолучатель1=ООО\r\n" + close, false},
+      {open + "Сумма=1 500.00\r\n" + close, true},
+      {open + "Сумма=1500,00\r\n" + close, true},
+      {open + "Сумма=1\u00a0500\r\n" + close, true},
+      {"СекцияРасчСчет\r\nВсегоСписано=5,0\r\nКонецРасчСчет\r\n", true},
+      {open + "ПолучательСчёт=1\r\n" + close, true},
+      {open + "Назначение=Пётр Ёлкин\r\n" + close, false},  // ё in values only
+      {open + "Получатель1=ООО\r\n" + close, true},
+      {open + "Получатель=\r\nПолучатель1=ООО\r\n" + close, true},
+      {open + "Получатель=ООО\r\nПолучатель=\r\nПолучатель1=ООО\r\n" + close, true},
+      {open + "Плательщик1=\r\n" + close, false},
+      // The name of one document does not stand in for another's.
+      {open + "Получатель=ООО\r\n" + close + open + "Получатель1=ООО\r\n" + close, true},
+      {open + "НазначениеПлатежа1=а\r\n" + close, true},
+      {open + "НазначениеПлатежа=а\r\nНазначениеПлатежа1=а\r\n" + close, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    const std::string text = head + c.body + "КонецФайла\r\n";
+    EXPECT_EQ(repairs_may_apply(text, Encoding::Utf8), c.may);
+    EXPECT_EQ(repairs_may_apply(cp1251(text), Encoding::Cp1251), c.may);
+  }
+}
+
 }  // namespace
 }  // namespace tarvik::columns
