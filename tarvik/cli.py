@@ -23,7 +23,7 @@ import tarvik_py
 
 from ._fields import DOCUMENT_COLUMNS, INTERVAL_COLUMNS
 from .checking import Finding, check, failure, notices
-from .many import DEFAULT_SCALE, MAX_SCALE, read_file, schema, statement_paths
+from .many import DEFAULT_SCALE, MAX_SCALE, NO_MATCH, read_file, schema, statement_paths
 from .reading import read
 from .records import document_rows, interval_rows
 
@@ -34,7 +34,7 @@ T = TypeVar("T")
 def _statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[Finding]]:
     """The files the patterns name, and an error for each pattern that names none."""
     paths, unmatched = statement_paths(patterns)
-    return paths, [Finding(p, None, "error", "no such file, folder or match") for p in unmatched]
+    return paths, [Finding(p, None, "error", NO_MATCH) for p in unmatched]
 
 
 def _in_workers(func: Callable[[str], T], paths: list[str], jobs: int, what: str) -> Iterator[T]:

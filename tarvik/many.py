@@ -48,7 +48,7 @@ __all__ = [
 DEFAULT_SCALE: Final = 2
 MAX_SCALE: Final = 28  # the format's own limit on fraction digits
 _INTEGER_DIGITS: Final = 29  # of the largest magnitude the format reads, 2**96 - 1
-_MISSING: Final = "no such file, folder or match"
+NO_MATCH: Final = "no such file, folder or match"
 
 FILE_COLUMN: Final = Column("file", Kind.TEXT, False)
 FAILURE_TABLE: Final = (
@@ -117,19 +117,21 @@ def read_file(
 
 
 def concat(parts: Iterable[FileTables], scale: int = DEFAULT_SCALE) -> FileTables:
-    """The tables of many files as one, in the order given (empty tables for none)."""
+    """The tables of many files as one, in the order given; for none, empty tables at `scale`.
+
+    The parts must have been read at one scale.
+    """
     pa = _pyarrow()
     parts = list(parts)
-    merged = {
-        t: pa.concat_tables([_empty(pa, t, scale), *(getattr(p, t) for p in parts)]) for t in TABLES
-    }
-    return FileTables(**merged)
+    if not parts:
+        return FileTables(**{t: _empty(pa, t, scale) for t in TABLES})
+    return FileTables(**{t: pa.concat_tables([getattr(p, t) for p in parts]) for t in TABLES})
 
 
 def missing(patterns: Iterable[str], scale: int = DEFAULT_SCALE) -> FileTables:
     """Patterns that named no file, as rows of `failures`, so none is lost without a trace."""
     pa = _pyarrow()
-    return concat([_failed(pa, p, FileNotFoundError(_MISSING), scale) for p in patterns], scale)
+    return concat([_failed(pa, p, FileNotFoundError(NO_MATCH), scale) for p in patterns], scale)
 
 
 def statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[str]]:

@@ -87,6 +87,9 @@ def test_tables_of_many_files_concatenate_and_pickle():
     assert tables.documents.num_rows == 5 and tables.failures.column("file").to_pylist() == ["junk"]
     assert set(tables.documents.column("file").to_pylist()) == {str(SAMPLE)}
     assert tarvik.many.concat([]).documents.schema == tarvik.many.schema("documents")
+    assert tarvik.many.concat([], scale=3).documents.schema == tarvik.many.schema("documents", 3)
+    fine = tarvik.many.concat([tarvik.many.read_file(SAMPLE, scale=4)] * 2)
+    assert fine.documents.schema.field("amount").type == pa.decimal128(38, 4)
     with pytest.raises(ValueError, match="scale must be 0 to 28, not 29"):
         tarvik.many.read_file(SAMPLE, scale=29)
 
