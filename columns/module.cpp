@@ -195,7 +195,8 @@ void read_without_lock(std::string_view input, bool repairs, Reading& out) {
   auto parsed = parse(input, {});
   NativeRepairs native;
   if (repairs && (!parsed || parsed.value().encoding == Encoding::Utf16 ||
-                  repairs_may_apply(input, parsed.value().encoding))) {
+                  (repairs_may_change(parsed.value(), input) &&
+                   repairs_may_apply(input, parsed.value().encoding)))) {
     SectionHook* hooks[] = {&native};
     parsed = parse(input, hooks);
   }
@@ -240,7 +241,7 @@ PyObject* edit_tuple(const Edit& e) {
 }
 
 constexpr const char kReadDoc[] =
-    "read(data, repairs)\n--\n\n"
+    "read(data, repairs, /)\n--\n\n"
     "The tables of the statement in `data` (bytes as tarvik_py.parse takes them), with the "
     "shipped repairs where `repairs` is true: (header, encoding, documents, intervals, warnings, "
     "edits), each edit (section, repair, key, old, new, source, message). None where the "
@@ -311,7 +312,7 @@ PyObject* read(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 constexpr const char kLinedTableDoc[] =
-    "lined_table(names, nullable, lines, columns)\n--\n\n"
+    "lined_table(names, nullable, lines, columns, /)\n--\n\n"
     "A table of a `line` column and text columns: `names` and `nullable` of the text columns, "
     "the line of each row, and each text column's values (str or None).";
 

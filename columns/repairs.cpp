@@ -243,6 +243,62 @@ RepairLine scan_repair_line(const char* p, const char* const begin, const char* 
   return out;
 }
 
+// Whether ё or Ё stands in some line before its first "=", in a key. Looked for in the whole
+// text at the speed of a byte search, then each found is placed in its line.
+bool yo_in_some_key(std::string_view text, bool cp1251) noexcept {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const auto in_key = [begin](const char* letter) {
+    const char* line = letter;
+    while (line != begin && line[-1] != '\n') {
+      --line;
+    }
+    return std::memchr(line, '=', static_cast<std::size_t>(letter - line)) == nullptr;
+  };
+  if (cp1251) {
+    // The bytes A8 and B8, each a letter of its own.
+    for (const char byte : {'\xA8', '\xB8'}) {
+      for (const char* p = begin; p != end; ++p) {
+        p = static_cast<const char*>(std::memchr(p, byte, static_cast<std::size_t>(end - p)));
+        if (p == nullptr) {
+          break;
+        }
+        if (in_key(p)) {
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+  // In UTF-8 the pairs D0 81 and D1 91, looked for sixteen bytes at a time: a search for one
+  // byte of them would stop at every с and Б.
+  const char* p = begin + (text.empty() ? 0 : 1);
+#if defined(__SSE2__)
+  const __m128i small_lead = _mm_set1_epi8(static_cast<char>(0xD1));
+  const __m128i small_tail = _mm_set1_epi8(static_cast<char>(0x91));
+  const __m128i capital_lead = _mm_set1_epi8(static_cast<char>(0xD0));
+  const __m128i capital_tail = _mm_set1_epi8(static_cast<char>(0x81));
+  for (; end - p >= 16; p += 16) {
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i lead = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+    const __m128i hits = _mm_or_si128(
+        _mm_and_si128(_mm_cmpeq_epi8(tail, small_tail), _mm_cmpeq_epi8(lead, small_lead)),
+        _mm_and_si128(_mm_cmpeq_epi8(tail, capital_tail), _mm_cmpeq_epi8(lead, capital_lead)));
+    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask != 0; mask &= mask - 1) {
+      if (in_key(p + __builtin_ctz(mask) - 1)) {
+        return true;
+      }
+    }
+  }
+#endif
+  for (; p < end; ++p) {
+    if (is_yo_at(p, begin, false) && in_key(p - 1)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // What the repairs of names and purpose would see of the lines since the last one that may
 // open or close a section. A line without "=" may, and so does a document's opening; ending a
 // stretch there at worst splits a section in two, which can only make a repair look needed.
@@ -336,6 +392,24 @@ bool repairs_may_apply(std::string_view text, Encoding encoding) {
     }
   }
   return stretch.repairs_apply();
+}
+
+bool repairs_may_change(const Statement& statement, std::string_view text) {
+  if (!statement.warnings.empty() || statement.encoding == Encoding::Utf16) {
+    return true;
+  }
+  const auto given = [](const std::optional<std::string_view>& value) {
+    return value && !value->empty();
+  };
+  for (const Document& doc : statement.documents) {
+    // Получатель1 is no field of a document, so an empty payee may have one to take.
+    if (!given(doc.optional_text(DocField::Payee)) ||
+        (!given(doc.optional_text(DocField::Counterparty)) &&
+         given(doc.optional_text(DocField::Counterparty1)))) {
+      return true;
+    }
+  }
+  return yo_in_some_key(text, statement.encoding == Encoding::Cp1251);
 }
 
 std::string_view name(Repair repair) noexcept {

@@ -56,6 +56,13 @@ std::string_view python_strip(std::string_view text) noexcept;
 // over the lines, without decoding them.
 bool repairs_may_apply(std::string_view text, Encoding encoding);
 
+// The cheaper first look, at a statement the core read from `text` without the repairs: false
+// where no repair can have had anything to change. A statement read whole, without a warning,
+// holds only amounts the strict reader took (so none with a comma or a space) and a purpose in
+// every document; the names are read off its documents, and ё in a key is looked for in the
+// text, where the letter is rare. True leaves the question to repairs_may_apply().
+bool repairs_may_change(const Statement& statement, std::string_view text);
+
 // The repairs as one hook of the core, recording what they change. A section it cannot judge as
 // the Python rules would marks the whole reading `undecided`; the caller then reads through them.
 class NativeRepairs : public SectionHook {

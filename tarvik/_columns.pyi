@@ -8,11 +8,11 @@ class Table:
     def __arrow_c_schema__(self) -> object: ...
     def __len__(self) -> int: ...
 
-Edit = tuple[int, str, str, str | None, str, str, str]
+_Edit = tuple[int, str, str, str | None, str, str, str]
 
 def read(
     data: Buffer, repairs: bool, /
-) -> tuple[dict[str, str], str, Table, Table, Table, list[Edit]] | None: ...
+) -> tuple[dict[str, str], str, Table, Table, Table, list[_Edit]] | None: ...
 def lined_table(
     names: Sequence[str],
     nullable: Sequence[bool],

@@ -26,6 +26,9 @@ py=$venv/bin/python
 "$py" examples/export_csv.py "$sample" -o "$work/documents-excel.csv" --delimiter ';' \
   --encoding cp1251 2>/dev/null
 "$py" examples/reconcile.py "$sample" >"$work/reconcile.txt"
+"$py" examples/arrow_tables.py "$sample" >"$work/arrow_tables.txt"
+grep -q "(cp1251): 5 documents" "$work/arrow_tables.txt"
+grep -q "^line 145: Сумма '15000,00' read as 15000.00$" "$work/arrow_tables.txt"
 "$py" - "$sample" "$work" <<'PY'
 import csv
 import pathlib

@@ -45,6 +45,7 @@ memcheck() {
 }
 
 memcheck core_tests "$build/parser/tarvik_core_tests" --gtest_filter="$filter" --gtest_brief=1
+memcheck columns_tests "$build/columns/tarvik_columns_tests" --gtest_filter="$filter" --gtest_brief=1
 
 for target in fuzz_parse fuzz_decode_input fuzz_lex fuzz_parse_date fuzz_parse_amount fuzz_quote; do
   memcheck "$target" "$build/parser/fuzz/$target" parser/fuzz/corpus/"$target" parser/fuzz/regressions/"$target"

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "parse.h"
+
 namespace tarvik::columns {
 namespace {
 
@@ -142,6 +144,40 @@ TEST(RepairsMayApply, SaysYesWhereverARepairWouldChangeASection) {
     const std::string text = head + c.body + "КонецФайла\r\n";
     EXPECT_EQ(repairs_may_apply(text, Encoding::Utf8), c.may);
     EXPECT_EQ(repairs_may_apply(cp1251(text), Encoding::Cp1251), c.may);
+  }
+}
+
+TEST(RepairsMayChange, ReadsTheNamesOffTheDocumentsAndLooksForYoInKeys) {
+  const std::string head = "1CClientBankExchange\r\nВерсияФормата=1.03\r\n";
+  const std::string document =
+      "СекцияДокумент=Платежное поручение\r\nНомер=1\r\nДата=01.03.2024\r\nСумма=1.00\r\n"
+      "НазначениеПлатежа=Оплата\r\nПлательщикИНН=1\r\nПлательщикБИК=1\r\n"
+      "ПлательщикБанк1=Б\r\nПлательщикСчет=1\r\nПолучательИНН=2\r\nПолучательСчет=2\r\n"
+      "ПолучательБИК=2\r\nПолучательБанк1=Б\r\n";
+  const std::string close = "КонецДокумента\r\n";
+  const struct {
+    std::string body;
+    bool may;
+  } cases[] = {
+      {document + "Получатель=ООО\r\n" + close, false},
+      {document + "Получатель=ООО\r\nПлательщик1=АО\r\nПлательщик=АО\r\n" + close, false},
+      {document + "Получатель=ООО\r\nКомментарий=Пётр\r\n" + close, false},  // ё in a value
+      {document + close, true},                                              // no payee
+      {document + "Получатель=\r\n" + close, true},
+      {document + "Получатель=ООО\r\nПлательщик1=АО\r\n" + close, true},
+      {document + "Получатель=ООО\r\nКомментарийЁ=1\r\n" + close, true},
+      {document + "Получатель=ООО\r\nСумма=1,00\r\n" + close, true},  // dropped: a warning
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    for (const bool windows : {false, true}) {
+      const std::string text =
+          windows ? cp1251(head + c.body + "КонецФайла\r\n") : head + c.body + "КонецФайла\r\n";
+      auto statement = parse(text, {});
+      ASSERT_TRUE(statement.has_value());
+      EXPECT_EQ(statement.value().encoding, windows ? Encoding::Cp1251 : Encoding::Utf8);
+      EXPECT_EQ(repairs_may_change(statement.value(), text), c.may);
+    }
   }
 }
 
