@@ -1,5 +1,6 @@
 #include "arrow_tables.h"
 
+#include <atomic>
 #include <cstddef>
 #include <new>
 #include <stdexcept>
@@ -221,6 +222,8 @@ std::optional<Amount> interval_amount(const Interval& interval, IntervalField f)
   return std::nullopt;
 }
 
+std::atomic<TableFreer> table_freer{nullptr};
+
 // Releases a view of a shared batch: its own children, then its hold on the table.
 struct View {
   SharedTable keep;
@@ -235,8 +238,10 @@ void release_view(ArrowArray* array) {
       child.release(&child);
     }
   }
+  SharedTable keep = std::move(view->keep);
   delete view;
   array->release = nullptr;
+  release(keep);
 }
 
 // `out` shows the buffers of `source`, which `keep` owns, and keeps them alive.
@@ -261,6 +266,18 @@ void export_view(const SharedTable& keep, const ArrowArray& source, ArrowArray* 
 }
 
 }  // namespace
+
+void set_table_freer(TableFreer freer) noexcept { table_freer.store(freer); }
+
+void release(SharedTable& table) {
+  const TableFreer freer = table_freer.load();
+  // Another holder may let go at the same moment; then neither frees through the freer, and
+  // the table goes with the lock held, as it would without one.
+  if (freer != nullptr && table.use_count() == 1) {
+    freer([](SharedTable* last) { last->reset(); }, &table);
+  }
+  table.reset();
+}
 
 std::int32_t epoch_days(const Date& date) noexcept {
   // Days from the civil calendar, over eras of 400 years.

@@ -42,6 +42,14 @@ struct LinedTexts {
 };
 SharedTable lined_table(const LinedTexts& rows);
 
+// Runs `free(table)`, where `table` is a table's last holder letting go of it. The module
+// sets one that frees the buffers with the interpreter lock released, as the last holder is
+// often a consumer's object dying with the lock held; by default it runs at once.
+using TableFreer = void (*)(void (*free)(SharedTable*), SharedTable* table);
+void set_table_freer(TableFreer freer) noexcept;
+// Lets go of `table`; through the freer where it was the last holder.
+void release(SharedTable& table);
+
 // A stream of the table's one batch; the table stays alive while the stream does.
 void export_stream(const SharedTable& table, ArrowArrayStream* out);
 // A copy of the table's schema.

@@ -52,3 +52,15 @@ def write_orders(documents: list[tarvik_py.Document]) -> bytes:
 
 def findings(path: str) -> int:
     return sum(1 for f in tarvik.check(path) if f.severity in ("warning", "mismatch"))
+
+
+def arrow_tables(path: pathlib.Path) -> int:
+    columns = tarvik.to_arrow(path, repairs=False)
+    assert_type(columns, tarvik.Columns)
+    assert_type(columns.header, dict[str, str])
+    assert_type(columns.name, str | None)
+    table: tarvik.ArrowTable = columns.documents
+    table.__arrow_c_stream__()
+    columns.documents = columns.intervals  # type: ignore[misc]
+    tarvik.to_arrow(path, hooks=[payee_upper])
+    return len(columns.header)
