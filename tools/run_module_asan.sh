@@ -22,7 +22,13 @@ reports=$root/build/asan-reports
 # so each of ours must name them in the compiler switches its debug information records.
 unsanitized=
 for name in tarvik_py tarvik._columns; do
-  module=$("$venv/bin/python" -c "import importlib.util as u; print(u.find_spec('$name').origin)")
+  # Found, not imported (importing the sanitized package needs the runtime preloaded), and not
+  # in this checkout (-P).
+  module=$("$venv/bin/python" -P -c "
+import importlib.machinery as m, importlib.util as u
+package, _, leaf = '$name'.rpartition('.')
+where = u.find_spec(package).submodule_search_locations if package else None
+print(m.PathFinder.find_spec(leaf, where).origin)")
   unsanitized+=$(readelf --debug-dump=info "$module" | awk '
     /DW_TAG_compile_unit/ { producer = ""; next }
     /DW_AT_producer/ { producer = $0; next }
