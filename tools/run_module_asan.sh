@@ -21,14 +21,14 @@ reports=$root/build/asan-reports
 # A translation unit built without the sanitizers would pass every test below and prove nothing,
 # so each of ours must name them in the compiler switches its debug information records.
 unsanitized=
-for name in tarvik_py tarvik._columns; do
-  # Found, not imported (importing the sanitized package needs the runtime preloaded), and not
-  # in this checkout (-P).
-  module=$("$venv/bin/python" -P -c "
-import importlib.machinery as m, importlib.util as u
-package, _, leaf = '$name'.rpartition('.')
-where = u.find_spec(package).submodule_search_locations if package else None
-print(m.PathFinder.find_spec(leaf, where).origin)")
+# Found without importing them: a sanitized module loads only under the preload below. -P: the
+# installed packages, not the tree's tarvik/ that the current folder would shadow them with.
+modules=$("$venv/bin/python" -P -c '
+import glob, importlib.util as u, os
+print(u.find_spec("tarvik_py").origin)
+print(*glob.glob(os.path.join(u.find_spec("tarvik").submodule_search_locations[0], "_columns*.so")))')
+[ "$(wc -w <<<"$modules")" = 2 ] || { echo "modules not found: $modules" >&2; exit 1; }
+for module in $modules; do
   unsanitized+=$(readelf --debug-dump=info "$module" | awk '
     /DW_TAG_compile_unit/ { producer = ""; next }
     /DW_AT_producer/ { producer = $0; next }
