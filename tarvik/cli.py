@@ -11,19 +11,19 @@ import argparse
 import concurrent.futures
 import csv
 import functools
-import glob
 import io
 import importlib.metadata
 import json
 import os
 import sys
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from typing import IO, TypeVar
+from typing import IO, Any, TypeVar
 
 import tarvik_py
 
 from ._fields import DOCUMENT_COLUMNS, INTERVAL_COLUMNS
 from .checking import Finding, check, failure, notices
+from .many import DEFAULT_SCALE, MAX_SCALE, NO_MATCH, read_file, schema, statement_paths
 from .reading import read
 from .records import document_rows, interval_rows
 
@@ -32,22 +32,9 @@ T = TypeVar("T")
 
 
 def _statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[Finding]]:
-    """Files named, files under folders (recursively, in name order) and glob matches."""
-    paths: list[str] = []
-    missing: list[Finding] = []
-    for pattern in patterns:
-        if os.path.isfile(pattern):
-            paths.append(pattern)
-        elif os.path.isdir(pattern):
-            for folder, dirs, files in os.walk(pattern):
-                dirs[:] = sorted(d for d in dirs if not d.startswith("."))
-                paths.extend(os.path.join(folder, f) for f in sorted(files) if not f.startswith("."))
-        else:
-            matches = sorted(p for p in glob.glob(pattern, recursive=True) if os.path.isfile(p))
-            if not matches:
-                missing.append(Finding(pattern, None, "error", "no such file, folder or match"))
-            paths.extend(matches)
-    return paths, missing
+    """The files the patterns name, and an error for each pattern that names none."""
+    paths, unmatched = statement_paths(patterns)
+    return paths, [Finding(p, None, "error", NO_MATCH) for p in unmatched]
 
 
 def _in_workers(func: Callable[[str], T], paths: list[str], jobs: int, what: str) -> Iterator[T]:
@@ -169,22 +156,45 @@ def _convert_one(path: str, repairs: bool, intervals: bool) -> tuple[list[Row], 
     return rows, notices(reading, path)
 
 
+# The output's format by its suffix, where --format does not name it.
+SUFFIX_FORMATS = {".csv": "csv", ".jsonl": "jsonl", ".ndjson": "jsonl", ".parquet": "parquet"}
+# What --partition-by takes besides a table's own columns: the year and month of its date.
+PERIOD_COLUMNS = ("year", "month")  # pyarrow.compute has a function of each name
+DATE_COLUMN = {"documents": "doc_date", "intervals": "date_start"}
+
+
 def cmd_convert(args: argparse.Namespace) -> int:
     output: str = args.output
-    kind = args.format or ("jsonl" if output.endswith((".jsonl", ".ndjson")) else "csv" if output.endswith(".csv") else None)
+    kind = args.format or SUFFIX_FORMATS.get(os.path.splitext(output)[1].lower())
     if kind is None:
-        print(f"tarvik convert: cannot tell the format of {output}: name it .csv or .jsonl, or give --format", file=sys.stderr)
+        print(f"tarvik convert: cannot tell the format of {output}: name it .csv, .jsonl or .parquet, or give --format",
+              file=sys.stderr)
         return UNREADABLE
-    columns = ("file", "line", *(INTERVAL_COLUMNS if args.intervals else DOCUMENT_COLUMNS))
+    if args.partition_by and kind != "parquet":
+        print("tarvik convert: --partition-by writes a Parquet dataset: give --format parquet", file=sys.stderr)
+        return UNREADABLE
     paths, findings = _statement_paths(args.paths)
     # A rerun into a folder it reads must not take its own last output for a statement.
     if os.path.exists(output):
         paths = [p for p in paths if not os.path.samefile(p, output)]
     for f in findings:
         print(f, file=sys.stderr)
+    if kind == "parquet":
+        rows_written = _write_parquet(args, paths, findings)
+        if rows_written is None:
+            return UNREADABLE
+    else:
+        rows_written = _write_text(args, kind, paths, findings)
+    what = "intervals" if args.intervals else "documents"
+    print(f"{rows_written} {what} from {len(paths)} files written to {output}", file=sys.stderr)
+    return _status(findings)
+
+
+def _write_text(args: argparse.Namespace, kind: str, paths: list[str], findings: list[Finding]) -> int:
+    columns = ("file", "line", *(INTERVAL_COLUMNS if args.intervals else DOCUMENT_COLUMNS))
     encoding = args.encoding or "utf-8"
     rows_written = 0
-    with open(output, "w", encoding=encoding, newline="") as out:
+    with open(args.output, "w", encoding=encoding, newline="") as out:
         write_row = _csv_writer(out, columns, args.delimiter) if kind == "csv" else _jsonl_writer(out)
         for rows, result in _in_workers(
             functools.partial(_convert_one, repairs=args.repairs, intervals=args.intervals),
@@ -192,22 +202,88 @@ def cmd_convert(args: argparse.Namespace) -> int:
             args.jobs,
             "convert",
         ):
-            findings.extend(result)
-            for f in result:
-                print(f, file=sys.stderr)
+            _report(result, findings)
             for row in rows:
                 try:
                     write_row(row)
                 except UnicodeEncodeError as exc:
                     lost = Finding(str(row["file"]), row["line"] if isinstance(row["line"], int) else None, "error",
                                    f"row not written: {encoding} cannot hold {exc.object[exc.start:exc.end]!r}")
-                    findings.append(lost)
-                    print(lost, file=sys.stderr)
+                    _report([lost], findings)
                 else:
                     rows_written += 1
-    what = "intervals" if args.intervals else "documents"
-    print(f"{rows_written} {what} from {len(paths)} files written to {output}", file=sys.stderr)
-    return _status(findings)
+    return rows_written
+
+
+def _report(found: Iterable[Finding], findings: list[Finding]) -> None:
+    for f in found:
+        findings.append(f)
+        print(f, file=sys.stderr)
+
+
+def _table_one(path: str, repairs: bool, table: str, scale: int) -> tuple[Any, list[Finding]]:
+    """One file's table for Parquet, and what reading it found, as `check` words it."""
+    tables = read_file(path, repairs=repairs, scale=scale)
+    found = [Finding(path, f["line"], "error", f["message"]) for f in tables.failures.to_pylist()]
+    found += [Finding(path, c["line"], "repair", c["message"]) for c in tables.changes.to_pylist()]
+    found += [Finding(path, w["line"], "warning", f"document skipped: {w['message']}") for w in tables.warnings.to_pylist()]
+    found.sort(key=lambda f: f.lineno or 0)
+    return getattr(tables, table), found
+
+
+def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Finding]) -> int | None:
+    """Writes one Parquet file, or a dataset folder partitioned by --partition-by; the rows
+    written, or None (said on stderr) where nothing could be."""
+    try:
+        pa = importlib.import_module("pyarrow")
+        pc = importlib.import_module("pyarrow.compute")
+        pq = importlib.import_module("pyarrow.parquet")
+        ds = importlib.import_module("pyarrow.dataset")
+    except ImportError:
+        print("tarvik convert: Parquet needs pyarrow: pip install 'tarvik_py[arrow]'", file=sys.stderr)
+        return None
+    table = "intervals" if args.intervals else "documents"
+    columns = schema(table, args.scale)
+    partition: list[str] = args.partition_by or []
+    unknown = [c for c in partition if c not in columns.names and c not in PERIOD_COLUMNS]
+    if unknown:
+        known = ", ".join([*PERIOD_COLUMNS, *columns.names])
+        print(f"tarvik convert: cannot partition by {', '.join(unknown)}: choose from {known}", file=sys.stderr)
+        return None
+    periods = [c for c in PERIOD_COLUMNS if c in partition]
+    for period in periods:
+        columns = columns.append(pa.field(period, pa.int32()))
+    if partition and os.path.isdir(args.output) and os.listdir(args.output):
+        print(f"tarvik convert: {args.output} is a folder that holds files already: remove it or name another", file=sys.stderr)
+        return None
+    if not partition and os.path.isdir(args.output):
+        print(f"tarvik convert: {args.output} is a folder: name a file, or give --partition-by", file=sys.stderr)
+        return None
+    rows_written = 0
+
+    def batches() -> Iterator[Any]:
+        nonlocal rows_written
+        for rows, result in _in_workers(
+            functools.partial(_table_one, repairs=args.repairs, table=table, scale=args.scale),
+            paths,
+            args.jobs,
+            "convert",
+        ):
+            _report(result, findings)
+            dates = rows.column(DATE_COLUMN[table])
+            for period in periods:
+                rows = rows.append_column(period, getattr(pc, period)(dates).cast(pa.int32()))
+            rows_written += rows.num_rows
+            yield from rows.to_batches()
+
+    if partition:
+        ds.write_dataset(batches(), args.output, schema=columns, format="parquet", partitioning=partition,
+                         partitioning_flavor="hive", existing_data_behavior="overwrite_or_ignore")
+    else:
+        with pq.ParquetWriter(args.output, columns) as writer:
+            for batch in batches():
+                writer.write_batch(batch)
+    return rows_written
 
 
 def _csv_writer(out: IO[str], columns: Sequence[str], delimiter: str) -> Callable[[Row], None]:
@@ -285,18 +361,44 @@ def _parser() -> argparse.ArgumentParser:
 
     convert = commands.add_parser(
         "convert",
-        help="write the documents (or intervals) of statements as CSV or JSON lines",
+        help="write the documents (or intervals) of statements as CSV, JSON lines or Parquet",
         description="Write one row per document (or per interval with --intervals), with the "
-        "source file and the line where its section opens. Dates are YYYY-MM-DD and amounts "
-        "plain decimals, as text.",
+        "source file and the line where its section opens. In CSV and JSON lines, dates are "
+        "YYYY-MM-DD and amounts plain decimals, as text; Parquet keeps them typed.",
         epilog="For Excel in Russian: --delimiter ';' --encoding cp1251 (or utf-8-sig).",
     )
     many(convert)
-    convert.add_argument("-o", "--output", required=True, metavar="OUT", help="OUT.csv or OUT.jsonl")
-    convert.add_argument("--format", choices=("csv", "jsonl"), help="default: from the output's suffix")
+    convert.add_argument("-o", "--output", required=True, metavar="OUT", help="OUT.csv, OUT.jsonl or OUT.parquet")
+    convert.add_argument("--format", choices=sorted(set(SUFFIX_FORMATS.values())), help="default: from the output's suffix")
     convert.add_argument("--intervals", action="store_true", help="one row per account interval instead of per document")
     convert.add_argument("--delimiter", default=",", help="CSV field separator (default: %(default)s)")
     convert.add_argument("--encoding", help="encoding of the output (default: utf-8)")
+    parquet = convert.add_argument_group(
+        "Parquet",
+        "OUT.parquet is one Parquet file holding the rows of every statement read. Its columns "
+        "are typed: dates date32, amounts decimal128(38, SCALE), line numbers int64, texts "
+        "strings. A statement with an amount of more non-zero fraction digits than SCALE is "
+        "reported as an error and none of its rows are written. Needs pyarrow "
+        "(pip install 'tarvik_py[arrow]').",
+    )
+    parquet.add_argument(
+        "--partition-by",
+        action="extend",
+        nargs="+",
+        metavar="COLUMN",
+        help="write OUT as a folder of Parquet files, one subfolder per value (COLUMN=VALUE/), "
+        "which DuckDB, polars, Spark and pyarrow read as one dataset; COLUMN is a column of the "
+        "rows, or year or month of the document's date (the interval's start with --intervals). "
+        "For a ledger: year month; for balances: account.",
+    )
+    parquet.add_argument(
+        "--scale",
+        type=int,
+        choices=range(0, MAX_SCALE + 1),
+        default=DEFAULT_SCALE,
+        metavar="SCALE",
+        help="fraction digits of the amount columns, 0 to %d (default: %%(default)s, kopecks)" % MAX_SCALE,
+    )
     convert.set_defaults(run=cmd_convert)
     return parser
 

@@ -2,6 +2,8 @@
 
 Each block runs on its own, in a folder holding the shipped sample statement under the name the
 blocks use (kl_to_1c.txt, what 1C calls its export). TARVIK_README names another file to check.
+A block that begins `# needs: MODULE, ...` is skipped where one of them is not installed (the
+extras: pyarrow, dask, pyspark).
 """
 
 import contextlib
@@ -18,6 +20,7 @@ README = pathlib.Path(os.environ.get("TARVIK_README", ROOT / "README.md"))
 SAMPLE = ROOT / "examples" / "statement_cp1251.txt"
 # A fence opens at the start of a line, possibly indented inside a list item.
 BLOCK = re.compile(r"^( *)```python\n(.*?)^\1```$", re.MULTILINE | re.DOTALL)
+NEEDS = re.compile(r"# needs: (.*)")
 
 
 def blocks() -> list[pytest.param]:
@@ -41,6 +44,9 @@ def test_readme_has_python_blocks():
 
 @pytest.mark.parametrize("code", blocks())
 def test_readme_block_runs(code, tmp_path, monkeypatch):
+    needs = NEEDS.match(code.lstrip("\n"))
+    for module in needs.group(1).split(", ") if needs else ():
+        pytest.importorskip(module)
     shutil.copyfile(SAMPLE, tmp_path / "kl_to_1c.txt")
     monkeypatch.chdir(tmp_path)
     with contextlib.redirect_stdout(io.StringIO()):

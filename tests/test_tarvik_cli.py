@@ -108,7 +108,7 @@ def test_convert_intervals_to_json_lines(files):
 
 def test_convert_refuses_an_output_it_cannot_name(files):
     run = tarvik("convert", files / "good.txt", "-o", files / "out.xlsx")
-    assert run.returncode == UNREADABLE and "name it .csv or .jsonl" in run.stderr
+    assert run.returncode == UNREADABLE and "name it .csv, .jsonl or .parquet" in run.stderr
 
 
 def test_a_row_the_output_encoding_cannot_hold_is_reported(files):
@@ -154,3 +154,67 @@ def test_the_console_script_is_installed():
         pytest.skip("tarvik is not installed beside this interpreter (a source checkout)")
     run = subprocess.run([script, "show", SAMPLE], capture_output=True, text=True, encoding="utf-8")
     assert run.returncode == OK and "Documents: 5" in run.stdout
+
+
+# Parquet: (arguments after the files, exit status, what stderr says, the Parquet files written
+# under OUT, relative to it: [] for OUT itself a file, and the rows they hold).
+PARQUET_CASES = [
+    (["-o", "out.parquet"], UNREADABLE, "sub/junk.txt: error: Input is not a 1C statement", [], 5 + 4 + 5),
+    (["-o", "out", "--format", "parquet", "--intervals", "--partition-by", "account"], UNREADABLE,
+     "9 intervals from 4 files", ["account=40702810900000012345/part-0.parquet", "account=40702978100000054321/part-0.parquet"],
+     3 * 3),
+    (["-o", "out.parquet", "--partition-by", "year", "month"], UNREADABLE, "14 documents",
+     ["year=2024/month=3/part-0.parquet"], 14),
+    (["-o", "out.parquet", "--partition-by", "payee_bic", "--partition-by", "nope", "line"], UNREADABLE,
+     "cannot partition by nope: choose from year, month, file, line,", None, 0),
+    (["-o", "out.csv", "--partition-by", "year"], UNREADABLE, "--partition-by writes a Parquet dataset", None, 0),
+    (["-o", "out.parquet", "--scale", "29"], UNREADABLE, "--scale: invalid choice", None, 0),
+]
+
+
+@pytest.mark.parametrize(
+    "args, status, said, written, rows", PARQUET_CASES,
+    ids=["one parquet file", "by account", "by year and month", "unknown column", "not parquet", "bad scale"],
+)
+def test_convert_to_parquet(files, args, status, said, written, rows):
+    pq = pytest.importorskip("pyarrow.parquet")
+    pc = pytest.importorskip("pyarrow.compute")
+    run = tarvik("convert", "good.txt", "skipped.txt", "off.txt", "sub", *args, cwd=files)
+    assert run.returncode == status and said in run.stderr, run.stderr
+    out = files / args[1]
+    if written is None:
+        assert not out.exists()
+        return
+    found = sorted(str(p.relative_to(out)) for p in out.rglob("*.parquet")) if out.is_dir() else []
+    assert found == written
+    table = pq.read_table(out)
+    assert table.num_rows == rows
+    assert table.schema.field("file").type == "string"
+    for name, type_ in [("amount", "decimal128(38, 2)"), ("doc_date", "date32[day]"), ("line", "int64"),
+                        ("end_amount", "decimal128(38, 2)"), ("date_start", "date32[day]")]:
+        if name in table.schema.names:
+            assert str(table.schema.field(name).type) == type_
+    if "amount" in table.schema.names:
+        good = table.filter(pc.equal(table.column("file"), "good.txt"))
+        assert [str(a) for a in good.column("amount").to_pylist()] == [
+            "43200.00", "87450.50", "430.25", "20000.00", "15000.00"]
+
+
+def test_parquet_without_pyarrow_names_the_extra(files):
+    code = ("import sys; sys.modules['pyarrow'] = None; from tarvik.cli import main; "
+            f"sys.exit(main(['convert', {str(files / 'good.txt')!r}, '-o', {str(files / 'out.parquet')!r}]))")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, encoding="utf-8", timeout=120)
+    assert run.returncode == UNREADABLE
+    assert "Parquet needs pyarrow: pip install 'tarvik_py[arrow]'" in run.stderr
+    assert not (files / "out.parquet").exists()
+
+
+def test_a_partitioned_output_never_lands_on_files_it_did_not_write(files):
+    pytest.importorskip("pyarrow")
+    (files / "ds").mkdir()
+    (files / "ds" / "mine.txt").write_text("keep")
+    run = tarvik("convert", "good.txt", "-o", "ds", "--format", "parquet", "--partition-by", "year", cwd=files)
+    assert run.returncode == UNREADABLE and "ds is a folder that holds files already" in run.stderr
+    run = tarvik("convert", "good.txt", "-o", "ds", "--format", "parquet", cwd=files)
+    assert run.returncode == UNREADABLE and "ds is a folder: name a file, or give --partition-by" in run.stderr
+    assert [p.name for p in (files / "ds").iterdir()] == ["mine.txt"]

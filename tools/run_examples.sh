@@ -18,7 +18,7 @@ echo "== Python examples"
 rm -rf "$venv"
 "$python" -m venv "$venv"
 "$venv/bin/python" -m pip install -q --upgrade pip
-"$venv/bin/python" -m pip install -q .
+"$venv/bin/python" -m pip install -q ".[arrow]" polars
 py=$venv/bin/python
 
 "$py" examples/summary.py "$sample" >"$work/summary.txt"
@@ -26,7 +26,6 @@ py=$venv/bin/python
 "$py" examples/export_csv.py "$sample" -o "$work/documents-excel.csv" --delimiter ';' \
   --encoding cp1251 2>/dev/null
 "$py" examples/reconcile.py "$sample" >"$work/reconcile.txt"
-"$venv/bin/python" -m pip install -q polars
 "$py" examples/arrow_tables.py "$sample" >"$work/arrow_tables.txt"
 grep -q "(cp1251): 5 documents" "$work/arrow_tables.txt"
 grep -q "^line 145: Сумма '15000,00' read as 15000.00$" "$work/arrow_tables.txt"
@@ -64,6 +63,33 @@ print(f"summary, export_csv and reconcile: {docs} documents, {accounts} accounts
       f"{intervals} intervals")
 with open(work / "expected.txt", "w") as f:
     print(f"documents: {docs}\naccounts: {accounts}", file=f)
+PY
+
+# Totals over many files: those of Decimal sums over tarvik.read, and a file that does not read
+# named and failing the run.
+printf 'not a statement' >"$work/junk.txt"
+if "$py" examples/account_totals.py "$sample" "$work/junk.txt" >"$work/totals.txt" 2>"$work/totals.err"; then
+  echo "account_totals.py passed over a file that does not read" >&2
+  exit 1
+fi
+grep -qx "$work/junk.txt: error: Input is not a 1C statement" "$work/totals.err"
+# -P: the tarvik installed, not the one in this checkout.
+"$py" -P - "$sample" "$work/totals.txt" <<'PY'
+import collections
+import decimal
+import sys
+
+import tarvik
+
+paid = collections.defaultdict(lambda: [decimal.Decimal("0.00"), decimal.Decimal("0.00"), 0])
+for doc in tarvik.read(sys.argv[1]).statement.documents:
+    for account, side in ((doc.payee_account, 0), (doc.counterparty_account, 1)):
+        paid[account][side] += decimal.Decimal(doc.amount)
+        paid[account][2] += 1
+expected = [f"{a}  in {i}  out {o}  documents {n}" for a, (i, o, n) in sorted(paid.items())]
+got = open(sys.argv[2], encoding="utf-8").read().splitlines()
+assert got == expected, (got, expected)
+print(f"account_totals.py: {len(got)} accounts, sums exact")
 PY
 
 # A mismatch must fail the check: feed reconcile a copy of the sample with one closing balance off.

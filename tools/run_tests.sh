@@ -45,7 +45,8 @@ echo "== module tests"
 rm -rf build/venv
 "$python" -m venv build/venv
 build/venv/bin/python -m pip install -q --upgrade pip
-build/venv/bin/python -m pip install -q ".[test,arrow]"
+# The extras bring pyarrow, pandas and Dask, so the tables, Parquet and a Dask cluster are tested.
+build/venv/bin/python -m pip install -q ".[test,arrow,dask]"
 # Consumers of tarvik.to_arrow's tables that the tests hand them to.
 build/venv/bin/python -m pip install -q polars duckdb pandas
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider .)

@@ -13,10 +13,9 @@ venv=build/venv-typing
 rm -rf "$venv"
 "$python" -m venv "$venv"
 "$venv/bin/python" -m pip install -q --upgrade pip
-# Pinned: stubtest's and mypy's verdicts change between releases.
-"$venv/bin/python" -m pip install -q "mypy==2.4.1" "types-tqdm==4.70.0.20261122"
-# The example of tarvik.to_arrow's tables hands them to polars, which ships its types.
-"$venv/bin/python" -m pip install -q polars
+# Pinned: stubtest's and mypy's verdicts change between releases, and so do the types of polars,
+# which ships them and which the examples hand tarvik's tables to.
+"$venv/bin/python" -m pip install -q "mypy==2.4.1" "types-tqdm==4.70.0.20261122" "polars==2.2.0"
 "$venv/bin/python" -m pip install -q .
 
 # Run from an empty folder so that only the installed module and stubs are seen, never the tree.
