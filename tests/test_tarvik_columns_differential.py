@@ -157,7 +157,7 @@ def repaired_statements(draw):
     return draw(st.sampled_from([data, b"\xef\xbb\xbf" + data]))
 
 
-@settings(max_examples=gen.examples(1500), suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=gen.examples(4000), suppress_health_check=[HealthCheck.too_slow])
 @given(st.one_of(repaired_statements(), repaired_statements(), test_tarvik_write.statements(),
                  gen.inputs()),
        st.booleans())
