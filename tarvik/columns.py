@@ -20,13 +20,15 @@ import functools
 import importlib
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any, Final, Protocol, cast
+from typing import TYPE_CHECKING, Any, Final, Protocol, cast
 
 from ._encodings import FileEncoding
 from ._fields import DOC_TYPE_ATTR, DOCUMENT_FIELDS, INTERVAL_FIELDS, INTERVAL_RECORD_ORDER, Kind
-from . import _columns
 from .hooks import Edit
 from .reading import Hook, Reading, Source, _load, _prepare, _read_prepared, edit_changes
+
+if TYPE_CHECKING:
+    from . import _columns
 
 __all__ = ["ArrowTable", "Column", "Columns", "to_arrow"]
 
@@ -103,6 +105,10 @@ def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True
     Python callables, so with them the statement is read as `tarvik.read` reads it and the
     tables are built from its records (which needs pyarrow).
     """
+    # Imported here, so that the rest of the package also imports from a source tree, where the
+    # extension is not built.
+    from . import _columns
+
     data, name = _load(source)
     text, bom, dos = _prepare(data)
     native = None if hooks else _columns.read(text, repairs)
