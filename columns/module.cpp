@@ -52,28 +52,19 @@ struct TableObject {
 constexpr const char kStreamCapsule[] = "arrow_array_stream";
 constexpr const char kSchemaCapsule[] = "arrow_schema";
 
-void free_stream_capsule(PyObject* capsule) {
-  auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, kStreamCapsule));
-  if (stream == nullptr) {
+// Releases the Arrow structure a capsule of that name owns (stream or schema), unless a consumer
+// has taken it over and cleared its release callback.
+template <class Structure, const char* kName>
+void free_capsule(PyObject* capsule) {
+  auto* structure = static_cast<Structure*>(PyCapsule_GetPointer(capsule, kName));
+  if (structure == nullptr) {
     PyErr_WriteUnraisable(capsule);
     return;
   }
-  if (stream->release != nullptr) {
-    stream->release(stream);
+  if (structure->release != nullptr) {
+    structure->release(structure);
   }
-  delete stream;
-}
-
-void free_schema_capsule(PyObject* capsule) {
-  auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, kSchemaCapsule));
-  if (schema == nullptr) {
-    PyErr_WriteUnraisable(capsule);
-    return;
-  }
-  if (schema->release != nullptr) {
-    schema->release(schema);
-  }
-  delete schema;
+  delete structure;
 }
 
 // A C++ failure as the Python exception it stands for; nullptr for the caller to return.
@@ -101,7 +92,8 @@ PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
     auto stream = std::make_unique<ArrowArrayStream>();
     stream->release = nullptr;
     export_stream(reinterpret_cast<TableObject*>(self)->table, stream.get());
-    PyObject* capsule = PyCapsule_New(stream.get(), kStreamCapsule, free_stream_capsule);
+    PyObject* capsule =
+        PyCapsule_New(stream.get(), kStreamCapsule, free_capsule<ArrowArrayStream, kStreamCapsule>);
     if (capsule == nullptr) {
       stream->release(stream.get());
       return nullptr;
@@ -118,7 +110,8 @@ PyObject* table_schema(PyObject* self, PyObject* /*unused*/) {
     auto schema = std::make_unique<ArrowSchema>();
     schema->release = nullptr;
     export_schema(*reinterpret_cast<TableObject*>(self)->table, schema.get());
-    PyObject* capsule = PyCapsule_New(schema.get(), kSchemaCapsule, free_schema_capsule);
+    PyObject* capsule =
+        PyCapsule_New(schema.get(), kSchemaCapsule, free_capsule<ArrowSchema, kSchemaCapsule>);
     if (capsule == nullptr) {
       schema->release(schema.get());
       return nullptr;
