@@ -1,6 +1,5 @@
 #include "arrow_tables.h"
 
-#include <atomic>
 #include <cstddef>
 #include <new>
 #include <stdexcept>
@@ -132,10 +131,14 @@ class Builder {
   // After a value for every column.
   void end_row() { check(ArrowArrayFinishElement(table_.batch.get())); }
 
-  SharedTable finish() {
+  SharedTable finish(TableFree free) {
     ArrowError error;
     check(ArrowArrayFinishBuildingDefault(table_.batch.get(), &error));
-    return std::make_shared<const Table>(std::move(table_));
+    auto table = std::make_unique<Table>(std::move(table_));
+    if (free == nullptr) {
+      return SharedTable(std::move(table));
+    }
+    return SharedTable(table.release(), free);
   }
 
  private:
@@ -222,8 +225,6 @@ std::optional<Amount> interval_amount(const Interval& interval, IntervalField f)
   return std::nullopt;
 }
 
-std::atomic<TableFreer> table_freer{nullptr};
-
 // Releases a view of a shared batch: its own children, then its hold on the table.
 struct View {
   SharedTable keep;
@@ -238,10 +239,8 @@ void release_view(ArrowArray* array) {
       child.release(&child);
     }
   }
-  SharedTable keep = std::move(view->keep);
   delete view;
   array->release = nullptr;
-  release(keep);
 }
 
 // `out` shows the buffers of `source`, which `keep` owns, and keeps them alive.
@@ -266,18 +265,6 @@ void export_view(const SharedTable& keep, const ArrowArray& source, ArrowArray* 
 }
 
 }  // namespace
-
-void set_table_freer(TableFreer freer) noexcept { table_freer.store(freer); }
-
-void release(SharedTable& table) {
-  const TableFreer freer = table_freer.load();
-  // Another holder may let go at the same moment; then neither frees through the freer, and
-  // the table goes with the lock held, as it would without one.
-  if (freer != nullptr && table.use_count() == 1) {
-    freer([](SharedTable* last) { last->reset(); }, &table);
-  }
-  table.reset();
-}
 
 std::int32_t epoch_days(const Date& date) noexcept {
   // Days from the civil calendar, over eras of 400 years.
@@ -321,7 +308,7 @@ std::array<std::uint64_t, 4> rescaled_words(const Amount& amount, std::uint8_t s
   return words;
 }
 
-SharedTable document_table(std::vector<Document>& documents) {
+SharedTable document_table(std::vector<Document>& documents, TableFree free) {
   std::vector<const Amount*> amounts;
   amounts.reserve(documents.size());
   std::array<std::size_t, kDocFieldCount> text_bytes{};
@@ -375,16 +362,19 @@ SharedTable document_table(std::vector<Document>& documents) {
     // The table holds the texts now; the statement's copy goes at once.
     std::string().swap(doc.texts);
   }
-  return b.finish();
+  return b.finish(free);
 }
 
-SharedTable interval_table(const std::vector<Account>& accounts) {
+SharedTable interval_table(const std::vector<Account>& accounts, TableFree free) {
   std::size_t rows = 0;
   for (const Account& account : accounts) {
     rows += account.intervals.size();
   }
-  Builder b(1 + kIntervalColumns.size());
-  b.define(0, "account", NANOARROW_TYPE_STRING, false);
+  // `line`, `account`, then the figures.
+  constexpr std::size_t kFirst = 2;
+  Builder b(kFirst + kIntervalColumns.size());
+  b.define(0, "line", NANOARROW_TYPE_INT64, false);
+  b.define(1, "account", NANOARROW_TYPE_STRING, false);
   for (std::size_t c = 0; c < kIntervalColumns.size(); ++c) {
     const auto& row = kIntervalFields[std::size_t(kIntervalColumns[c])];
     DecimalShape shape;
@@ -401,14 +391,15 @@ SharedTable interval_table(const std::vector<Account>& accounts) {
       }
       shape = decimal_shape(amounts);
     }
-    b.define(1 + c, row.py_name, arrow_type(row.kind), is_optional(row.kind), shape);
+    b.define(kFirst + c, row.py_name, arrow_type(row.kind), is_optional(row.kind), shape);
   }
   b.start(rows);
   for (const Account& account : accounts) {
     for (const Interval& interval : account.intervals) {
-      b.append_text(0, account.number);
+      b.append_int(0, static_cast<std::int64_t>(interval.lineno));
+      b.append_text(1, account.number);
       for (std::size_t c = 0; c < kIntervalColumns.size(); ++c) {
-        const std::size_t i = 1 + c;
+        const std::size_t i = kFirst + c;
         switch (kIntervalColumns[c]) {
           case IntervalField::DateStart:
             b.append_date(i, interval.date_start);
@@ -429,10 +420,10 @@ SharedTable interval_table(const std::vector<Account>& accounts) {
       b.end_row();
     }
   }
-  return b.finish();
+  return b.finish(free);
 }
 
-SharedTable lined_table(const LinedTexts& rows) {
+SharedTable lined_table(const LinedTexts& rows, TableFree free) {
   Builder b(1 + rows.names.size());
   b.define(0, "line", NANOARROW_TYPE_INT64, false);
   for (std::size_t c = 0; c < rows.names.size(); ++c) {
@@ -450,10 +441,10 @@ SharedTable lined_table(const LinedTexts& rows) {
     }
     b.end_row();
   }
-  return b.finish();
+  return b.finish(free);
 }
 
-SharedTable warning_table(const std::vector<ParseWarning>& warnings) {
+SharedTable warning_table(const std::vector<ParseWarning>& warnings, TableFree free) {
   LinedTexts rows;
   rows.names = {"message"};
   rows.nullable = {false};
@@ -462,7 +453,70 @@ SharedTable warning_table(const std::vector<ParseWarning>& warnings) {
     rows.lines.push_back(static_cast<std::int64_t>(w.lineno));
     rows.texts[0].emplace_back(w.message);
   }
-  return lined_table(rows);
+  return lined_table(rows, free);
+}
+
+namespace {
+
+// The changes' table, each message from `message_of(change, index)`; nullopt where one is not
+// given.
+template <class MessageOf>
+std::optional<SharedTable> changes(const ChangeLog& log, MessageOf&& message_of, TableFree free) {
+  // The texts of every row, UTF-8, one after the other: key, old (if any), new and message.
+  std::string texts;
+  std::vector<std::size_t> ends;  // of each text in `texts`
+  ends.reserve(4 * log.size());
+  LinedTexts rows;
+  rows.names = {"repair", "key", "old", "new", "message"};
+  rows.nullable = {false, false, true, false, false};
+  rows.texts.resize(rows.names.size());
+  std::vector<bool> has_old;
+  std::string room;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    const Change change = log.at(i, room);
+    const std::optional<std::string> message = message_of(change, i);
+    if (!message) {
+      return std::nullopt;
+    }
+    rows.lines.push_back(static_cast<std::int64_t>(change.lineno));
+    rows.texts[0].emplace_back(name(change.repair));
+    has_old.push_back(change.old.has_value());
+    for (const std::string_view text : {change.key, change.old.value_or(std::string_view()),
+                                        change.value, std::string_view(*message)}) {
+      texts.append(text);
+      ends.push_back(texts.size());
+    }
+  }
+  std::size_t at = 0;
+  std::size_t start = 0;
+  const auto next = [&]() {
+    const std::string_view text(texts.data() + start, ends[at] - start);
+    start = ends[at++];
+    return text;
+  };
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    rows.texts[1].emplace_back(next());
+    const std::string_view old = next();
+    rows.texts[2].emplace_back(has_old[i] ? std::optional(old) : std::nullopt);
+    rows.texts[3].emplace_back(next());
+    rows.texts[4].emplace_back(next());
+  }
+  return lined_table(rows, free);
+}
+
+}  // namespace
+
+std::optional<SharedTable> change_table(const ChangeLog& log, TableFree free) {
+  return changes(
+      log, [](const Change& change, std::size_t) { return message(change); }, free);
+}
+
+SharedTable change_table(const ChangeLog& log, std::span<const std::string> messages,
+                         TableFree free) {
+  return *changes(
+      log,
+      [messages](const Change&, std::size_t i) { return std::optional<std::string>(messages[i]); },
+      free);
 }
 
 void export_stream(const SharedTable& table, ArrowArrayStream* out) {
