@@ -1,6 +1,10 @@
-# The C++ module under tarvik.to_arrow; see columns/module.cpp.
-from collections.abc import Buffer, Sequence
-from typing import final
+# The package's native module; see columns/module.cpp.
+from collections.abc import Buffer
+from typing import Final, NamedTuple, final
+
+import tarvik_py
+
+from .hooks import Edit
 
 @final
 class Table:
@@ -8,15 +12,35 @@ class Table:
     def __arrow_c_schema__(self) -> object: ...
     def __len__(self) -> int: ...
 
-_Edit = tuple[int, str, str, str | None, str, str, str]
+@final
+class Repair:
+    @property
+    def name(self) -> str: ...
+    def __call__(
+        self, section_type: tarvik_py.SectionType, attrs: dict[str, str], header: object
+    ) -> None: ...
+    def apply(self, section_type: tarvik_py.SectionType, attrs: dict[str, str], /) -> list[Edit]: ...
 
-def read(
-    data: Buffer, repairs: bool, /
-) -> tuple[dict[str, str], str, Table, Table, Table, list[_Edit]] | None: ...
-def lined_table(
-    names: Sequence[str],
-    nullable: Sequence[bool],
-    lines: Sequence[int],
-    columns: Sequence[Sequence[str | None]],
-    /,
-) -> Table: ...
+@final
+class Recording:
+    def __init__(self, repairs: bool) -> None: ...
+    def change_count(self) -> int: ...
+    def change(self, index: int, /) -> tuple[int, str, str, str | None, str, str]: ...
+    def changes_table(self) -> Table: ...
+    def document_lines(self) -> list[int]: ...
+    def interval_lines(self) -> list[list[int]]: ...
+    def header_lines(self) -> list[tuple[str, str, int]]: ...
+
+@final
+class Read(NamedTuple):
+    header: dict[str, str]
+    encoding: str
+    documents: Table
+    intervals: Table
+    warnings: Table
+    changes: Table
+
+REPAIRS: Final[tuple[Repair, Repair, Repair, Repair]]
+
+def read(data: Buffer, repairs: bool, /) -> Read | None: ...
+def plain_amount(text: str, /) -> str | None: ...
