@@ -21,6 +21,7 @@ import argparse
 import collections
 import gc
 import hashlib
+import importlib
 import io
 import json
 import os
@@ -31,9 +32,12 @@ import subprocess
 import sys
 import threading
 import time
+from collections.abc import Callable
 from dataclasses import dataclass, field
 from importlib import metadata
 from pathlib import Path
+from types import ModuleType
+from typing import Any
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
@@ -74,7 +78,7 @@ class InputParams:
         return data_dir / f"{self.shape}-{self.encoding}-{self.size_mb:g}mb-{params}-{source}.txt"
 
 
-def ensure_input(params: InputParams, data_dir: Path) -> tuple[Path, dict]:
+def ensure_input(params: InputParams, data_dir: Path) -> tuple[Path, dict[str, Any]]:
     path = params.path(data_dir)
     meta_path = Path(str(path) + ".json")
     if not (path.exists() and meta_path.exists()):
@@ -82,7 +86,8 @@ def ensure_input(params: InputParams, data_dir: Path) -> tuple[Path, dict]:
         args = gen_statements.argument_parser().parse_args(params.argv() + ["-o", str(path)])
         gen_statements.generate(args)
         print(f"  generated {path.name} in {time.perf_counter() - started:.1f} s", flush=True)
-    return path, json.loads(meta_path.read_text(encoding="utf-8"))
+    meta: dict[str, Any] = json.loads(meta_path.read_text(encoding="utf-8"))
+    return path, meta
 
 
 # --- what is timed ----------------------------------------------------------------------------
@@ -92,48 +97,51 @@ def ensure_input(params: InputParams, data_dir: Path) -> tuple[Path, dict]:
 # child can find them again.
 
 
-def _tarvik():
+def _tarvik() -> ModuleType:
     import tarvik_py
 
     return tarvik_py
 
 
-def _package():
+def _package() -> ModuleType:
     import tarvik
 
     return tarvik
 
 
-def _write_back(statement):
-    return _package().write(statement.documents, accounts=statement.accounts,
-                            header=statement.header, encoding=statement.encoding)
+def _write_back(statement: Any) -> bytes:
+    written: bytes = _package().write(statement.documents, accounts=statement.accounts,
+                                      header=statement.header, encoding=statement.encoding)
+    return written
 
 
-def _noop_hook(section_type, attrs, header):
+def _noop_hook(section_type: object, attrs: dict[str, str], header: dict[str, str]) -> None:
     return None
 
 
-def _cb1c_load(data: bytes, encoding: str):
-    import client_bank_1c
+def _cb1c_load(data: bytes, encoding: str) -> Any:
+    import client_bank_1c  # type: ignore[import-not-found]
 
     if encoding == "cp1251":
         return client_bank_1c.load(data)  # bytes are read as CP1251, the only way it reads them
     return client_bank_1c.load(io.TextIOWrapper(io.BytesIO(data), encoding=encoding))
 
 
-def _cbe_from_bytes(data: bytes, encoding: str):
-    import client_bank_exchange_1c
+def _cbe_from_bytes(data: bytes, encoding: str) -> Any:
+    import client_bank_exchange_1c  # type: ignore[import-not-found]
 
     # What Statement.from_file does, from memory: decode with newline translation, then parse.
     text = io.TextIOWrapper(io.BytesIO(data), encoding=encoding).read()
     return client_bank_exchange_1c.Statement.from_text(text)
 
 
-def _import_peer(name: str):
-    __import__(name)
+def _import_peer(name: str) -> ModuleType:
+    return importlib.import_module(name)
 
 
-KINDS = {
+Kind = tuple[Callable[[bytes], Any], Callable[[Any], Any]]
+
+KINDS: dict[str, Kind] = {
     "parse-bytes": (lambda d: (_tarvik(), d)[1], lambda x: _tarvik().parse(x)),
     "parse-str": (lambda d: (_tarvik(), d.decode("utf-8"))[1], lambda x: _tarvik().parse(x)),
     "parse-hook": (lambda d: (_tarvik(), d)[1], lambda x: _tarvik().parse(x, [_noop_hook])),
@@ -164,7 +172,7 @@ class Case:
     kind: str
     params: InputParams
     path: Path | None = None
-    meta: dict = field(default_factory=dict)
+    meta: dict[str, Any] = field(default_factory=dict)
     arg: object = None
     size: int = 0
     outcome: str = ""
@@ -183,7 +191,7 @@ class Case:
 # --- checking what came out -------------------------------------------------------------------
 
 
-def describe(case: Case, result) -> str:
+def describe(case: Case, result: Any) -> str:
     """A short account of the result; for tarvik also checked against the generator's count."""
     if case.kind.startswith("floor"):
         return f"{result[1]:,} lines"
@@ -214,6 +222,7 @@ def describe(case: Case, result) -> str:
 
 def first_run(case: Case) -> None:
     prepare, run = KINDS[case.kind]
+    assert case.path is not None
     data = case.path.read_bytes()
     case.size = len(data)
     try:
@@ -323,7 +332,7 @@ def measure_memory(case: Case) -> None:
 # --- the run ----------------------------------------------------------------------------------
 
 
-def build_cases(args) -> list[Case]:
+def build_cases(args: argparse.Namespace) -> list[Case]:
     size = args.size_mb
     real = dict(size_mb=size, seed=args.seed, defective_share=args.defective_share)
     utf8 = InputParams(encoding="utf-8", **real)
@@ -446,14 +455,15 @@ def ratios(cases: list[Case]) -> list[str]:
                          f"{f / m:.1f}× its time")
     peers = [c for c in cases if c.group == "peers" and not c.kind.startswith("parse") and c.times]
     if peers:
-        fastest = max(peers, key=lambda c: c.mbps(c.best()))
+        fastest = max(peers, key=lambda c: c.mbps(c.best()) or 0.0)
+        fastest_speed = fastest.mbps(fastest.best()) or 0.0
         same_encoding = "cp1251" if "cp1251" in fastest.kind else "utf-8"
         for name in (f"tarvik parse(bytes) {same_encoding}, peer file",
                      f"parse(bytes) {same_encoding}"):
             m = speed(name)
             if m:
-                lines.append(f"- {name}: {m / fastest.mbps(fastest.best()):.0f}× the fastest "
-                             f"peer ({fastest.name}, {fastest.mbps(fastest.best()):.1f} MB/s)")
+                lines.append(f"- {name}: {m / fastest_speed:.0f}× the fastest "
+                             f"peer ({fastest.name}, {fastest_speed:.1f} MB/s)")
     return lines
 
 
@@ -467,24 +477,25 @@ def growth(cases: list[Case], sizes: list[float], bound: float) -> str:
     for name in dict.fromkeys(c.name.split(" @")[0].removeprefix("shape ")
                               for c in cases if c.group.startswith("growth")
                               and c.name.startswith("shape ")):
-        got = [by_name.get(f"{kind}{name} @{size}") for size in (small, large)
-               for kind in ("shape ", "floor on shape ")]
-        if any(c is None or not c.times for c in got):
+        found = [by_name.get(f"{kind}{name} @{size}") for size in (small, large)
+                 for kind in ("shape ", "floor on shape ")]
+        got = [c for c in found if c is not None and c.times]
+        if len(got) < len(found):
             rows.append(f"| {name} | — | — | — | — | — |")
             continue
         ps, fs, pl, fl = got
-        per_mb = [c.best() / (c.size / MB) for c in (ps, fs, pl, fl)]
+        per_mb = [min(c.times) / (c.size / MB) for c in (ps, fs, pl, fl)]
         parse_growth, floor_growth = per_mb[2] / per_mb[0], per_mb[3] / per_mb[1]
         ratio = parse_growth / floor_growth
         flag = " **over**" if ratio > bound else ""
         rows.append(f"| {name} | {ps.size / MB:.1f} → {pl.size / MB:.1f} | "
-                    f"{ps.mbps(ps.best()):.0f} → {pl.mbps(pl.best()):.0f} | {parse_growth:.2f}× | "
+                    f"{fmt(ps.mbps(ps.best()), '.0f')} → {fmt(pl.mbps(pl.best()), '.0f')} | {parse_growth:.2f}× | "
                     f"{floor_growth:.2f}× | {ratio:.2f}×{flag} |")
     return "\n".join(rows)
 
 
-def main(argv=None) -> int:
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def main(argv: list[str] | None = None) -> int:
+    p = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
     p.add_argument("--size-mb", type=float, default=100.0,
                    help="size of the realistic statements (default 100)")
     p.add_argument("--rounds", type=int, default=5, help="rounds per group (default 5)")
@@ -541,10 +552,10 @@ def main(argv=None) -> int:
         gc.collect()
 
     threads_line = ""
-    arrow = [c for c in cases if c.kind == "to-arrow" and not c.failed]
+    arrow = [c.path for c in cases if c.kind == "to-arrow" and not c.failed and c.path]
     if arrow and not args.no_threads:
         print("tarvik.to_arrow in two threads against one", flush=True)
-        threads_line = thread_scaling(arrow[0].path, args.rounds)
+        threads_line = thread_scaling(arrow[0], args.rounds)
         print(threads_line, flush=True)
 
     if not args.no_memory:
