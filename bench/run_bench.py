@@ -13,6 +13,20 @@ The peers (client-bank-1c, client-bank-exchange-1c) are optional; missing ones a
     python3 bench/run_bench.py                      # 100 MB statements, 5 rounds
     python3 bench/run_bench.py --size-mb 10 --rounds 2
     python3 bench/run_bench.py --no-peers --growth 6 100 --only shape   # shapes against the floor
+
+Real files are the measure of the read path: every file of the shared corpus that tarvik.read
+reads is grown to size by grow_corpus.py (its document sections repeated as the bank wrote
+them, so the repairs fire in the file's own share) and timed in a group of its own: the floor,
+tarvik_py.parse with and without the repairs as hooks, tarvik.read, tarvik.to_arrow, two threads
+of it against one, and `tarvik check` and `tarvik convert -o OUT.parquet` as processes. A table
+sets the files side by side, and each target of the read path is said met or not on all of them.
+The corpus is found at ../shared/corpus/real beside the checkout, or at $TARVIK_CORPUS.
+
+    python3 bench/run_bench.py --size-mb 50 --only grown --json new.json      # the corpus alone
+    python3 bench/run_bench.py --size-mb 2 --rounds 1 --only grown            # a quick check
+    python3 bench/run_bench.py --only grown --corpus-files condo_statement_utf8.txt \
+        --corpus-dir /elsewhere --compare old.json       # one file, against an earlier run
+    python3 bench/run_bench.py --no-corpus                                    # without it
 """
 
 from __future__ import annotations
