@@ -29,6 +29,7 @@ from typing import Any, Final
 
 import tarvik_py
 
+from . import _diagnosis
 from ._fields import Kind
 from .columns import CHANGE_TABLE, DOCUMENT_TABLE, INTERVAL_TABLE, WARNING_TABLE, Column, to_arrow
 from .reading import Source
@@ -165,11 +166,12 @@ def error_line(exc: BaseException) -> int | None:
         return exc.detail.lineno
     if isinstance(exc, ScaleError):
         return exc.lineno
-    return None
+    found = _diagnosis.reason(exc)
+    return None if found is None else found.lineno
 
 
 def _failed(pa: Any, label: str, exc: BaseException, scale: int) -> FileTables:
-    row = {"file": [label], "error": [error_name(exc)], "message": [str(exc)], "line": [error_line(exc)]}
+    row = {"file": [label], "error": [error_name(exc)], "message": [_diagnosis.message(exc)], "line": [error_line(exc)]}
     failures = pa.Table.from_pydict(row, schema=schema("failures", scale))
     return FileTables(**{t: _empty(pa, t, scale) for t in TABLES if t != "failures"}, failures=failures)
 
