@@ -20,7 +20,6 @@ unit of work for a process pool, Dask (`tarvik.dask`) or Spark. Needs pyarrow.
 from __future__ import annotations
 
 import decimal
-import glob
 import importlib
 import os
 from collections.abc import Iterable, Sequence
@@ -29,7 +28,7 @@ from typing import Any, Final
 
 import tarvik_py
 
-from . import _diagnosis
+from . import _diagnosis, _paths
 from ._fields import Kind
 from .columns import CHANGE_TABLE, DOCUMENT_TABLE, INTERVAL_TABLE, WARNING_TABLE, Column, to_arrow
 from .reading import Source
@@ -136,23 +135,10 @@ def missing(patterns: Iterable[str], scale: int = DEFAULT_SCALE) -> FileTables:
 
 
 def statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[str]]:
-    """Files named, files under folders (recursively, in name order) and glob matches; and the
-    patterns that gave none."""
-    paths: list[str] = []
-    unmatched: list[str] = []
-    for pattern in patterns:
-        if os.path.isfile(pattern):
-            paths.append(pattern)
-        elif os.path.isdir(pattern):
-            for folder, dirs, files in os.walk(pattern):
-                dirs[:] = sorted(d for d in dirs if not d.startswith("."))
-                paths.extend(os.path.join(folder, f) for f in sorted(files) if not f.startswith("."))
-        else:
-            matches = sorted(p for p in glob.glob(pattern, recursive=True) if os.path.isfile(p))
-            if not matches:
-                unmatched.append(pattern)
-            paths.extend(matches)
-    return paths, unmatched
+    """Files named, files under folders (recursively, in name order) and glob matches, each file
+    once, its path normalised; and the patterns that gave none."""
+    found = _paths.expand(patterns, skip_others=False)
+    return found.files, found.unmatched
 
 
 def error_name(exc: BaseException) -> str:
