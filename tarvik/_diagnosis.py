@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import codecs
 import collections
+import re
 import unicodedata
 from typing import Final
 
@@ -33,7 +34,8 @@ _SIGNATURES: Final = (
     (b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", "an old Office document (.xls or .doc)"),
     (b"\x1f\x8b", "gzip-compressed"),
 )
-_HEAD: Final = 4096  # bytes looked at to tell binary data and UTF-16 without a mark
+_HEAD: Final = 4096
+_RATIO_SAMPLE: Final = 1 << 20  # characters in which stray bytes are weighed against the rest  # bytes looked at to tell binary data and UTF-16 without a mark
 _DOS_KEYS: Final = tuple(k.encode("cp866") for k in ("КонецФайла", "СекцияДокумент=", "ВерсияФормата=", "Кодировка="))
 _DOS_DECLARATION: Final = ("\n" + _encodings.ENCODING_KEY + "=").encode("cp866")
 
@@ -100,8 +102,9 @@ def _not_statement(data: bytes) -> Reason | None:
     try:
         text = data.decode("utf-8")
     except UnicodeDecodeError:
-        text = _encodings.decode(data, "cp1251")
-        return _first_line(text) or _dos(data) or _stray_bytes(data) or _implausible(text)
+        # The first line and the share of odd characters are judged on the leading bytes alone.
+        head = _encodings.decode(data[: _SAMPLE * 4], "cp1251")
+        return _first_line(head) or _dos(data) or _stray_bytes(data) or _implausible(head)
     return _first_line(text)
 
 
@@ -171,10 +174,12 @@ def _dos(data: bytes) -> Reason | None:
 
 def _stray_bytes(data: bytes) -> Reason | None:
     """UTF-8 but for a few bytes: the first of them, with its line."""
-    text = data.decode("utf-8", "replace")
-    strays = text.count("\ufffd") - data.decode("utf-8", "ignore").count("\ufffd")
-    multibyte = sum(1 for ch in text if "\x80" <= ch != "\ufffd")
-    if not multibyte or strays * 20 > multibyte:
+    replaced = data.decode("utf-8", "replace")
+    # Replacement characters that the file holds itself are no stray bytes.
+    strays = replaced.count("\ufffd") - data.count("\ufffd".encode())
+    head = replaced[:_RATIO_SAMPLE]
+    multibyte = len(head) - len(head.encode("ascii", "ignore")) - head.count("\ufffd")
+    if not multibyte or strays * 20 > multibyte * max(1, len(replaced) // _RATIO_SAMPLE):
         return None
     try:
         data.decode("utf-8")
@@ -203,32 +208,27 @@ def _acceptable(ch: str) -> bool:
     return ch >= "\u0400" or ("\x21" <= ch <= "\x7e") or ch in "\t\n\f\r "
 
 
+# The lines that open and close sections, as the reader matches them: whole lines, exactly.
+_SECTION_EDGE: Final = re.compile(r"^(?:(СекцияРасчСчет)|(СекцияДокумент=[^\n]*?)|КонецРасчСчет|КонецДокумента)\r?$", re.M)
+
+
 def _unfinished(text: str) -> Reason:
     """Which section the text leaves open at its end, and the line it began on."""
-    lines = text.split("\n")
-    if lines and lines[-1] == "":
-        lines.pop()
-    last = len(lines)
-    # The keywords as the reader matches them: whole lines, exactly.
-    open_section, began, closed = "header", 1, 0
-    for number, raw in enumerate(lines, 1):
-        line = raw.removesuffix("\r")
-        if line == "СекцияРасчСчет":
-            open_section, began = "account", number
-        elif line.startswith("СекцияДокумент="):
-            open_section, began = "document", number
-        elif line in ("КонецРасчСчет", "КонецДокумента"):
-            open_section, closed = "", number
-    if not open_section:
-        after = "" if last == closed else f" (its last line is {last})"
-        return Reason(closed, f"the file ends after the section closed at line {closed}{after}, without КонецФайла")
-    if open_section == "header":
+    last = text.count("\n") + (not text.endswith("\n"))
+    edge = None
+    for edge in _SECTION_EDGE.finditer(text):
+        pass
+    if edge is None:
         return Reason(1, f"the file ends at line {last} in the header, which begins at line 1: no section "
                          "and no КонецФайла follow")
-    closing = "КонецРасчСчет" if open_section == "account" else "КонецДокумента"
-    opening = _shown(lines[began - 1].removesuffix("\r"))
-    return Reason(began, f"the file ends at line {last} inside the {open_section} section that begins at line "
-                         f"{began} ({opening}): {closing} is missing")
+    line = text.count("\n", 0, edge.start()) + 1
+    if edge.group(1) is None and edge.group(2) is None:
+        after = "" if last == line else f" (its last line is {last})"
+        return Reason(line, f"the file ends after the section closed at line {line}{after}, without КонецФайла")
+    what, closing = ("account", "КонецРасчСчет") if edge.group(1) else ("document", "КонецДокумента")
+    opening = _shown(edge.group(1) or edge.group(2))
+    return Reason(line, f"the file ends at line {last} inside the {what} section that begins at line {line} "
+                        f"({opening}): {closing} is missing")
 
 
 def _text(data: bytes) -> str:
