@@ -217,3 +217,27 @@ def test_csv_cells_for_a_spreadsheet(folder, extra, amounts, texts):
     assert [r["amount"] for r in rows[:2]] == amounts
     assert [rows[0]["purpose"][:len(texts[0])], rows[0]["doc_number"]] == texts
     assert rows[0]["line"] == "39"  # a number stays a number
+
+
+TEXT = DATA.decode("cp1251")
+
+
+@pytest.mark.parametrize("head, statement", [
+    (DATA, True),
+    (TEXT.encode("utf-8"), True),
+    (b"\xef\xbb\xbf" + TEXT.encode("utf-8"), True),
+    (TEXT.encode("utf-16"), True),  # with its byte-order mark
+    (TEXT.encode("utf-16-le"), True),
+    (TEXT.encode("utf-16-be"), True),
+    (b"\r\n  1cclientbankexchange\r\n", True),  # a damaged first line still fails as a statement
+    (b"1CClientBankExchang\r\n", True),
+    (b"", False),
+    (b"# 1CClientBankExchange files\n", False),
+    (b"%PDF-1.7\n", False),
+    (b"file,line,doc_number\r\n", False),
+], ids=["cp1251", "utf-8", "utf-8 mark", "utf-16 mark", "utf-16-le", "utf-16-be", "blank line, case",
+        "misspelt", "empty", "a README about the format", "pdf", "csv"])
+def test_what_a_folder_walk_takes_for_a_statement(head, statement):
+    from tarvik._paths import begins_like_statement
+
+    assert begins_like_statement(head[:256]) is statement
