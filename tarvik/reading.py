@@ -17,7 +17,7 @@ from typing import BinaryIO, Final, Protocol, Union
 
 import tarvik_py
 
-from . import _encodings, hooks
+from . import _diagnosis, _encodings, hooks
 from ._encodings import FileEncoding
 from ._fields import ACCOUNT_KEY, INTERVAL_FIELDS, Kind
 from ._values import record_date
@@ -147,6 +147,7 @@ def _read_prepared(
     except tarvik_py.ParseError as exc:
         if name is not None:
             exc.add_note(f"in {name}")
+        _diagnosis.explain(exc, text)
         raise
     encoding: FileEncoding = "cp866" if dos else statement.encoding
     changes = tuple(recorder.changes(text, statement.encoding)) if recorder else ()
