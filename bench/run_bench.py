@@ -13,6 +13,20 @@ The peers (client-bank-1c, client-bank-exchange-1c) are optional; missing ones a
     python3 bench/run_bench.py                      # 100 MB statements, 5 rounds
     python3 bench/run_bench.py --size-mb 10 --rounds 2
     python3 bench/run_bench.py --no-peers --growth 6 100 --only shape   # shapes against the floor
+
+Real files are the measure of the read path: every file of the shared corpus that tarvik.read
+reads is grown to size by grow_corpus.py (its document sections repeated as the bank wrote
+them, so the repairs fire in the file's own share) and timed in a group of its own: the floor,
+tarvik_py.parse with and without the repairs as hooks, tarvik.read, tarvik.to_arrow, two threads
+of it against one, and `tarvik check` and `tarvik convert -o OUT.parquet` as processes. A table
+sets the files side by side, and each target of the read path is said met or not on all of them.
+The corpus is found at ../shared/corpus/real beside the checkout, or at $TARVIK_CORPUS.
+
+    python3 bench/run_bench.py --size-mb 50 --only grown --json new.json      # the corpus alone
+    python3 bench/run_bench.py --size-mb 2 --rounds 1 --only grown            # a quick check
+    python3 bench/run_bench.py --only grown --corpus-files condo_statement_utf8.txt \
+        --corpus-dir /elsewhere --compare old.json       # one file, against an earlier run
+    python3 bench/run_bench.py --no-corpus                                    # without it
 """
 
 from __future__ import annotations
@@ -21,26 +35,36 @@ import argparse
 import collections
 import gc
 import hashlib
+import importlib
 import io
 import json
 import os
 import platform
 import resource
+import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import threading
 import time
+from collections.abc import Callable
 from dataclasses import dataclass, field
 from importlib import metadata
 from pathlib import Path
+from types import ModuleType
+from typing import Any
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import gen_statements  # noqa: E402
+import grow_corpus  # noqa: E402
 
 MB = 1_000_000
 ROOT = HERE.parent
+# The shared corpus of real files stands beside the repository; TARVIK_CORPUS or --corpus-dir
+# point elsewhere (a git worktree, say).
+CORPUS_DIR = Path(os.environ.get("TARVIK_CORPUS") or ROOT.parent / "shared" / "corpus" / "real")
 
 
 # --- inputs -----------------------------------------------------------------------------------
@@ -74,7 +98,7 @@ class InputParams:
         return data_dir / f"{self.shape}-{self.encoding}-{self.size_mb:g}mb-{params}-{source}.txt"
 
 
-def ensure_input(params: InputParams, data_dir: Path) -> tuple[Path, dict]:
+def ensure_input(params: InputParams, data_dir: Path) -> tuple[Path, dict[str, Any]]:
     path = params.path(data_dir)
     meta_path = Path(str(path) + ".json")
     if not (path.exists() and meta_path.exists()):
@@ -82,7 +106,69 @@ def ensure_input(params: InputParams, data_dir: Path) -> tuple[Path, dict]:
         args = gen_statements.argument_parser().parse_args(params.argv() + ["-o", str(path)])
         gen_statements.generate(args)
         print(f"  generated {path.name} in {time.perf_counter() - started:.1f} s", flush=True)
-    return path, json.loads(meta_path.read_text(encoding="utf-8"))
+    meta: dict[str, Any] = json.loads(meta_path.read_text(encoding="utf-8"))
+    return path, meta
+
+
+@dataclass(frozen=True)
+class CorpusParams:
+    """A real file grown to size by grow_corpus.py, and what its original reads as."""
+
+    source: Path
+    encoding: str  # the file's, as tarvik.read says it: the floor decodes it
+    size_mb: float
+
+    @property
+    def shape(self) -> str:
+        return f"grown {self.source.stem}"
+
+
+def ensure_grown(params: CorpusParams, data_dir: Path) -> tuple[Path, dict[str, Any]]:
+    fresh = not grow_corpus.cached_path(params.source, params.size_mb, data_dir).exists()
+    path, meta = grow_corpus.ensure(params.source, params.size_mb, data_dir)
+    if fresh:
+        print(f"  grew {params.source.name} to {path.name}: {meta['rounds']:,} rounds", flush=True)
+    return path, meta
+
+
+def corpus_inputs(args: argparse.Namespace) -> list[CorpusParams]:
+    """The corpus files to grow: those named, or every one that `tarvik.read` reads and that has
+    a document to repeat. The others are named with the reason they are left out."""
+    if args.no_corpus:
+        return []
+    folder: Path = args.corpus_dir
+    if not folder.is_dir():
+        if args.corpus_files:
+            raise SystemExit(f"run_bench.py: no corpus at {folder}: give --corpus-dir")
+        print(f"corpus: none at {folder}; --corpus-dir names one, --no-corpus skips it", flush=True)
+        return []
+    import tarvik
+    import tarvik_py
+
+    names = args.corpus_files or sorted(p.name for p in folder.glob("*.txt"))
+    out = []
+    for name in names:
+        path = folder / name
+        if not path.is_file():
+            raise SystemExit(f"run_bench.py: no corpus file {path}")
+        try:
+            reading = tarvik.read(path)
+            grow_corpus.split(path.read_bytes())
+        except (tarvik_py.ParseError, ValueError) as e:
+            print(f"corpus: leaving out {name}: {type(e).__name__}: {e}", flush=True)
+            continue
+        if f"floor-{reading.encoding}" not in KINDS:
+            print(f"corpus: leaving out {name}: no floor for {reading.encoding}", flush=True)
+            continue
+        size = args.corpus_size_mb or args.size_mb
+        out.append(CorpusParams(path, reading.encoding, size))
+    return out
+
+
+def ensure(params: InputParams | CorpusParams, data_dir: Path) -> tuple[Path, dict[str, Any]]:
+    if isinstance(params, CorpusParams):
+        return ensure_grown(params, data_dir)
+    return ensure_input(params, data_dir)
 
 
 # --- what is timed ----------------------------------------------------------------------------
@@ -92,56 +178,78 @@ def ensure_input(params: InputParams, data_dir: Path) -> tuple[Path, dict]:
 # child can find them again.
 
 
-def _tarvik():
+def _tarvik() -> ModuleType:
     import tarvik_py
 
     return tarvik_py
 
 
-def _package():
+def _package() -> ModuleType:
     import tarvik
 
     return tarvik
 
 
-def _write_back(statement):
-    return _package().write(statement.documents, accounts=statement.accounts,
-                            header=statement.header, encoding=statement.encoding)
+def _write_back(statement: Any) -> bytes:
+    written: bytes = _package().write(statement.documents, accounts=statement.accounts,
+                                      header=statement.header, encoding=statement.encoding)
+    return written
 
 
-def _noop_hook(section_type, attrs, header):
+def _noop_hook(section_type: object, attrs: dict[str, str], header: dict[str, str]) -> None:
     return None
 
 
-def _cb1c_load(data: bytes, encoding: str):
-    import client_bank_1c
+def _cb1c_load(data: bytes, encoding: str) -> Any:
+    import client_bank_1c  # type: ignore[import-not-found]
 
     if encoding == "cp1251":
         return client_bank_1c.load(data)  # bytes are read as CP1251, the only way it reads them
     return client_bank_1c.load(io.TextIOWrapper(io.BytesIO(data), encoding=encoding))
 
 
-def _cbe_from_bytes(data: bytes, encoding: str):
-    import client_bank_exchange_1c
+def _cbe_from_bytes(data: bytes, encoding: str) -> Any:
+    import client_bank_exchange_1c  # type: ignore[import-not-found]
 
     # What Statement.from_file does, from memory: decode with newline translation, then parse.
     text = io.TextIOWrapper(io.BytesIO(data), encoding=encoding).read()
     return client_bank_exchange_1c.Statement.from_text(text)
 
 
-def _import_peer(name: str):
-    __import__(name)
+def _import_peer(name: str) -> ModuleType:
+    return importlib.import_module(name)
 
 
-KINDS = {
+# The least statement that reads: one account section.
+_TINY = ("1CClientBankExchange\r\nСекцияРасчСчет\r\nДатаНачала=01.01.2024\r\n"
+         "РасчСчет=40702810000000000001\r\nНачальныйОстаток=0\r\nКонецРасчСчет\r\n"
+         "КонецФайла\r\n").encode()
+
+
+def _warm_to_arrow(data: bytes) -> bytes:
+    # to_arrow imports its native module and pyarrow on its first call: some 40 MB that the
+    # memory child would otherwise count as the call's own.
+    _package().to_arrow(_TINY)
+    return data
+
+
+def _parse_repaired(data: bytes) -> Any:
+    # As users are told to call it: the list made in the call, as they would make it.
+    return _tarvik().parse(data, hooks=list(importlib.import_module("tarvik.hooks").REPAIRS))
+
+
+Kind = tuple[Callable[[bytes], Any], Callable[[Any], Any]]
+
+KINDS: dict[str, Kind] = {
     "parse-bytes": (lambda d: (_tarvik(), d)[1], lambda x: _tarvik().parse(x)),
     "parse-str": (lambda d: (_tarvik(), d.decode("utf-8"))[1], lambda x: _tarvik().parse(x)),
     "parse-hook": (lambda d: (_tarvik(), d)[1], lambda x: _tarvik().parse(x, [_noop_hook])),
+    # The shipped repairs as plain hooks of the strict reader, without tarvik.read's reporting.
+    "parse-repairs": (lambda d: (_package(), d)[1], _parse_repaired),
     "read": (lambda d: (_package(), d)[1], lambda x: _package().read(x)),
     "read-strict": (lambda d: (_package(), d)[1], lambda x: _package().read(x, repairs=False)),
-    # The tables, with the repairs, as pyarrow.Table where pyarrow is installed (it is imported
-    # before the timing by the first call).
-    "to-arrow": (lambda d: (_package(), d)[1], lambda x: _package().to_arrow(x)),
+    # The tables, with the repairs, as pyarrow.Table where pyarrow is installed.
+    "to-arrow": (_warm_to_arrow, lambda x: _package().to_arrow(x)),
     # The statement is parsed beforehand; the timed call writes it back in its own encoding.
     "write": (lambda d: _tarvik().parse(d), _write_back),
     "floor-utf-8": (lambda d: d, lambda x: (x.decode("utf-8"), x.count(b"\n"))),
@@ -157,14 +265,56 @@ KINDS = {
 }
 
 
+# The command, end to end as a shell runs it: a new interpreter that imports the package, reads
+# the file and writes its findings or its table. Each is run in a scratch folder of its own,
+# which also keeps a checkout's tarvik/ (without its native module) off `-m tarvik`'s path.
+COMMANDS: dict[str, Callable[[str, Path], list[str]]] = {
+    "cmd-check": lambda path, scratch: ["check", path],
+    "cmd-convert": lambda path, scratch: ["convert", path, "-o", str(scratch / "out.parquet")],
+}
+
+
+@dataclass(frozen=True)
+class CommandArg:
+    path: str  # absolute, as the command runs elsewhere
+    scratch: Path
+
+
+def _command_env() -> dict[str, str]:
+    env = dict(os.environ)
+    if env.get("PYTHONPATH"):  # a tree run with PYTHONPATH=. must find the same tree from scratch
+        env["PYTHONPATH"] = os.pathsep.join(
+            os.path.abspath(p) for p in env["PYTHONPATH"].split(os.pathsep))
+    return env
+
+
+def run_command(kind: str, arg: CommandArg) -> subprocess.CompletedProcess[str]:
+    argv = [sys.executable, "-m", "tarvik", *COMMANDS[kind](arg.path, arg.scratch)]
+    # The findings go where a shell's > /dev/null sends them: printing them is the command's work,
+    # showing them is the terminal's.
+    proc = subprocess.run(argv, cwd=arg.scratch, env=_command_env(), stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True)
+    if proc.returncode not in (0, 1):  # 1 says there were findings; 2 that nothing was read
+        last = (proc.stderr.strip().splitlines() or ["(nothing on stderr)"])[-1]
+        raise RuntimeError(f"exit {proc.returncode}: {last[:160]}")
+    return proc
+
+
+def runner(kind: str) -> Callable[[Any], Any]:
+    """The timed call of a kind."""
+    if kind in COMMANDS:
+        return lambda arg: run_command(kind, arg)
+    return KINDS[kind][1]
+
+
 @dataclass
 class Case:
     name: str
     group: str
     kind: str
-    params: InputParams
+    params: InputParams | CorpusParams
     path: Path | None = None
-    meta: dict = field(default_factory=dict)
+    meta: dict[str, Any] = field(default_factory=dict)
     arg: object = None
     size: int = 0
     outcome: str = ""
@@ -172,6 +322,8 @@ class Case:
     times: list[float] = field(default_factory=list)
     memory: float | None = None  # peak growth / input size
     memory_note: str = ""
+    memory_target: float | None = None  # where it is not --memory-target
+    changes: int | None = None  # how many values the repairs changed, where they ran
 
     def best(self) -> float | None:
         return min(self.times) if self.times else None
@@ -183,8 +335,42 @@ class Case:
 # --- checking what came out -------------------------------------------------------------------
 
 
-def describe(case: Case, result) -> str:
+def _counts(kind: str, result: Any) -> dict[str, int]:
+    """What a grown file must have `rounds` times as much of as its original."""
+    if kind.startswith("parse"):
+        return {"docs": len(result.documents), "warnings": len(result.warnings)}
+    if kind.startswith("read"):
+        return {"docs": len(result.statement.documents),
+                "warnings": len(result.statement.warnings), "repairs": len(result.changes)}
+    return {"docs": len(result.documents), "warnings": len(result.warnings),
+            "repairs": len(result.changes)}
+
+
+def describe_grown(case: Case, result: Any) -> str:
+    """A short account of a grown file's result, checked against its original's times the
+    rounds: the same documents, warnings and repairs, as often as the documents were repeated."""
+    assert isinstance(case.params, CorpusParams)
+    if case.kind.startswith("floor"):
+        return f"{result[1]:,} lines"
+    if case.kind in COMMANDS:
+        return f"exit {result.returncode}: {(result.stderr.strip().splitlines() or [''])[-1]}"
+    prepare, run = KINDS[case.kind]
+    rounds = case.meta["rounds"]
+    got = _counts(case.kind, result)
+    want = {k: v * rounds for k, v in _counts(case.kind, run(prepare(
+        case.params.source.read_bytes()))).items()}
+    case.changes = got.get("repairs")
+    text = ", ".join(f"{v:,} {k}" for k, v in got.items())
+    if got != want:
+        return text + f" — MISMATCH: {rounds:,} rounds of the original make " + ", ".join(
+            f"{v:,} {k}" for k, v in want.items())
+    return text + f" ({rounds:,} rounds of the original)"
+
+
+def describe(case: Case, result: Any) -> str:
     """A short account of the result; for tarvik also checked against the generator's count."""
+    if isinstance(case.params, CorpusParams):
+        return describe_grown(case, result)
     if case.kind.startswith("floor"):
         return f"{result[1]:,} lines"
     if case.kind.startswith("parse"):
@@ -213,11 +399,17 @@ def describe(case: Case, result) -> str:
 
 
 def first_run(case: Case) -> None:
-    prepare, run = KINDS[case.kind]
-    data = case.path.read_bytes()
-    case.size = len(data)
+    assert case.path is not None
+    run = runner(case.kind)
     try:
-        case.arg = prepare(data)
+        if case.kind in COMMANDS:
+            case.size = case.path.stat().st_size
+            case.arg = CommandArg(str(case.path.resolve()),
+                                  Path(tempfile.mkdtemp(prefix="tarvik-bench-")))
+        else:
+            data = case.path.read_bytes()
+            case.size = len(data)
+            case.arg = KINDS[case.kind][0](data)
         result = run(case.arg)
         case.outcome = describe(case, result)
     except ImportError as e:
@@ -226,14 +418,20 @@ def first_run(case: Case) -> None:
         case.failed = True
         case.outcome = f"raises {type(e).__name__}: {str(e)[:160]}"
     if case.failed:
-        case.arg = None
+        release(case)
+
+
+def release(case: Case) -> None:
+    if isinstance(case.arg, CommandArg):
+        shutil.rmtree(case.arg.scratch, ignore_errors=True)
+    case.arg = None
 
 
 def time_round_robin(cases: list[Case], rounds: int) -> None:
     live = [c for c in cases if not c.failed]
     for r in range(rounds):
         for case in live:
-            _, run = KINDS[case.kind]
+            run = runner(case.kind)
             gc.collect()
             started = time.perf_counter()
             result = run(case.arg)
@@ -243,7 +441,7 @@ def time_round_robin(cases: list[Case], rounds: int) -> None:
             f"{c.name} {c.mbps(c.times[-1]):.0f}" for c in live) + " MB/s", flush=True)
 
 
-def thread_scaling(path: Path, rounds: int) -> str:
+def thread_scaling(path: Path, rounds: int) -> tuple[str, float]:
     """Two statements read by `tarvik.to_arrow` one after the other in one thread, then each in a
     thread of its own at once: the throughput of the two threads over that of the one."""
     import tarvik
@@ -268,7 +466,8 @@ def thread_scaling(path: Path, rounds: int) -> str:
     size = sum(len(d) for d in statements) / MB
     return (f"- tarvik.to_arrow(bytes), two {size / 2:.0f} MB statements ({path.name}): one thread "
             f"{size / min(one):.0f} MB/s, two threads {size / min(two):.0f} MB/s, "
-            f"{min(one) / min(two):.2f}× one thread's throughput (best of {rounds})")
+            f"{min(one) / min(two):.2f}× one thread's throughput (best of {rounds})",
+            min(one) / min(two))
 
 
 # --- peak memory in a fresh interpreter -------------------------------------------------------
@@ -323,7 +522,7 @@ def measure_memory(case: Case) -> None:
 # --- the run ----------------------------------------------------------------------------------
 
 
-def build_cases(args) -> list[Case]:
+def build_cases(args: argparse.Namespace) -> list[Case]:
     size = args.size_mb
     real = dict(size_mb=size, seed=args.seed, defective_share=args.defective_share)
     utf8 = InputParams(encoding="utf-8", **real)
@@ -379,7 +578,169 @@ def build_cases(args) -> list[Case]:
             params = InputParams(shape=shape, encoding=args.shape_encoding,
                              size_mb=args.shape_size_mb or size, seed=args.seed)
             cases.append(Case(f"shape {shape}", "shapes", "parse-bytes", params))
+    for grown in corpus_inputs(args):
+        cases += corpus_cases(grown)
     return cases
+
+
+# --- real files grown to size -----------------------------------------------------------------
+
+# What the read path is to reach on every grown file (50 MB, best of 5, on a quiet machine).
+TARGET_OVER_FLOOR = 1.5  # read, to_arrow, and tarvik_py.parse with the repairs as hooks
+TARGET_READ_OVER_PARSE = 0.6  # read against tarvik_py.parse of the same bytes
+TARGET_COMMAND_OVER_FLOOR = 1.0  # tarvik check / convert, timed as a process
+TARGET_MEMORY = 1.5  # peak growth of read and to_arrow over the input
+TARGET_THREADS = 1.7  # to_arrow in two threads over one
+
+
+def corpus_cases(params: CorpusParams) -> list[Case]:
+    """One group per grown file, its cases interleaved like any other group's."""
+    group = params.shape
+    encoding = params.encoding
+    return [
+        Case(f"{group}: floor: decode {encoding} + count lines", group, f"floor-{encoding}",
+             params),
+        Case(f"{group}: tarvik_py.parse(bytes)", group, "parse-bytes", params),
+        Case(f"{group}: tarvik_py.parse(bytes, hooks=REPAIRS)", group, "parse-repairs", params),
+        Case(f"{group}: tarvik.read(bytes)", group, "read", params, memory_target=TARGET_MEMORY),
+        Case(f"{group}: tarvik.to_arrow(bytes)", group, "to-arrow", params,
+             memory_target=TARGET_MEMORY),
+        Case(f"{group}: tarvik check FILE", group, "cmd-check", params),
+        Case(f"{group}: tarvik convert FILE -o OUT.parquet", group, "cmd-convert", params),
+    ]
+
+
+@dataclass
+class Grown:
+    """The cases of one grown file by kind, and what two threads of to_arrow gave on it."""
+
+    name: str
+    cases: dict[str, Case]
+    threads: float | None = None
+
+    def speed(self, kind: str) -> float | None:
+        c = self.cases.get(kind)
+        return c.mbps(c.best()) if c and c.times else None
+
+    def over(self, kind: str, base: str) -> float | None:
+        """`kind`'s speed over `base`'s, or None where either was not timed."""
+        a, b = self.speed(kind), self.speed(base)
+        return a / b if a and b else None
+
+    def floor(self) -> str:
+        return next((k for k in self.cases if k.startswith("floor")), "floor")
+
+    def memory(self, kind: str) -> float | None:
+        c = self.cases.get(kind)
+        return c.memory if c else None
+
+
+def grown_files(cases: list[Case]) -> list[Grown]:
+    out: dict[str, Grown] = {}
+    for c in cases:
+        if isinstance(c.params, CorpusParams):
+            out.setdefault(c.group, Grown(c.params.source.stem, {})).cases[c.kind] = c
+    return list(out.values())
+
+
+CORPUS_COLUMNS = (
+    ("tarvik_py.parse", "parse-bytes"),
+    ("parse + repairs", "parse-repairs"),
+    ("tarvik.read", "read"),
+    ("tarvik.to_arrow", "to-arrow"),
+    ("tarvik check", "cmd-check"),
+    ("tarvik convert", "cmd-convert"),
+)
+
+
+def _times(ratio: float | None) -> str:
+    return "—" if ratio is None else f"{ratio:.2f}×"
+
+
+def corpus_table(files: list[Grown]) -> str:
+    """The grown files side by side: MB/s, and in brackets the ratio to the floor."""
+    rows = [
+        "| grown file | encoding | MB | changes | floor MB/s | "
+        + " | ".join(label for label, _ in CORPUS_COLUMNS)
+        + " | read mem | to_arrow mem | 2 threads |",
+        "|---|---|---:|---:|---:|" + "---:|" * (len(CORPUS_COLUMNS) + 3),
+    ]
+    for g in files:
+        floor = g.floor()
+        some = next(iter(g.cases.values()))
+        counted = g.cases.get("read") or g.cases.get("to-arrow")
+        cells = [fmt(g.speed(kind), ",.0f") + (f" ({_times(g.over(kind, floor))})"
+                                               if g.over(kind, floor) else "")
+                 for _, kind in CORPUS_COLUMNS]
+        cells += [_times(g.memory("read")), _times(g.memory("to-arrow")), _times(g.threads)]
+        rows.append(
+            f"| {g.name} | {some.params.encoding} | {some.size / MB:.1f} "
+            f"| {fmt(counted.changes if counted else None, ',')} "
+            f"| {fmt(g.speed(floor), ',.0f')} | " + " | ".join(cells) + " |")
+    return "\n".join(rows)
+
+
+def _verdict(label: str, values: list[tuple[str, float | None]], bound: float,
+             at_most: bool = False) -> str:
+    measured = [(name, v) for name, v in values if v is not None]
+    if not measured:
+        return f"- {label}: not measured"
+    met = all(v <= bound if at_most else v >= bound for _, v in measured)
+    found = ", ".join(f"{name} {v:.2f}×" for name, v in measured)
+    return f"- {label}: {'yes' if met else 'no'} ({found})"
+
+
+def corpus_targets(files: list[Grown]) -> list[str]:
+    """Each target of the read path, met or not on every grown file, with the figures."""
+    def each(value: Callable[[Grown], float | None]) -> list[tuple[str, float | None]]:
+        return [(g.name, value(g)) for g in files]
+
+    floor, parse = TARGET_OVER_FLOOR, TARGET_READ_OVER_PARSE
+    command, memory = TARGET_COMMAND_OVER_FLOOR, TARGET_MEMORY
+    sizes = sorted({f"{c.size / MB:.0f} MB" for g in files for c in g.cases.values()})
+    lines = [
+        _verdict(f"tarvik.read(bytes) ≥ {floor:g}× floor", each(
+            lambda g: g.over("read", g.floor())), floor),
+        _verdict(f"tarvik.read(bytes) ≥ {parse:g}× tarvik_py.parse(bytes)", each(
+            lambda g: g.over("read", "parse-bytes")), parse),
+        _verdict(f"tarvik.to_arrow(bytes) ≥ {floor:g}× floor", each(
+            lambda g: g.over("to-arrow", g.floor())), floor),
+        _verdict(f"tarvik.to_arrow(bytes), two threads ≥ {TARGET_THREADS:g}× one", each(
+            lambda g: g.threads), TARGET_THREADS),
+        _verdict(f"tarvik_py.parse(bytes, hooks=list(tarvik.hooks.REPAIRS)) ≥ {floor:g}× floor",
+                 each(lambda g: g.over("parse-repairs", g.floor())), floor),
+        _verdict(f"tarvik check FILE, as a process, ≥ {command:g}× floor "
+                 f"(the target is for 50 MB; these are {', '.join(sizes)})",
+                 each(lambda g: g.over("cmd-check", g.floor())), command),
+        _verdict(f"tarvik convert FILE -o OUT.parquet, as a process, ≥ {command:g}× floor",
+                 each(lambda g: g.over("cmd-convert", g.floor())), command),
+        _verdict(f"peak memory of tarvik.read ≤ {memory:g}× input", each(
+            lambda g: g.memory("read")), memory, at_most=True),
+        _verdict(f"peak memory of tarvik.to_arrow ≤ {memory:g}× input", each(
+            lambda g: g.memory("to-arrow")), memory, at_most=True),
+    ]
+    parse_floor = each(lambda g: g.over("parse-bytes", g.floor()))
+    if any(v is not None for _, v in parse_floor):
+        lines.append("- tarvik_py.parse(bytes) without hooks, no slower than before (--compare "
+                     "with a run of the code before): " + ", ".join(
+                         f"{name} {v:.2f}× floor" for name, v in parse_floor if v is not None))
+    return lines
+
+
+def compare(cases: list[Case], old_path: Path) -> list[str]:
+    """Each case's best speed against the same case's, on an input of the same size, in an
+    earlier run's --json."""
+    old = json.loads(old_path.read_text(encoding="utf-8"))
+    before = {(c["name"], c["bytes"]): c["bytes"] / MB / min(c["times"])
+              for c in old["cases"] if c["times"]}
+    lines = []
+    for c in cases:
+        now, then = c.mbps(c.best()), before.get((c.name, c.size))
+        if now and then:
+            ratio = now / then
+            flag = " **slower**" if ratio < 0.95 else ""
+            lines.append(f"- {c.name}: {then:,.0f} → {now:,.0f} MB/s, {ratio:.2f}×{flag}")
+    return lines
 
 
 def machine() -> str:
@@ -417,10 +778,11 @@ def table(cases: list[Case], memory_target: float) -> str:
     ]
     for c in cases:
         median = statistics.median(c.times) if c.times else None
+        target = c.memory_target or memory_target
         if c.memory is None:
             memory = c.memory_note or "—"
         else:
-            memory = f"{c.memory:.2f}×" + (" **over**" if c.memory > memory_target else "")
+            memory = f"{c.memory:.2f}×" + (" **over**" if c.memory > target else "")
         rows.append(
             f"| {c.name} | {c.params.shape} {c.params.encoding} | {c.size / MB:.1f} "
             f"| {fmt(c.best(), '.3f')} | {fmt(c.mbps(c.best()), '.1f')} "
@@ -446,14 +808,15 @@ def ratios(cases: list[Case]) -> list[str]:
                          f"{f / m:.1f}× its time")
     peers = [c for c in cases if c.group == "peers" and not c.kind.startswith("parse") and c.times]
     if peers:
-        fastest = max(peers, key=lambda c: c.mbps(c.best()))
+        fastest = max(peers, key=lambda c: c.mbps(c.best()) or 0.0)
+        fastest_speed = fastest.mbps(fastest.best()) or 0.0
         same_encoding = "cp1251" if "cp1251" in fastest.kind else "utf-8"
         for name in (f"tarvik parse(bytes) {same_encoding}, peer file",
                      f"parse(bytes) {same_encoding}"):
             m = speed(name)
             if m:
-                lines.append(f"- {name}: {m / fastest.mbps(fastest.best()):.0f}× the fastest "
-                             f"peer ({fastest.name}, {fastest.mbps(fastest.best()):.1f} MB/s)")
+                lines.append(f"- {name}: {m / fastest_speed:.0f}× the fastest "
+                             f"peer ({fastest.name}, {fastest_speed:.1f} MB/s)")
     return lines
 
 
@@ -467,24 +830,25 @@ def growth(cases: list[Case], sizes: list[float], bound: float) -> str:
     for name in dict.fromkeys(c.name.split(" @")[0].removeprefix("shape ")
                               for c in cases if c.group.startswith("growth")
                               and c.name.startswith("shape ")):
-        got = [by_name.get(f"{kind}{name} @{size}") for size in (small, large)
-               for kind in ("shape ", "floor on shape ")]
-        if any(c is None or not c.times for c in got):
+        found = [by_name.get(f"{kind}{name} @{size}") for size in (small, large)
+                 for kind in ("shape ", "floor on shape ")]
+        got = [c for c in found if c is not None and c.times]
+        if len(got) < len(found):
             rows.append(f"| {name} | — | — | — | — | — |")
             continue
         ps, fs, pl, fl = got
-        per_mb = [c.best() / (c.size / MB) for c in (ps, fs, pl, fl)]
+        per_mb = [min(c.times) / (c.size / MB) for c in (ps, fs, pl, fl)]
         parse_growth, floor_growth = per_mb[2] / per_mb[0], per_mb[3] / per_mb[1]
         ratio = parse_growth / floor_growth
         flag = " **over**" if ratio > bound else ""
         rows.append(f"| {name} | {ps.size / MB:.1f} → {pl.size / MB:.1f} | "
-                    f"{ps.mbps(ps.best()):.0f} → {pl.mbps(pl.best()):.0f} | {parse_growth:.2f}× | "
+                    f"{fmt(ps.mbps(ps.best()), '.0f')} → {fmt(pl.mbps(pl.best()), '.0f')} | {parse_growth:.2f}× | "
                     f"{floor_growth:.2f}× | {ratio:.2f}×{flag} |")
     return "\n".join(rows)
 
 
-def main(argv=None) -> int:
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def main(argv: list[str] | None = None) -> int:
+    p = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
     p.add_argument("--size-mb", type=float, default=100.0,
                    help="size of the realistic statements (default 100)")
     p.add_argument("--rounds", type=int, default=5, help="rounds per group (default 5)")
@@ -514,8 +878,18 @@ def main(argv=None) -> int:
                    help="skip timing tarvik.to_arrow in two threads against one")
     p.add_argument("--memory-target", type=float, default=3.0,
                    help="peak growth per input byte above which a row is flagged (default 3)")
+    p.add_argument("--no-corpus", action="store_true", help="skip the real files grown to size")
+    p.add_argument("--corpus-dir", type=Path, default=CORPUS_DIR,
+                   help="the real files to grow (default: $TARVIK_CORPUS, else %(default)s)")
+    p.add_argument("--corpus-files", nargs="+", metavar="NAME",
+                   help="which of them (default: every one that tarvik.read reads and that "
+                   "has a document)")
+    p.add_argument("--corpus-size-mb", type=float, default=0.0,
+                   help="size of the grown files (default: --size-mb)")
     p.add_argument("--data-dir", type=Path, default=ROOT / "build" / "bench-data")
     p.add_argument("--json", type=Path, help="also write the results here")
+    p.add_argument("--compare", type=Path, metavar="OLD_JSON",
+                   help="set each case's speed against the same case's in this earlier --json")
     p.add_argument("--child-memory", nargs=2, metavar=("KIND", "PATH"), help=argparse.SUPPRESS)
     args = p.parse_args(argv)
 
@@ -527,7 +901,7 @@ def main(argv=None) -> int:
     print(f"machine: {machine()}", flush=True)
     print("inputs:", flush=True)
     for c in cases:
-        c.path, c.meta = ensure_input(c.params, args.data_dir)
+        c.path, c.meta = ensure(c.params, args.data_dir)
 
     for group in dict.fromkeys(c.group for c in cases):
         members = [c for c in cases if c.group == group]
@@ -537,20 +911,30 @@ def main(argv=None) -> int:
             print(f"  {c.name}: {c.outcome}", flush=True)
         time_round_robin(members, args.rounds)
         for c in members:
-            c.arg = None  # one group's inputs at a time
+            release(c)  # one group's inputs at a time
         gc.collect()
 
     threads_line = ""
-    arrow = [c for c in cases if c.kind == "to-arrow" and not c.failed]
-    if arrow and not args.no_threads:
+    arrow = [c.path for c in cases if c.kind == "to-arrow" and not c.failed and c.path
+             and isinstance(c.params, InputParams)]
+    files = grown_files(cases)
+    if not args.no_threads and (arrow or files):
         print("tarvik.to_arrow in two threads against one", flush=True)
-        threads_line = thread_scaling(arrow[0].path, args.rounds)
+    if arrow and not args.no_threads:
+        threads_line, _ = thread_scaling(arrow[0], args.rounds)
         print(threads_line, flush=True)
+    threads_lines = []
+    for g in files:
+        grown_arrow = g.cases.get("to-arrow")
+        if grown_arrow and grown_arrow.path and not grown_arrow.failed and not args.no_threads:
+            line, g.threads = thread_scaling(grown_arrow.path, args.rounds)
+            threads_lines.append(line)
+            print(line, flush=True)
 
     if not args.no_memory:
         print("peak memory, each case in a fresh interpreter", flush=True)
         for c in cases:
-            if not c.failed and not c.kind.startswith("floor"):
+            if not c.failed and not c.kind.startswith("floor") and c.kind not in COMMANDS:
                 measure_memory(c)
 
     print()
@@ -568,12 +952,30 @@ def main(argv=None) -> int:
     if args.growth:
         print()
         print(growth(cases, args.growth, args.growth_bound))
+    targets = corpus_targets(files) if files else []
+    if files:
+        print()
+        print("Real files of the corpus, grown to size by repeating their documents "
+              "(MB/s, and the ratio to the floor of the file's encoding):")
+        print()
+        print(corpus_table(files))
+        print()
+        print("\n".join(threads_lines + targets))
+    compared = compare(cases, args.compare) if args.compare else []
+    if compared:
+        print()
+        print(f"Against {args.compare} (best rounds; marked where more than 5% slower):")
+        print("\n".join(compared))
     if args.json:
         args.json.write_text(json.dumps({
             "machine": machine(), "rounds": args.rounds,
             "cases": [{"name": c.name, "file": str(c.path), "bytes": c.size,
                        "times": c.times, "memory_per_input_byte": c.memory,
-                       "outcome": c.outcome} for c in cases],
+                       "outcome": c.outcome, "group": c.group, "kind": c.kind,
+                       "input": f"{c.params.shape} {c.params.encoding}", "changes": c.changes}
+                      for c in cases],
+            "threads": {g.name: g.threads for g in files},
+            "targets": targets,
         }, ensure_ascii=False, indent=1), encoding="utf-8")
     return 0
 

@@ -9,6 +9,7 @@ from typing import Literal
 
 import tarvik_py
 
+from . import _diagnosis
 from .reading import Reading, Source, read
 
 __all__ = ["Finding", "check", "failure", "mismatches", "notices"]
@@ -81,8 +82,10 @@ def check(source: Source, *, repairs: bool = True, name: str | None = None) -> l
 
 def failure(label: str, exc: tarvik_py.ParseError | OSError) -> Finding:
     """A statement that could not be read, as one "error" finding, at its line where known."""
-    lineno = exc.detail.lineno if isinstance(exc, tarvik_py.SyntaxError) else None
-    return Finding(label, lineno, "error", str(exc))
+    if isinstance(exc, tarvik_py.SyntaxError):
+        return Finding(label, exc.detail.lineno, "error", str(exc))
+    found = _diagnosis.reason(exc)
+    return Finding(label, None if found is None else found.lineno, "error", _diagnosis.message(exc))
 
 
 def notices(reading: Reading, label: str) -> list[Finding]:

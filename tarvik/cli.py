@@ -1,14 +1,16 @@
 """The `tarvik` command: show, check and convert statements, many files at once.
 
 Each command is a thin layer over the library function of the same name: it adds argument
-parsing, output and exit status (0: all is well, 1: warnings or mismatches, 2: a file could not
-be read).
+parsing, output and exit status. The one rule of the status, for every command: 0 all is well,
+1 warnings or mismatches, 2 a file could not be read, an option was wrong, or the run read no
+statement at all.
 """
 
 from __future__ import annotations
 
 import argparse
 import concurrent.futures
+import contextlib
 import csv
 import functools
 import io
@@ -17,13 +19,16 @@ import json
 import os
 import sys
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from typing import IO, Any, TypeVar
+from typing import IO, Any, NoReturn, TypeVar
 
 import tarvik_py
 
+from . import _console, _output, _paths
+from ._cells import cell_writer
+from ._dataset import write_partitioned
 from ._fields import DOCUMENT_COLUMNS, INTERVAL_COLUMNS
-from .checking import Finding, check, failure, notices
-from .many import DEFAULT_SCALE, MAX_SCALE, NO_MATCH, read_file, schema, statement_paths
+from .checking import Finding, check, failure, mismatches, notices
+from .many import DEFAULT_SCALE, MAX_SCALE, NO_MATCH, read_file, schema
 from .reading import read
 from .records import document_rows, interval_rows
 
@@ -31,10 +36,19 @@ OK, PROBLEMS, UNREADABLE = 0, 1, 2
 T = TypeVar("T")
 
 
-def _statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[Finding]]:
-    """The files the patterns name, and an error for each pattern that names none."""
-    paths, unmatched = statement_paths(patterns)
-    return paths, [Finding(p, None, "error", NO_MATCH) for p in unmatched]
+def _statement_paths(command: str, patterns: Sequence[str], exclude: str | None = None) -> tuple[list[str], list[Finding]]:
+    """The statements the patterns name, each once; an error for each pattern that names none.
+
+    Files in folders that are not statements are skipped, with one note on stderr.
+    """
+    found = _paths.expand(patterns, exclude=exclude)
+    errors = [Finding(p, None, "error", NO_MATCH) for p in found.unmatched]
+    errors += [Finding(p, None, "error", "no statement in this folder") for p in found.no_statement]
+    if found.skipped:
+        shown = ", ".join(found.skipped[:3]) + (", ..." if len(found.skipped) > 3 else "")
+        print(f"tarvik {command}: skipped {len(found.skipped)} files in folders that do not begin with "
+              f"1CClientBankExchange: {shown}", file=sys.stderr)
+    return found.files, errors
 
 
 def _in_workers(func: Callable[[str], T], paths: list[str], jobs: int, what: str) -> Iterator[T]:
@@ -115,10 +129,15 @@ def cmd_show(args: argparse.Namespace) -> int:
     print(f"Warnings: {len(statement.warnings)}")
     for lineno, message in statement.warnings:
         print(f"  line {lineno}: {message}")
+    off = mismatches(reading)
+    if off:
+        print(f"Mismatches: {len(off)}")
+        for line, text in off:
+            print(f"  line {line}: {text}")
     print(f"Repairs: {len(reading.changes)}")
     for change in reading.changes:
         print(f"  {change}")
-    return OK
+    return PROBLEMS if statement.warnings or off else OK
 
 
 def _check_one(path: str, repairs: bool) -> list[Finding]:
@@ -126,20 +145,19 @@ def _check_one(path: str, repairs: bool) -> list[Finding]:
 
 
 def cmd_check(args: argparse.Namespace) -> int:
-    paths, findings = _statement_paths(args.paths)
+    paths, findings = _statement_paths("check", args.paths)
     for f in findings:
         print(f)
-    files = bad = 0
+    files = shown = 0
     for result in _in_workers(functools.partial(_check_one, repairs=args.repairs), paths, args.jobs, "check"):
         files += 1
-        bad += bool(result)
         findings.extend(result)
-        for f in result:
-            if not (args.quiet and f.severity == "repair"):
-                print(f)
-    status = _status(findings)
-    print(f"checked {files} files, {bad} with findings", file=sys.stderr)
-    return status
+        said = [f for f in result if not (args.quiet and f.severity == "repair")]
+        shown += bool(said)
+        for f in said:
+            print(f)
+    print(f"checked {files} files, {shown} with findings", file=sys.stderr)
+    return _status(findings)
 
 
 Row = dict[str, str | int | None]
@@ -156,46 +174,77 @@ def _convert_one(path: str, repairs: bool, intervals: bool) -> tuple[list[Row], 
     return rows, notices(reading, path)
 
 
-# The output's format by its suffix, where --format does not name it.
-SUFFIX_FORMATS = {".csv": "csv", ".jsonl": "jsonl", ".ndjson": "jsonl", ".parquet": "parquet"}
 # What --partition-by takes besides a table's own columns: the year and month of its date.
 PERIOD_COLUMNS = ("year", "month")  # pyarrow.compute has a function of each name
 DATE_COLUMN = {"documents": "doc_date", "intervals": "date_start"}
 
 
 def cmd_convert(args: argparse.Namespace) -> int:
-    output: str = args.output
-    kind = args.format or SUFFIX_FORMATS.get(os.path.splitext(output)[1].lower())
-    if kind is None:
-        print(f"tarvik convert: cannot tell the format of {output}: name it .csv, .jsonl or .parquet, or give --format",
-              file=sys.stderr)
+    try:
+        output = _output.plan(
+            args.output,
+            kind=args.format,
+            encoding=args.encoding,
+            delimiter=args.delimiter,
+            decimal_comma=args.decimal_comma,
+            escape_formulas=args.escape_formulas,
+            partitioned=bool(args.partition_by),
+            scale=args.scale,
+        )
+    except _output.OptionError as exc:
+        print(f"tarvik convert: {exc}", file=sys.stderr)
         return UNREADABLE
-    if args.partition_by and kind != "parquet":
-        print("tarvik convert: --partition-by writes a Parquet dataset: give --format parquet", file=sys.stderr)
-        return UNREADABLE
-    paths, findings = _statement_paths(args.paths)
     # A rerun into a folder it reads must not take its own last output for a statement.
-    if os.path.exists(output):
-        paths = [p for p in paths if not os.path.samefile(p, output)]
+    paths, findings = _statement_paths("convert", args.paths, exclude=output.path)
     for f in findings:
         print(f, file=sys.stderr)
-    if kind == "parquet":
-        rows_written = _write_parquet(args, paths, findings)
-        if rows_written is None:
-            return UNREADABLE
-    else:
-        rows_written = _write_text(args, kind, paths, findings)
+    if not paths:
+        print("tarvik convert: no statement to convert, nothing written", file=sys.stderr)
+        return UNREADABLE
+    try:
+        if output.kind == "parquet":
+            rows_written = _write_parquet(args, paths, findings)
+        else:
+            rows_written = _write_text(args, output, paths, findings)
+    except OSError as exc:
+        print(f"tarvik convert: cannot write {output.path}: {exc.strerror or exc}", file=sys.stderr)
+        return UNREADABLE
+    if rows_written is None:  # said on stderr, or the reader of standard output has gone
+        return UNREADABLE
     what = "intervals" if args.intervals else "documents"
-    print(f"{rows_written} {what} from {len(paths)} files written to {output}", file=sys.stderr)
+    where = "standard output" if output.path == _output.STDOUT else output.path
+    print(f"{rows_written} {what} from {len(paths)} files written to {where}", file=sys.stderr)
     return _status(findings)
 
 
-def _write_text(args: argparse.Namespace, kind: str, paths: list[str], findings: list[Finding]) -> int:
+@contextlib.contextmanager
+def _text_output(output: _output.Output) -> Iterator[IO[str]]:
+    """The output file, or standard output in the output's encoding; a file is removed again
+    where writing it fails."""
+    if output.path == _output.STDOUT:
+        sys.stdout.flush()
+        out = io.TextIOWrapper(sys.stdout.buffer, encoding=output.encoding, newline="", write_through=True)
+        try:
+            yield out
+        finally:
+            out.flush()
+            out.detach()
+        return
+    with open(output.path, "w", encoding=output.encoding, newline="") as out:
+        try:
+            yield out
+        except OSError:
+            out.close()
+            os.remove(output.path)
+            raise
+
+
+def _write_text(args: argparse.Namespace, output: _output.Output, paths: list[str], findings: list[Finding]) -> int | None:
+    """Writes CSV or JSON lines; the rows written, or None where standard output was closed."""
     columns = ("file", "line", *(INTERVAL_COLUMNS if args.intervals else DOCUMENT_COLUMNS))
-    encoding = args.encoding or "utf-8"
     rows_written = 0
-    with open(args.output, "w", encoding=encoding, newline="") as out:
-        write_row = _csv_writer(out, columns, args.delimiter) if kind == "csv" else _jsonl_writer(out)
+    with _text_output(output) as out:
+        write_row = _csv_writer(out, columns, output) if output.kind == "csv" else _jsonl_writer(out)
         for rows, result in _in_workers(
             functools.partial(_convert_one, repairs=args.repairs, intervals=args.intervals),
             paths,
@@ -208,11 +257,13 @@ def _write_text(args: argparse.Namespace, kind: str, paths: list[str], findings:
                     write_row(row)
                 except UnicodeEncodeError as exc:
                     lost = Finding(str(row["file"]), row["line"] if isinstance(row["line"], int) else None, "error",
-                                   f"row not written: {encoding} cannot hold {exc.object[exc.start:exc.end]!r}")
+                                   f"row not written: {output.encoding} cannot hold {exc.object[exc.start:exc.end]!r}")
                     _report([lost], findings)
                 else:
                     rows_written += 1
-    return rows_written
+            if _console.closed():
+                return None
+    return None if _console.closed() else rows_written
 
 
 def _report(found: Iterable[Finding], findings: list[Finding]) -> None:
@@ -238,12 +289,12 @@ def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Fi
         pa = importlib.import_module("pyarrow")
         pc = importlib.import_module("pyarrow.compute")
         pq = importlib.import_module("pyarrow.parquet")
-        ds = importlib.import_module("pyarrow.dataset")
     except ImportError:
         print("tarvik convert: Parquet needs pyarrow: pip install 'tarvik_py[arrow]'", file=sys.stderr)
         return None
     table = "intervals" if args.intervals else "documents"
-    columns = schema(table, args.scale)
+    scale = DEFAULT_SCALE if args.scale is None else args.scale
+    columns = schema(table, scale)
     partition: list[str] = args.partition_by or []
     unknown = [c for c in partition if c not in columns.names and c not in PERIOD_COLUMNS]
     if unknown:
@@ -264,7 +315,7 @@ def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Fi
     def batches() -> Iterator[Any]:
         nonlocal rows_written
         for rows, result in _in_workers(
-            functools.partial(_table_one, repairs=args.repairs, table=table, scale=args.scale),
+            functools.partial(_table_one, repairs=args.repairs, table=table, scale=scale),
             paths,
             args.jobs,
             "convert",
@@ -277,8 +328,7 @@ def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Fi
             yield from rows.to_batches()
 
     if partition:
-        ds.write_dataset(batches(), args.output, schema=columns, format="parquet", partitioning=partition,
-                         partitioning_flavor="hive", existing_data_behavior="overwrite_or_ignore")
+        write_partitioned(batches(), args.output, columns, partition)
     else:
         with pq.ParquetWriter(args.output, columns) as writer:
             for batch in batches():
@@ -286,17 +336,18 @@ def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Fi
     return rows_written
 
 
-def _csv_writer(out: IO[str], columns: Sequence[str], delimiter: str) -> Callable[[Row], None]:
+def _csv_writer(out: IO[str], columns: Sequence[str], output: _output.Output) -> Callable[[Row], None]:
     # Each line is made in a buffer first, so a row that cannot be encoded leaves no half behind.
     buffer = io.StringIO()
-    writer = csv.writer(buffer, delimiter=delimiter, lineterminator="\r\n")
+    writer = csv.writer(buffer, delimiter=output.delimiter, lineterminator="\r\n")
     writer.writerow(columns)
     out.write(buffer.getvalue())
+    cell = cell_writer(escape_formulas=output.escape_formulas, decimal_comma=output.decimal_comma)
 
     def write_row(row: Row) -> None:
         buffer.seek(0)
         buffer.truncate()
-        writer.writerow(["" if row[c] is None else row[c] for c in columns])
+        writer.writerow([cell(c, row[c]) for c in columns])
         out.write(buffer.getvalue())
 
     return write_row
@@ -309,18 +360,41 @@ def _jsonl_writer(out: IO[str]) -> Callable[[Row], None]:
     return write_row
 
 
+class _Parser(argparse.ArgumentParser):
+    """argparse, with a mistake said in one line, as the command's other refusals are."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(UNREADABLE, f"{self.prog}: {message} (see {self.prog} --help)\n")
+
+
+def _at_least_one(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
+    return value
+
+
+EXIT_STATUS = (
+    "Exit status: 0 all is well, 1 warnings or mismatches, 2 a file could not be read, an option "
+    "was wrong, or no statement was read at all."
+)
+
+
 def _parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="tarvik",
         description="Read, check and convert bank statements in the 1CClientBankExchange format.",
-        epilog="Exit status: 0 all is well, 1 warnings or mismatches, 2 a file could not be read.",
+        epilog=EXIT_STATUS,
     )
     try:
         version = importlib.metadata.version("tarvik_py")
     except importlib.metadata.PackageNotFoundError:
         version = "unknown"
     parser.add_argument("--version", action="version", version=f"%(prog)s {version}")
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND", parser_class=_Parser)
 
     def common(sub: argparse.ArgumentParser) -> None:
         sub.add_argument(
@@ -331,18 +405,29 @@ def _parser() -> argparse.ArgumentParser:
         )
 
     def many(sub: argparse.ArgumentParser) -> None:
-        sub.add_argument("paths", nargs="+", metavar="PATH", help="statement files, folders (read recursively) or glob patterns")
+        sub.add_argument(
+            "paths",
+            nargs="+",
+            metavar="PATH",
+            help="statement files, folders (read recursively; files in them that do not begin with "
+            "1CClientBankExchange are skipped) or glob patterns; each file is read once",
+        )
         sub.add_argument(
             "-j",
             "--jobs",
-            type=int,
+            type=_at_least_one,
             default=os.cpu_count() or 1,
             metavar="N",
             help="worker processes (default: the number of cores, %(default)s here)",
         )
         common(sub)
 
-    show = commands.add_parser("show", help="print what a statement holds", description="Print the header, accounts, documents, warnings and repairs of one statement.")
+    show = commands.add_parser(
+        "show",
+        help="print what a statement holds",
+        description="Print the header, accounts, documents, warnings, mismatches and repairs of one statement.",
+        epilog=EXIT_STATUS,
+    )
     show.add_argument("file", metavar="FILE", help="the statement file")
     common(show)
     show.set_defaults(run=cmd_show)
@@ -353,10 +438,10 @@ def _parser() -> argparse.ArgumentParser:
         description="Read each statement and print every error, skipped document, repair and "
         "interval whose opening + income - expense is not its closing balance, as "
         "FILE:LINE: SEVERITY: MESSAGE. Made for cron jobs and CI.",
-        epilog="Exit status: 0 all is well, 1 a file has warnings or mismatches, 2 a file could not be read.",
+        epilog=EXIT_STATUS,
     )
     many(check_cmd)
-    check_cmd.add_argument("-q", "--quiet", action="store_true", help="leave out the repairs")
+    check_cmd.add_argument("-q", "--quiet", action="store_true", help="leave out the repairs, in the output and the count")
     check_cmd.set_defaults(run=cmd_check)
 
     convert = commands.add_parser(
@@ -365,14 +450,26 @@ def _parser() -> argparse.ArgumentParser:
         description="Write one row per document (or per interval with --intervals), with the "
         "source file and the line where its section opens. In CSV and JSON lines, dates are "
         "YYYY-MM-DD and amounts plain decimals, as text; Parquet keeps them typed.",
-        epilog="For Excel in Russian: --delimiter ';' --encoding cp1251 (or utf-8-sig).",
+        epilog="For Excel in Russian: --delimiter ';' --encoding cp1251 (or utf-8-sig) --decimal-comma. " + EXIT_STATUS,
     )
     many(convert)
-    convert.add_argument("-o", "--output", required=True, metavar="OUT", help="OUT.csv, OUT.jsonl or OUT.parquet")
-    convert.add_argument("--format", choices=sorted(set(SUFFIX_FORMATS.values())), help="default: from the output's suffix")
+    convert.add_argument("-o", "--output", required=True, metavar="OUT",
+                         help="OUT.csv, OUT.jsonl or OUT.parquet; - for standard output (CSV unless --format jsonl)")
+    convert.add_argument("--format", choices=_output.FORMATS, help="default: from the output's suffix")
     convert.add_argument("--intervals", action="store_true", help="one row per account interval instead of per document")
-    convert.add_argument("--delimiter", default=",", help="CSV field separator (default: %(default)s)")
-    convert.add_argument("--encoding", help="encoding of the output (default: utf-8)")
+    text = convert.add_argument_group("CSV and JSON lines")
+    text.add_argument("--delimiter", help="CSV field separator: one character, or tab (default: ,)")
+    text.add_argument("--encoding", help="encoding of CSV (default: utf-8; JSON lines are always UTF-8)")
+    text.add_argument("--decimal-comma", action="store_true", help="CSV amounts with a decimal comma, 1500,00")
+    text.add_argument(
+        "--no-formula-escape",
+        dest="escape_formulas",
+        action="store_const",
+        const=False,
+        help="write CSV texts that begin with = + - @, a tab or a carriage return as they are, for CSV "
+        "that no spreadsheet opens (by default they follow an apostrophe, so that a spreadsheet "
+        "shows them as text and does not run them)",
+    )
     parquet = convert.add_argument_group(
         "Parquet",
         "OUT.parquet is one Parquet file holding the rows of every statement read. Its columns "
@@ -395,9 +492,8 @@ def _parser() -> argparse.ArgumentParser:
         "--scale",
         type=int,
         choices=range(0, MAX_SCALE + 1),
-        default=DEFAULT_SCALE,
         metavar="SCALE",
-        help="fraction digits of the amount columns, 0 to %d (default: %%(default)s, kopecks)" % MAX_SCALE,
+        help="fraction digits of the amount columns, 0 to %d (default: %d, kopecks)" % (MAX_SCALE, DEFAULT_SCALE),
     )
     convert.set_defaults(run=cmd_convert)
     return parser
@@ -405,16 +501,10 @@ def _parser() -> argparse.ArgumentParser:
 
 def main(argv: Sequence[str] | None = None) -> int:
     args = _parser().parse_args(argv)
-    if getattr(args, "jobs", 1) < 1:
-        print("tarvik: --jobs must be at least 1", file=sys.stderr)
-        return UNREADABLE
     run: Callable[[argparse.Namespace], int] = args.run
     try:
-        return run(args)
-    except BrokenPipeError:
-        # A reader such as head closed the pipe: stop quietly, as command-line tools do.
-        sys.stderr.close()
-        return OK
+        with _console.guarded():
+            return run(args)
     except KeyboardInterrupt:
         return 130
 

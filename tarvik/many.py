@@ -20,7 +20,6 @@ unit of work for a process pool, Dask (`tarvik.dask`) or Spark. Needs pyarrow.
 from __future__ import annotations
 
 import decimal
-import glob
 import importlib
 import os
 from collections.abc import Iterable, Sequence
@@ -29,6 +28,7 @@ from typing import Any, Final
 
 import tarvik_py
 
+from . import _diagnosis, _paths
 from ._fields import Kind
 from .columns import CHANGE_TABLE, DOCUMENT_TABLE, INTERVAL_TABLE, WARNING_TABLE, Column, to_arrow
 from .reading import Source
@@ -135,23 +135,10 @@ def missing(patterns: Iterable[str], scale: int = DEFAULT_SCALE) -> FileTables:
 
 
 def statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[str]]:
-    """Files named, files under folders (recursively, in name order) and glob matches; and the
-    patterns that gave none."""
-    paths: list[str] = []
-    unmatched: list[str] = []
-    for pattern in patterns:
-        if os.path.isfile(pattern):
-            paths.append(pattern)
-        elif os.path.isdir(pattern):
-            for folder, dirs, files in os.walk(pattern):
-                dirs[:] = sorted(d for d in dirs if not d.startswith("."))
-                paths.extend(os.path.join(folder, f) for f in sorted(files) if not f.startswith("."))
-        else:
-            matches = sorted(p for p in glob.glob(pattern, recursive=True) if os.path.isfile(p))
-            if not matches:
-                unmatched.append(pattern)
-            paths.extend(matches)
-    return paths, unmatched
+    """Files named, files under folders (recursively, in name order) and glob matches, each file
+    once, its path normalised; and the patterns that gave none."""
+    found = _paths.expand(patterns, skip_others=False)
+    return found.files, found.unmatched
 
 
 def error_name(exc: BaseException) -> str:
@@ -165,11 +152,12 @@ def error_line(exc: BaseException) -> int | None:
         return exc.detail.lineno
     if isinstance(exc, ScaleError):
         return exc.lineno
-    return None
+    found = _diagnosis.reason(exc)
+    return None if found is None else found.lineno
 
 
 def _failed(pa: Any, label: str, exc: BaseException, scale: int) -> FileTables:
-    row = {"file": [label], "error": [error_name(exc)], "message": [str(exc)], "line": [error_line(exc)]}
+    row = {"file": [label], "error": [error_name(exc)], "message": [_diagnosis.message(exc)], "line": [error_line(exc)]}
     failures = pa.Table.from_pydict(row, schema=schema("failures", scale))
     return FileTables(**{t: _empty(pa, t, scale) for t in TABLES if t != "failures"}, failures=failures)
 

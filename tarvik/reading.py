@@ -19,7 +19,7 @@ from typing import BinaryIO, Protocol, Union, overload
 
 import tarvik_py
 
-from . import _columns, _encodings
+from . import _columns, _diagnosis, _encodings
 from ._encodings import FileEncoding
 
 __all__ = ["Change", "Changes", "Hook", "Reading", "Source", "read"]
@@ -167,6 +167,7 @@ def _read_prepared(
     except tarvik_py.ParseError as exc:
         if name is not None:
             exc.add_note(f"in {name}")
+        _diagnosis.explain(exc, text)
         raise
     encoding: FileEncoding = "cp866" if dos else statement.encoding
     return Reading(statement, encoding, bom, Changes(recording), name, repairs, text, recording)

@@ -24,13 +24,15 @@ def tarvik(*args, cwd=None):
 
 @pytest.fixture
 def files(tmp_path):
-    """A folder of statements: one clean, one with a skipped document, one that is no statement."""
+    """A folder of statements: one clean, one with a skipped document, one whose balance is off;
+    under sub/, one cut short and a file that is no statement, which a folder walk skips."""
     data = SAMPLE.read_bytes()
     (tmp_path / "good.txt").write_bytes(data)
     (tmp_path / "skipped.txt").write_bytes(data.replace("Номер=431".encode("cp1251"), b"", 1))
     (tmp_path / "off.txt").write_bytes(data.replace(b"=163820.25", b"=163820.26", 1))
     (tmp_path / "sub").mkdir()
-    (tmp_path / "sub" / "junk.txt").write_bytes(b"not a statement")
+    (tmp_path / "sub" / "junk.txt").write_bytes(data[:400])
+    (tmp_path / "sub" / "notes.md").write_text("# March\n", encoding="utf-8")
     return tmp_path
 
 
@@ -48,7 +50,9 @@ def test_show_prints_the_statement_and_its_repairs():
 def test_show_of_an_unreadable_file_names_it_and_its_line(files):
     run = tarvik("show", files / "sub" / "junk.txt")
     assert run.returncode == UNREADABLE and run.stdout == ""
-    assert run.stderr == f"{files / 'sub' / 'junk.txt'}: error: Input is not a 1C statement\n"
+    assert run.stderr == (f"{files / 'sub' / 'junk.txt'}:12: error: Statement is not finished: the file ends at "
+                          "line 16 inside the account section that begins at line 12 ('СекцияРасчСчет'): "
+                          "КонецРасчСчет is missing\n")
 
 
 @pytest.mark.parametrize(
@@ -131,7 +135,7 @@ def test_a_terminal_gets_a_progress_bar_and_a_pipe_does_not(files):
     os.close(controller)
     assert run.returncode == UNREADABLE
     assert "check: 100%" in bar and "4/4" in bar
-    assert "check: " not in tarvik("check", "-j", "2", files).stderr
+    assert "check: 100%" not in tarvik("check", "-j", "2", files).stderr
 
 
 def test_a_rerun_does_not_read_its_own_output(files):
@@ -159,7 +163,7 @@ def test_the_console_script_is_installed():
 # Parquet: (arguments after the files, exit status, what stderr says, the Parquet files written
 # under OUT, relative to it: [] for OUT itself a file, and the rows they hold).
 PARQUET_CASES = [
-    (["-o", "out.parquet"], UNREADABLE, "sub/junk.txt: error: Input is not a 1C statement", [], 5 + 4 + 5),
+    (["-o", "out.parquet"], UNREADABLE, "sub/junk.txt:12: error: Statement is not finished", [], 5 + 4 + 5),
     (["-o", "out", "--format", "parquet", "--intervals", "--partition-by", "account"], UNREADABLE,
      "9 intervals from 4 files", ["account=40702810900000012345/part-0.parquet", "account=40702978100000054321/part-0.parquet"],
      3 * 3),
@@ -167,7 +171,7 @@ PARQUET_CASES = [
      ["year=2024/month=3/part-0.parquet"], 14),
     (["-o", "out.parquet", "--partition-by", "payee_bic", "--partition-by", "nope", "line"], UNREADABLE,
      "cannot partition by nope: choose from year, month, file, line,", None, 0),
-    (["-o", "out.csv", "--partition-by", "year"], UNREADABLE, "--partition-by writes a Parquet dataset", None, 0),
+    (["-o", "out.csv", "--partition-by", "year"], UNREADABLE, "--partition-by applies to Parquet output, not CSV", None, 0),
     (["-o", "out.parquet", "--scale", "29"], UNREADABLE, "--scale: invalid choice", None, 0),
 ]
 
@@ -218,3 +222,40 @@ def test_a_partitioned_output_never_lands_on_files_it_did_not_write(files):
     run = tarvik("convert", "good.txt", "-o", "ds", "--format", "parquet", cwd=files)
     assert run.returncode == UNREADABLE and "ds is a folder: name a file, or give --partition-by" in run.stderr
     assert [p.name for p in (files / "ds").iterdir()] == ["mine.txt"]
+
+
+def polars_accounts(path):
+    pl = pytest.importorskip("polars")
+    frame = pl.read_parquet(path)
+    return frame.schema["account"], sorted(frame["account"].cast(pl.String).unique().to_list())
+
+
+def duckdb_accounts(path):
+    duckdb = pytest.importorskip("duckdb")
+    query = f"from read_parquet('{path}/**/*.parquet', hive_partitioning = true)"
+    kind = dict((c[0], c[1]) for c in duckdb.sql(f"describe {query}").fetchall())["account"]
+    return kind, sorted(r[0] for r in duckdb.sql(f"select distinct account {query}").fetchall())
+
+
+def pyarrow_accounts(path):
+    pq = pytest.importorskip("pyarrow.parquet")
+    table = pq.read_table(path)
+    return str(table.schema.field("account").type), sorted(set(table.column("account").to_pylist()))
+
+
+@pytest.mark.parametrize("read, kinds", [
+    (polars_accounts, {"Categorical", "String"}),
+    (duckdb_accounts, {"VARCHAR"}),
+    (pyarrow_accounts, {"dictionary<values=string, indices=int32, ordered=0>", "string"}),
+], ids=["polars", "duckdb", "pyarrow"])
+def test_partitioned_account_numbers_read_back_as_text(files, read, kinds):
+    pytest.importorskip("pyarrow")
+    data = SAMPLE.read_bytes()
+    (files / "zeros.txt").write_bytes(data.replace(b"40702978100000054321", b"00000000000000000001"))
+    run = tarvik("convert", "good.txt", "zeros.txt", "--intervals", "-o", "ds", "--format", "parquet",
+                 "--partition-by", "account", "year", cwd=files)
+    assert run.returncode == OK, run.stderr
+    assert (files / "ds" / "account=00000000000000000001" / "year=2024").is_dir()
+    kind, accounts = read(files / "ds")
+    assert str(kind) in kinds
+    assert accounts == ["00000000000000000001", "40702810900000012345", "40702978100000054321"]

@@ -90,7 +90,9 @@ def expected(folder):
         try:
             columns = tarvik.to_arrow(path)
         except tarvik_py.ParseError as exc:
-            line = exc.detail.lineno if isinstance(exc, tarvik_py.SyntaxError) else None
+            # Where the exception gives no line, the reason tarvik found may.
+            reason = next((n for n in getattr(exc, "__notes__", ()) if hasattr(n, "lineno")), None)
+            line = exc.detail.lineno if isinstance(exc, tarvik_py.SyntaxError) else getattr(reason, "lineno", None)
             failures.add((name, f"tarvik_py.{type(exc).__name__}", line))
             continue
         docs = columns.documents.to_pylist()

@@ -297,5 +297,6 @@ def test_check_finds_the_interval_that_does_not_add_up():
 
 def test_check_turns_a_failure_into_one_finding():
     assert [str(f) for f in check(b"not a statement", name="x")] == [
-        "x: error: Input is not a 1C statement"
+        "x:1: error: Input is not a 1C statement: the first line 'not a statement' is not the marker "
+        "1CClientBankExchange"
     ]

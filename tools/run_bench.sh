@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Runs the benchmarks: tarvik_py.parse against the floor and the pure-Python peers
-# (bench/run_bench.py, whose arguments pass through), then the core's stage micro-benchmarks
-# (bench/core_bench.cpp) on generated statements.
+# Runs the benchmarks: tarvik_py.parse against the floor and the pure-Python peers, and the
+# readers on the real files of the corpus grown to size (bench/run_bench.py, whose arguments
+# pass through), then the core's stage micro-benchmarks (bench/core_bench.cpp) on generated
+# statements.
 #
 #   tools/run_bench.sh                          # 100 MB statements, 5 rounds
 #   tools/run_bench.sh --size-mb 10 --rounds 2  # a quick run
+#   TARVIK_BENCH_CPP=0 tools/run_bench.sh --size-mb 50 --only grown   # the corpus alone
 #
-# Environment: TARVIK_CORE_BENCH_MB (size of the C++ benchmark's inputs, default 10),
+# Environment: TARVIK_CORPUS (the real files, default ../shared/corpus/real beside the
+# checkout), TARVIK_CORE_BENCH_MB (size of the C++ benchmark's inputs, default 10),
 # TARVIK_BENCH_CPP=0 to skip the C++ benchmark, TARVIK_JOBS (default 2).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,8 +30,9 @@ echo "== module and peers into $venv"
 "$venv/bin/python" -m pip install -q client-bank-1c client-bank-exchange-1c ||
   echo "run_bench.sh: peers not installed; timing the module alone" >&2
 
-echo "== tarvik_py.parse"
-"$venv/bin/python" bench/run_bench.py --data-dir "$data" "$@"
+echo "== tarvik_py.parse, the package, and the corpus grown to size"
+corpus=${TARVIK_CORPUS:-$root/../shared/corpus/real}
+"$venv/bin/python" bench/run_bench.py --data-dir "$data" --corpus-dir "$corpus" "$@"
 
 if [ "${TARVIK_BENCH_CPP:-1}" != 0 ]; then
   echo "== core stages"

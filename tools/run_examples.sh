@@ -72,7 +72,8 @@ if "$py" examples/account_totals.py "$sample" "$work/junk.txt" >"$work/totals.tx
   echo "account_totals.py passed over a file that does not read" >&2
   exit 1
 fi
-grep -qx "$work/junk.txt: error: Input is not a 1C statement" "$work/totals.err"
+grep -qx "$work/junk.txt:1: error: Input is not a 1C statement: the first line 'not a statement' is not the marker 1CClientBankExchange" \
+  "$work/totals.err"
 # -P: the tarvik installed, not the one in this checkout.
 "$py" -P - "$sample" "$work/totals.txt" <<'PY'
 import collections

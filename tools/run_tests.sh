@@ -3,7 +3,8 @@
 # replaying their corpora) plain, in Release, under AddressSanitizer and UndefinedBehaviorSanitizer
 # and under valgrind; the module's and the tarvik package's tests against a fresh install, against
 # a sanitized build and at scale;
-# a bounded fuzzing run; the type stubs; the examples; and the wheel and sdist on every Python.
+# a bounded fuzzing run; the README's Spark recipe; the type stubs; the examples; and the wheel and
+# sdist on every Python.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -50,6 +51,13 @@ build/venv/bin/python -m pip install -q ".[test,arrow,dask]"
 # Consumers of tarvik.to_arrow's tables that the tests hand them to.
 build/venv/bin/python -m pip install -q polars duckdb pandas
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider .)
+
+echo "== the README's Spark recipe: pyspark from PyPI, on the image's Java"
+# pyspark is about 500 MB installed, so only this step brings it; TARVIK_README_STRICT turns a
+# missing module into a failure, so the block cannot pass by being skipped.
+java -version
+build/venv/bin/python -m pip install -q pyspark
+(cd tests && TARVIK_README_STRICT=1 ../build/venv/bin/python -m pytest -q -p no:cacheprovider test_readme.py -k pyspark)
 
 echo "== module tests at scale"
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider --scale -m scale .)

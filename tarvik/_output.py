@@ -1,0 +1,126 @@
+"""Where and in what form `convert` writes: every option checked before any output is opened.
+
+A mistake (an encoding Python does not know or that cannot hold Cyrillic, a delimiter of two
+characters, a format that contradicts the output's name, an option that does not apply to the
+format) is an `OptionError` of one line, and nothing is written.
+"""
+
+from __future__ import annotations
+
+import codecs
+import os
+from dataclasses import dataclass
+from typing import Final
+
+__all__ = ["STDOUT", "FORMATS", "Output", "OptionError", "plan"]
+
+STDOUT: Final = "-"
+# The output's format by its suffix, where --format does not name it.
+SUFFIX_FORMATS: Final = {".csv": "csv", ".jsonl": "jsonl", ".ndjson": "jsonl", ".parquet": "parquet"}
+FORMATS: Final = tuple(sorted(set(SUFFIX_FORMATS.values())))
+_NAMES: Final = {"csv": "CSV", "jsonl": "JSON lines", "parquet": "Parquet"}
+_CYRILLIC: Final = "АЯаяЁё№"
+_DELIMITER_NAMES: Final = {"\\t": "\t", "tab": "\t"}
+
+
+class OptionError(ValueError):
+    """An option that cannot be followed, said in one line."""
+
+
+@dataclass(frozen=True)
+class Output:
+    path: str  # STDOUT for standard output
+    kind: str  # one of FORMATS
+    encoding: str  # of CSV and JSON lines
+    delimiter: str  # of CSV
+    decimal_comma: bool  # CSV amounts as 1500,00
+    escape_formulas: bool  # CSV texts that a spreadsheet would run, after an apostrophe
+
+
+def plan(
+    path: str,
+    *,
+    kind: str | None = None,
+    encoding: str | None = None,
+    delimiter: str | None = None,
+    decimal_comma: bool = False,
+    escape_formulas: bool | None = None,
+    partitioned: bool = False,
+    scale: int | None = None,
+) -> Output:
+    """The output the options describe; OptionError for the first that cannot be followed.
+
+    None stands for an option not given.
+    """
+    suffix = os.path.splitext(path)[1].lower()
+    named = SUFFIX_FORMATS.get(suffix)
+    if path == STDOUT:
+        kind = kind or "csv"
+        if kind == "parquet":
+            raise OptionError("Parquet cannot be written to standard output: name a file with -o")
+    elif kind is None:
+        if named is None:
+            raise OptionError(f"cannot tell the format of {path}: name it .csv, .jsonl or .parquet, or give --format")
+        kind = named
+    elif named is not None and named != kind:
+        raise OptionError(f"--format {kind} contradicts the name {path}: leave out --format, or name the output .{kind}")
+
+    def only_for(wanted: tuple[str, ...], option: str, given: bool) -> None:
+        if given and kind not in wanted:
+            raise OptionError(f"{option} applies to {' and '.join(_NAMES[w] for w in wanted)} output, not {_NAMES[kind]}")
+
+    only_for(("csv",), "--delimiter", delimiter is not None)
+    only_for(("csv",), "--decimal-comma", decimal_comma)
+    only_for(("csv",), "--no-formula-escape", escape_formulas is False)
+    only_for(("csv",), "--encoding", encoding is not None and kind != "jsonl")
+    only_for(("parquet",), "--partition-by", partitioned)
+    only_for(("parquet",), "--scale", scale is not None)
+    if kind == "jsonl" and encoding is not None and _codec_name(encoding) != "utf-8":
+        raise OptionError("JSON lines are UTF-8: --encoding applies to CSV output")
+    if kind != "parquet":
+        _check_encoding(encoding or "utf-8")
+        _check_place(path)
+    return Output(
+        path=path,
+        kind=kind,
+        encoding=encoding or "utf-8",
+        delimiter=_delimiter(delimiter),
+        decimal_comma=decimal_comma,
+        escape_formulas=escape_formulas is not False,
+    )
+
+
+def _codec_name(encoding: str) -> str | None:
+    try:
+        return codecs.lookup(encoding).name
+    except LookupError:
+        return None
+
+
+def _check_encoding(encoding: str) -> None:
+    try:
+        _CYRILLIC.encode(encoding)
+    except LookupError:
+        raise OptionError(f"--encoding {encoding}: not an encoding Python knows (utf-8, utf-8-sig and cp1251 are)") from None
+    except UnicodeEncodeError:
+        raise OptionError(f"--encoding {encoding} cannot hold Cyrillic letters: use utf-8, utf-8-sig or cp1251") from None
+
+
+def _delimiter(given: str | None) -> str:
+    if given is None:
+        return ","
+    delimiter = _DELIMITER_NAMES.get(given, given)
+    if len(delimiter) != 1 or delimiter in "\"'\r\n" or delimiter.isalnum() or delimiter in ".-":
+        raise OptionError(f"--delimiter {given!r}: give one character that is no letter, digit, quote, point, "
+                          "minus or line end, such as ';' or tab")
+    return delimiter
+
+
+def _check_place(path: str) -> None:
+    if path == STDOUT:
+        return
+    if os.path.isdir(path):
+        raise OptionError(f"{path} is a folder: name a file")
+    folder = os.path.dirname(path) or "."
+    if not os.path.isdir(folder):
+        raise OptionError(f"cannot write {path}: there is no folder {folder}")
