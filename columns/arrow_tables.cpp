@@ -1,6 +1,7 @@
 #include "arrow_tables.h"
 
 #include <cstddef>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -106,8 +107,27 @@ class Builder {
   void append_int(std::size_t i, std::int64_t value) {
     check(ArrowArrayAppendInt(column(i), value));
   }
+  // Where the room was reserved (start(), reserve_text()), the text goes straight into its
+  // buffers: a table of documents appends some twenty texts a row, and nanoarrow's own append
+  // looks again at the column's type and every buffer's room for each.
   void append_text(std::size_t i, std::string_view text) {
-    check(ArrowArrayAppendString(column(i), view_of(text)));
+    ArrowArray* array = column(i);
+    ArrowBuffer* offsets = ArrowArrayBuffer(array, 1);
+    ArrowBuffer* data = ArrowArrayBuffer(array, 2);
+    const std::int64_t end = data->size_bytes + static_cast<std::int64_t>(text.size());
+    if (end > std::numeric_limits<std::int32_t>::max() || end > data->capacity_bytes ||
+        offsets->capacity_bytes - offsets->size_bytes < std::int64_t{sizeof(std::int32_t)}) {
+      check(ArrowArrayAppendString(array, view_of(text)));
+      return;
+    }
+    ArrowBitmap* validity = ArrowArrayValidityBitmap(array);
+    if (validity->buffer.data != nullptr) {
+      check(ArrowBitmapAppend(validity, 1, 1));  // a column that has had a null keeps a bitmap
+    }
+    ArrowBufferAppendUnsafe(data, text.data(), static_cast<std::int64_t>(text.size()));
+    const auto offset = static_cast<std::int32_t>(end);
+    ArrowBufferAppendUnsafe(offsets, &offset, sizeof offset);
+    ++array->length;
   }
   void append_date(std::size_t i, const Date& date) {
     check(ArrowArrayAppendInt(column(i), epoch_days(date)));
@@ -460,62 +480,85 @@ namespace {
 
 // The changes' table, each message from `message_of(change, index)`; nullopt where one is not
 // given.
-template <class MessageOf>
-std::optional<SharedTable> changes(const ChangeLog& log, MessageOf&& message_of, TableFree free) {
-  // The texts of every row, UTF-8, one after the other: key, old (if any), new and message.
+// The changes' table, each message appended by `append_message_of(change, index, out)`, which
+// may refuse; nullopt then.
+template <class AppendMessage>
+std::optional<SharedTable> changes(const ChangeLog& log, AppendMessage&& append_message_of,
+                                   TableFree free) {
+  // The texts of every row, UTF-8, one after the other: key, old, new and message; the rows are
+  // appended once they are all there, so that each column's buffer grows once.
   std::string texts;
-  std::vector<std::size_t> ends;  // of each text in `texts`
-  ends.reserve(4 * log.size());
-  LinedTexts rows;
-  rows.names = {"repair", "key", "old", "new", "message"};
-  rows.nullable = {false, false, true, false, false};
-  rows.texts.resize(rows.names.size());
-  std::vector<bool> has_old;
+  std::vector<std::uint32_t> sizes;
+  sizes.reserve(4 * log.size());
+  std::array<std::size_t, 4> bytes{};
   std::string room;
   for (std::size_t i = 0; i < log.size(); ++i) {
     const Change change = log.at(i, room);
-    const std::optional<std::string> message = message_of(change, i);
-    if (!message) {
+    std::size_t start = texts.size();
+    std::size_t column = 0;
+    for (const std::string_view text :
+         {change.key, change.old.value_or(std::string_view()), change.value}) {
+      texts.append(text);
+      sizes.push_back(static_cast<std::uint32_t>(text.size()));
+      bytes[column++] += text.size();
+      start = texts.size();
+    }
+    if (!append_message_of(change, i, texts)) {
       return std::nullopt;
     }
-    rows.lines.push_back(static_cast<std::int64_t>(change.lineno));
-    rows.texts[0].emplace_back(name(change.repair));
-    has_old.push_back(change.old.has_value());
-    for (const std::string_view text : {change.key, change.old.value_or(std::string_view()),
-                                        change.value, std::string_view(*message)}) {
-      texts.append(text);
-      ends.push_back(texts.size());
-    }
+    sizes.push_back(static_cast<std::uint32_t>(texts.size() - start));
+    bytes[3] += texts.size() - start;
+  }
+  constexpr std::array<std::string_view, 4> kTexts = {"key", "old", "new", "message"};
+  Builder b(2 + kTexts.size());
+  b.define(0, "line", NANOARROW_TYPE_INT64, false);
+  b.define(1, "repair", NANOARROW_TYPE_STRING, false);
+  for (std::size_t c = 0; c < kTexts.size(); ++c) {
+    b.define(2 + c, kTexts[c], NANOARROW_TYPE_STRING, kTexts[c] == "old");
+  }
+  b.start(log.size());
+  for (std::size_t c = 0; c < kTexts.size(); ++c) {
+    b.reserve_text(2 + c, bytes[c]);
   }
   std::size_t at = 0;
-  std::size_t start = 0;
-  const auto next = [&]() {
-    const std::string_view text(texts.data() + start, ends[at] - start);
-    start = ends[at++];
-    return text;
-  };
+  std::size_t next = 0;
   for (std::size_t i = 0; i < log.size(); ++i) {
-    rows.texts[1].emplace_back(next());
-    const std::string_view old = next();
-    rows.texts[2].emplace_back(has_old[i] ? std::optional(old) : std::nullopt);
-    rows.texts[3].emplace_back(next());
-    rows.texts[4].emplace_back(next());
+    const Change change = log.at(i, room);
+    b.append_int(0, static_cast<std::int64_t>(change.lineno));
+    b.append_text(1, name(change.repair));
+    for (std::size_t c = 0; c < kTexts.size(); ++c) {
+      const std::string_view text(texts.data() + at, sizes[next]);
+      at += sizes[next++];
+      if (c == 1 && !change.old) {
+        b.append_null(2 + c);
+      } else {
+        b.append_text(2 + c, text);
+      }
+    }
+    b.end_row();
   }
-  return lined_table(rows, free);
+  return b.finish(free);
 }
 
 }  // namespace
 
 std::optional<SharedTable> change_table(const ChangeLog& log, TableFree free) {
   return changes(
-      log, [](const Change& change, std::size_t) { return message(change); }, free);
+      log,
+      [](const Change& change, std::size_t, std::string& out) {
+        return append_message(change, out);
+      },
+      free);
 }
 
 SharedTable change_table(const ChangeLog& log, std::span<const std::string> messages,
                          TableFree free) {
   return *changes(
       log,
-      [messages](const Change&, std::size_t i) { return std::optional<std::string>(messages[i]); },
+      [messages](const Change&, std::size_t i, std::string& out) {
+        out.append(messages[i]);
+        return true;
+      },
       free);
 }
 

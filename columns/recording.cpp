@@ -8,11 +8,34 @@ namespace tarvik::columns {
 
 namespace {
 
-// One repair's hook: its state is the repair.
+Encoding encoding_of(int text_encoding) noexcept {
+  return text_encoding == TARVIK_TEXT_CP1251 ? Encoding::Cp1251 : Encoding::Utf8;
+}
+
+// What the repairs alone know of the text being read on this thread: they are shared, so what
+// one learns when a reading begins is kept per thread, and a section of another text (a reading
+// within a hook of this one) is told apart by where its keys lie.
+TextFacts& thread_facts() noexcept {
+  thread_local TextFacts facts;
+  return facts;
+}
+
+int begin_repair(void* state, tarvik_text text, int encoding) noexcept {
+  // The text is looked at once, by the one repair that reads keys for ё.
+  if (*static_cast<const Repair*>(state) == Repair::YoInKeys) {
+    thread_facts() = TextFacts::of(view(text), encoding_of(encoding));
+  }
+  forget(thread_memo());
+  return 0;
+}
+
+// One repair's hook: its state is the repair. The repairs of one chain share what they find of
+// a section, while no other hook changes it.
 int run_repair(void* state, const tarvik_section_view* view, tarvik_section* section,
                const tarvik_section_api* api, tarvik_text* /*message*/) noexcept {
   const Repair repair = *static_cast<const Repair*>(state);
-  return repair_section(std::span<const Repair>(&repair, 1), *view, section, *api, nullptr);
+  return repair_section(std::span<const Repair>(&repair, 1), *view, section, *api, nullptr,
+                        &thread_facts(), &thread_memo());
 }
 
 tarvik_native_hook make_repair_hook(const Repair& repair) noexcept {
@@ -20,6 +43,7 @@ tarvik_native_hook make_repair_hook(const Repair& repair) noexcept {
   hook.abi = TARVIK_NATIVE_HOOK_ABI;
   hook.size = sizeof(tarvik_native_hook);
   hook.state = const_cast<Repair*>(&repair);
+  hook.begin = begin_repair;
   hook.section = run_repair;
   return hook;
 }
@@ -27,10 +51,6 @@ tarvik_native_hook make_repair_hook(const Repair& repair) noexcept {
 const std::array<tarvik_native_hook, kRepairs.size()> kRepairHooks = {
     make_repair_hook(kRepairs[0]), make_repair_hook(kRepairs[1]), make_repair_hook(kRepairs[2]),
     make_repair_hook(kRepairs[3])};
-
-Encoding encoding_of(int text_encoding) noexcept {
-  return text_encoding == TARVIK_TEXT_CP1251 ? Encoding::Cp1251 : Encoding::Utf8;
-}
 
 }  // namespace
 
@@ -42,15 +62,21 @@ Recording::Recording(bool repairs) : repairs_(repairs) {
   hook_.abi = TARVIK_NATIVE_HOOK_ABI;
   hook_.size = sizeof(tarvik_native_hook);
   hook_.state = this;
+  hook_.begin = repairs ? on_begin : nullptr;
   hook_.section = repairs ? on_section : nullptr;
   hook_.header = on_header;
   hook_.records = on_records;
 }
 
+int Recording::on_begin(void* state, tarvik_text text, int encoding) noexcept {
+  static_cast<Recording*>(state)->facts_ = TextFacts::of(view(text), encoding_of(encoding));
+  return 0;
+}
+
 int Recording::on_section(void* state, const tarvik_section_view* view, tarvik_section* section,
                           const tarvik_section_api* api, tarvik_text* /*message*/) noexcept {
   auto* self = static_cast<Recording*>(state);
-  return repair_section(kRepairs, *view, section, *api, &self->changes_);
+  return repair_section(kRepairs, *view, section, *api, &self->changes_, &self->facts_);
 }
 
 int Recording::on_header(void* state, const tarvik_line* lines, std::size_t count,

@@ -47,6 +47,7 @@ class Recording {
   bool read_whole() const noexcept { return read_whole_; }
 
  private:
+  static int on_begin(void* state, tarvik_text text, int encoding) noexcept;
   static int on_section(void* state, const tarvik_section_view* view, tarvik_section* section,
                         const tarvik_section_api* api, tarvik_text* message) noexcept;
   static int on_header(void* state, const tarvik_line* lines, std::size_t count,
@@ -55,6 +56,7 @@ class Recording {
 
   tarvik_native_hook hook_{};
   bool repairs_;
+  TextFacts facts_;  // of the text being read
   ChangeLog changes_;
   std::vector<HeaderLine> header_;
   std::vector<std::uint64_t> documents_;

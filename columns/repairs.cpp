@@ -1,5 +1,9 @@
 #include "repairs.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -157,39 +161,50 @@ static_assert(kCp1251[0xA8].bytes[0] == 0xD0 && kCp1251[0xA8].bytes[1] == 0x81);
 bool has_yo(std::string_view key, Encoding encoding) noexcept {
   if (encoding == Encoding::Cp1251) {
     // Keys are short: eight bytes at a time cost less than a library search per letter.
-    std::size_t i = 0;
-    for (; i + 8 <= key.size(); i += 8) {
-      const std::uint64_t word = load8(key.data() + i);
-      if ((equal_bytes(word, kCp1251SmallYo) | equal_bytes(word, kCp1251CapitalYo)) != 0) {
+    const auto yo_in = [](std::uint64_t word) {
+      return (equal_bytes(word, kCp1251SmallYo) | equal_bytes(word, kCp1251CapitalYo)) != 0;
+    };
+    if (key.size() < 8) {
+      std::uint64_t word = 0;  // zero bytes are no letter
+      std::memcpy(&word, key.data(), key.size());
+      return yo_in(word);
+    }
+    // Whole words, the last one reaching back over bytes already looked at.
+    for (std::size_t i = 0;; i += 8) {
+      const std::size_t at = std::min(i, key.size() - 8);
+      if (yo_in(load8(key.data() + at))) {
         return true;
       }
-    }
-    for (; i < key.size(); ++i) {
-      if (key[i] == kCp1251SmallYo || key[i] == kCp1251CapitalYo) {
-        return true;
+      if (at == key.size() - 8) {
+        return false;
       }
     }
-    return false;
   }
   // Eight pairs of bytes at a time: Cyrillic keys are full of the lead bytes D0 and D1, and of
   // the second bytes 81 and 91 of other letters, so a pair is told by both its bytes.
-  std::size_t i = 1;
-  for (; i + 8 <= key.size(); i += 8) {
-    const std::uint64_t lead = load8(key.data() + i - 1);
-    const std::uint64_t tail = load8(key.data() + i);
-    if (((equal_bytes(lead, '\xD1') & equal_bytes(tail, '\x91')) |
-         (equal_bytes(lead, '\xD0') & equal_bytes(tail, '\x81'))) != 0) {
+  const auto yo_in = [](std::uint64_t lead, std::uint64_t tail) {
+    return ((equal_bytes(lead, '\xD1') & equal_bytes(tail, '\x91')) |
+            (equal_bytes(lead, '\xD0') & equal_bytes(tail, '\x81'))) != 0;
+  };
+  if (key.size() < 9) {
+    std::uint64_t lead = 0;  // zero bytes are no letter
+    std::uint64_t tail = 0;
+    if (key.size() > 1) {
+      std::memcpy(&lead, key.data(), key.size() - 1);
+      std::memcpy(&tail, key.data() + 1, key.size() - 1);
+    }
+    return yo_in(lead, tail);
+  }
+  // Pairs of bytes eight at a time, the last eight reaching back over pairs already looked at.
+  for (std::size_t i = 1;; i += 8) {
+    const std::size_t at = std::min(i, key.size() - 8);
+    if (yo_in(load8(key.data() + at - 1), load8(key.data() + at))) {
       return true;
     }
-  }
-  for (; i < key.size(); ++i) {
-    const unsigned pair = unsigned(static_cast<unsigned char>(key[i - 1])) << 8 |
-                          unsigned(static_cast<unsigned char>(key[i]));
-    if (pair == 0xD191U || pair == 0xD081U) {
-      return true;
+    if (at == key.size() - 8) {
+      return false;
     }
   }
-  return false;
 }
 
 std::string without_yo(std::string_view key, Encoding encoding) {
@@ -277,13 +292,13 @@ bool is_plainly_printable(char32_t c) noexcept {
          (c >= 0x2010 && c <= 0x2027);
 }
 
-// Python's repr() of a str, from its UTF-8 text; nullopt for a character the tables do not know.
-std::optional<std::string> python_repr(std::string_view text) {
+// Appends Python's repr() of a str, from its UTF-8 text, to `out`; false (and `out` as it was)
+// for a character the tables do not know.
+bool append_repr(std::string_view text, std::string& out) {
+  const std::size_t start = out.size();
   const bool single = text.find('\'') != std::string_view::npos;
   const bool double_quote = text.find('"') != std::string_view::npos;
   const char quote = single && !double_quote ? '"' : '\'';
-  std::string out;
-  out.reserve(text.size() + 2);
   out.push_back(quote);
   constexpr char kHex[] = "0123456789abcdef";
   const auto escape = [&out, &kHex](char32_t c, char kind, int digits) {
@@ -294,9 +309,16 @@ std::optional<std::string> python_repr(std::string_view text) {
     }
   };
   while (!text.empty()) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    if (lead >= 0x20 && lead < 0x7F && lead != static_cast<unsigned char>(quote) && lead != '\\') {
+      out.push_back(text[0]);
+      text.remove_prefix(1);
+      continue;
+    }
     const Utf8Char c = decode_utf8(text);
     if (c.code == kInvalidUtf8) {
-      return std::nullopt;  // no str holds such bytes
+      out.resize(start);
+      return false;  // no str holds such bytes
     }
     const std::string_view bytes = text.substr(0, c.length);
     text.remove_prefix(c.length);
@@ -311,12 +333,11 @@ std::optional<std::string> python_repr(std::string_view text) {
       out += "\\r";
     } else if (c.code < 0x20 || c.code == 0x7F) {
       escape(c.code, 'x', 2);
-    } else if (c.code < 0x7F) {
-      out.push_back(static_cast<char>(c.code));
     } else if (is_plainly_printable(c.code)) {
       out.append(bytes);
     } else if (is_unassigned(c.code)) {
-      return std::nullopt;
+      out.resize(start);
+      return false;
     } else if (is_printable(c.code)) {
       out.append(bytes);
     } else if (c.code <= 0xFF) {
@@ -328,8 +349,93 @@ std::optional<std::string> python_repr(std::string_view text) {
     }
   }
   out.push_back(quote);
-  return out;
+  return true;
 }
+
+// Whether ё or Ё stands in some line before its first "=", in a key. Looked for in the whole
+// text at the speed of a byte search, then each found is placed in its line.
+bool yo_in_some_key(std::string_view text, Encoding encoding) noexcept {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const auto in_key = [begin](const char* letter) {
+    const char* line = letter;
+    while (line != begin && line[-1] != '\n') {
+      --line;
+    }
+    return std::memchr(line, '=', static_cast<std::size_t>(letter - line)) == nullptr;
+  };
+  if (encoding == Encoding::Cp1251) {
+    // The bytes A8 and B8, each a letter of its own, both sought in one pass.
+    const char* p = begin;
+#if defined(__SSE2__)
+    const __m128i small = _mm_set1_epi8(kCp1251SmallYo);
+    const __m128i capital = _mm_set1_epi8(kCp1251CapitalYo);
+    for (; end - p >= 16; p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i hits =
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, small), _mm_cmpeq_epi8(bytes, capital));
+      for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask != 0;
+           mask &= mask - 1) {
+        if (in_key(p + __builtin_ctz(mask))) {
+          return true;
+        }
+      }
+    }
+#endif
+    for (; p != end; ++p) {
+      if ((*p == kCp1251SmallYo || *p == kCp1251CapitalYo) && in_key(p)) {
+        return true;
+      }
+    }
+    return false;
+  }
+  // In UTF-8 the pairs D0 81 and D1 91, sixteen at a time: a search for one byte of them would
+  // stop at every с and Б.
+  const char* p = begin + (text.empty() ? 0 : 1);
+#if defined(__SSE2__)
+  const __m128i small_lead = _mm_set1_epi8('\xD1');
+  const __m128i small_tail = _mm_set1_epi8('\x91');
+  const __m128i capital_lead = _mm_set1_epi8('\xD0');
+  const __m128i capital_tail = _mm_set1_epi8('\x81');
+  for (; end - p >= 16; p += 16) {
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i lead = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+    const __m128i hits = _mm_or_si128(
+        _mm_and_si128(_mm_cmpeq_epi8(tail, small_tail), _mm_cmpeq_epi8(lead, small_lead)),
+        _mm_and_si128(_mm_cmpeq_epi8(tail, capital_tail), _mm_cmpeq_epi8(lead, capital_lead)));
+    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask != 0; mask &= mask - 1) {
+      if (in_key(p + __builtin_ctz(mask) - 1)) {
+        return true;
+      }
+    }
+  }
+#endif
+  for (; p < end; ++p) {
+    const unsigned pair =
+        unsigned(static_cast<unsigned char>(p[-1])) << 8 | unsigned(static_cast<unsigned char>(*p));
+    if ((pair == 0xD191U || pair == 0xD081U) && in_key(p - 1)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// The last section's roles, with what tells that section apart from any other: the host's
+// section, where it stands, and how often its lines had changed.
+struct RoleMemo {
+  const tarvik_section* section = nullptr;
+  std::uint64_t opening_line = 0;
+  std::uint64_t closing_line = 0;
+  std::uint64_t changes = 0;
+  std::size_t count = 0;
+  bool yo = false;
+  bool yo_known = false;
+  std::array<std::size_t, kRoleCount> last{};
+};
+
+namespace {
 
 // --- one section --------------------------------------------------------------------------------
 
@@ -338,11 +444,13 @@ std::optional<std::string> python_repr(std::string_view text) {
 class Repairer {
  public:
   Repairer(const tarvik_section_view& view, tarvik_section* section, const tarvik_section_api& api,
-           ChangeLog* log)
+           ChangeLog* log, const TextFacts* facts, RoleMemo* memo)
       : view_(view),
         section_(section),
         api_(api),
         log_(log),
+        facts_(facts),
+        memo_(memo),
         encoding_(view.encoding == TARVIK_TEXT_CP1251 ? Encoding::Cp1251 : Encoding::Utf8),
         document_(view.type == TARVIK_SECTION_DOCUMENT),
         lines_(view.lines, view.count) {}
@@ -366,6 +474,12 @@ class Repairer {
           break;
       }
     }
+    if (memo_ != nullptr && indexed_) {
+      *memo_ = RoleMemo{section_,           view_.opening_line,
+                        view_.closing_line, view_.changes + changes_,
+                        lines_.size(),      yo_,
+                        yo_known_,          last_};
+    }
     return TARVIK_CONTINUE;
   }
 
@@ -384,13 +498,18 @@ class Repairer {
     return kept;
   }
 
-  void set_key(std::size_t i, tarvik_text key) { succeeded(api_.set_key(section_, i, key)); }
+  void set_key(std::size_t i, tarvik_text key) {
+    succeeded(api_.set_key(section_, i, key));
+    ++changes_;
+  }
   void set_value(std::size_t i, tarvik_text value) {
     succeeded(api_.set_value(section_, i, value));
+    ++changes_;
   }
   // Appends a line and says where it stands; the lines may have moved.
   std::size_t append(tarvik_text key, tarvik_text value) {
     succeeded(api_.append(section_, tarvik_line{key, value, 0}));
+    ++changes_;
     std::size_t count = 0;
     const tarvik_line* lines = api_.lines(section_, &count);
     lines_ = std::span<const SectionLine>(lines, count);
@@ -415,18 +534,31 @@ class Repairer {
   // Where each role's key last stands (its value is the one the section is built from), and
   // whether a key holds ё, in one pass over the lines.
   const std::array<std::size_t, kRoleCount>& roles() {
-    if (!indexed_) {
-      last_.fill(kAbsent);
-      yo_ = false;
-      for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const std::string_view key = view(lines_[i].key);
-        if (const int r = role_of(key, encoding_); r >= 0) {
-          last_[static_cast<std::size_t>(r)] = i;
-        }
-        yo_ = yo_ || (look_for_yo_ && has_yo(key, encoding_));
-      }
-      indexed_ = true;
+    if (indexed_) {
+      return last_;
     }
+    indexed_ = true;
+    if (memo_ != nullptr && memo_->section == section_ && memo_->changes == view_.changes &&
+        memo_->opening_line == view_.opening_line && memo_->closing_line == view_.closing_line &&
+        memo_->count == lines_.size() && (memo_->yo_known || !look_for_yo_)) {
+      last_ = memo_->last;
+      yo_ = memo_->yo;
+      yo_known_ = memo_->yo_known;
+      return last_;
+    }
+    last_.fill(kAbsent);
+    yo_ = false;
+    // A key of the text looked at whole needs no look of its own where no key there holds ё.
+    const bool text_has_yo = facts_ == nullptr || facts_->yo_in_keys;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      const std::string_view key = view(lines_[i].key);
+      if (const int r = role_of(key, encoding_); r >= 0) {
+        last_[static_cast<std::size_t>(r)] = i;
+      }
+      yo_ = yo_ ||
+            (look_for_yo_ && (text_has_yo || !facts_->holds(key.data())) && has_yo(key, encoding_));
+    }
+    yo_known_ = look_for_yo_;
     return last_;
   }
 
@@ -568,12 +700,16 @@ class Repairer {
   tarvik_section* section_;
   const tarvik_section_api& api_;
   ChangeLog* log_;
+  const TextFacts* facts_;
+  RoleMemo* memo_;
+  std::uint64_t changes_ = 0;  // made by this repairer
   Encoding encoding_;
   bool document_;
   std::span<const SectionLine> lines_;  // the host's, as they stand
   bool indexed_ = false;
   bool look_for_yo_ = false;
-  bool yo_ = false;
+  bool yo_ = false;        // a key holds ё
+  bool yo_known_ = false;  // and that was looked for
   std::array<std::size_t, kRoleCount> last_{};
 };
 
@@ -620,16 +756,39 @@ MessageParts message_parts(const Change& change) {
   return parts;
 }
 
-std::optional<std::string> message(const Change& change) {
-  MessageParts parts = message_parts(change);
-  if (!parts.quoted) {
-    return std::move(parts.head) + parts.tail;
+bool append_message(const Change& change, std::string& out) {
+  const std::size_t start = out.size();
+  bool quoted = true;
+  switch (change.repair) {
+    case Repair::YoInKeys:
+      out.append("key ").append(change.sources).append(" read as ").append(change.value);
+      break;
+    case Repair::NamesFromNumbered:
+    case Repair::PurposeFromNumbered:
+      out.append(change.key)
+          .append(change.repair == Repair::NamesFromNumbered ? " taken from " : " joined from ")
+          .append(change.sources)
+          .append(": ");
+      quoted = append_repr(change.value, out);
+      break;
+    case Repair::CommaAmounts:
+      out.append(change.key).append(" ");
+      quoted = append_repr(change.old.value_or(""), out);
+      out.append(" read as ").append(change.value);
+      break;
   }
-  const std::optional<std::string> quoted = python_repr(*parts.quoted);
   if (!quoted) {
+    out.resize(start);
+  }
+  return quoted;
+}
+
+std::optional<std::string> message(const Change& change) {
+  std::string out;
+  if (!append_message(change, out)) {
     return std::nullopt;
   }
-  return std::move(parts.head) + *quoted + parts.tail;
+  return out;
 }
 
 ChangeLog::Text ChangeLog::put(std::string_view text) {
@@ -662,11 +821,15 @@ void ChangeLog::add(Repair repair, std::uint64_t lineno, std::string_view key,
   }
   e.value = put(value);
   e.sources = put(sources);
-  entries_.push_back(e);
+  if (size_ % kChunk == 0) {
+    entries_.push_back(std::make_unique_for_overwrite<Entry[]>(kChunk));
+  }
+  entries_.back()[size_ % kChunk] = e;
+  ++size_;
 }
 
 Change ChangeLog::at(std::size_t i, std::string& room) const {
-  const Entry& e = entries_[i];
+  const Entry& e = entry(i);
   const auto text = [](Text t) { return std::string_view(t.data, t.size); };
   if (!e.cp1251) {
     return Change{e.repair,      e.lineno,
@@ -692,10 +855,22 @@ Change ChangeLog::at(std::size_t i, std::string& room) const {
                 decoded[2], decoded[3]};
 }
 
+TextFacts TextFacts::of(std::string_view text, Encoding encoding) noexcept {
+  return TextFacts{text.data(), text.data() + text.size(), yo_in_some_key(text, encoding)};
+}
+
+RoleMemo& thread_memo() noexcept {
+  thread_local RoleMemo memo;
+  return memo;
+}
+
+void forget(RoleMemo& memo) noexcept { memo = RoleMemo{}; }
+
 int repair_section(std::span<const Repair> repairs, const tarvik_section_view& view,
-                   tarvik_section* section, const tarvik_section_api& api, ChangeLog* log) {
+                   tarvik_section* section, const tarvik_section_api& api, ChangeLog* log,
+                   const TextFacts* facts, RoleMemo* memo) {
   try {
-    return Repairer(view, section, api, log).run(repairs);
+    return Repairer(view, section, api, log, facts, memo).run(repairs);
   } catch (const std::bad_alloc&) {
     return TARVIK_NO_MEMORY;
   }

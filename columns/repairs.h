@@ -57,6 +57,8 @@ MessageParts message_parts(const Change& change);
 // The message whole; nullopt where its quoted text holds a character that this build's Unicode
 // tables do not know, which another Python may show either way: Python's repr() then quotes it.
 std::optional<std::string> message(const Change& change);
+// The message appended to `out`; false, and `out` as it was, where message() gives nullopt.
+bool append_message(const Change& change, std::string& out);
 
 // The changes of one reading, compactly: their texts as the section had them, copied into
 // blocks, and a small entry per change. Windows-1251 is decoded when a change is looked at.
@@ -72,8 +74,8 @@ class ChangeLog {
   void add(Repair repair, std::uint64_t lineno, std::string_view key,
            std::optional<std::string_view> old, std::string_view value, std::string_view sources,
            Encoding encoding);
-  std::size_t size() const noexcept { return entries_.size(); }
-  bool empty() const noexcept { return entries_.empty(); }
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
   // The change at `i`, its texts UTF-8: the log's own, or decoded into `room`, where they are
   // valid until `room` is used again.
   Change at(std::size_t i, std::string& room) const;
@@ -92,16 +94,45 @@ class ChangeLog {
   };
   Text put(std::string_view text);
 
+  // Entries in chunks that never move, so that a log of a hundred thousand changes is not
+  // copied as it grows.
+  static constexpr std::size_t kChunk = 4096;
+  const Entry& entry(std::size_t i) const noexcept { return entries_[i / kChunk][i % kChunk]; }
+
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t block_used_ = 0;
   std::size_t block_size_ = 0;
-  std::vector<Entry> entries_;
+  std::vector<std::unique_ptr<Entry[]>> entries_;
+  std::size_t size_ = 0;
 };
 
+// What one look at the whole text tells before its sections are read: where the text lies, and
+// whether a key in it holds ё or Ё. A section whose keys all lie in the text needs no look of its
+// own for them, where none does.
+struct TextFacts {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  bool yo_in_keys = true;
+
+  // A look at `text`, in the bytes of `encoding`, at the speed of a byte search.
+  static TextFacts of(std::string_view text, Encoding encoding) noexcept;
+  bool holds(const char* p) const noexcept { return p >= begin && p < end; }
+};
+
+// Where the keys the repairs read stand in the last section one of them saw, so that the next
+// repair called for the same section, unchanged since, need not look again.
+struct RoleMemo;
+
 // Runs `repairs`, in order, over the section a native hook is handed, logging what they change
-// where `log` is given. Returns a TARVIK_* outcome: CONTINUE, or NO_MEMORY.
+// where `log` is given. `facts` (of the text being read) and `memo` may be null. Returns a
+// TARVIK_* outcome: CONTINUE, or NO_MEMORY.
 int repair_section(std::span<const Repair> repairs, const tarvik_section_view& view,
-                   tarvik_section* section, const tarvik_section_api& api, ChangeLog* log);
+                   tarvik_section* section, const tarvik_section_api& api, ChangeLog* log,
+                   const TextFacts* facts = nullptr, RoleMemo* memo = nullptr);
+
+// The memo of the calling thread, forgotten whenever a reading begins on it.
+RoleMemo& thread_memo() noexcept;
+void forget(RoleMemo& memo) noexcept;
 
 // The plain decimal form of an amount written with grouping spaces (plain, no-break or narrow
 // no-break) or a decimal comma, in the bytes of `encoding`; nullopt when `text` is no such amount,

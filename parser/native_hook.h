@@ -51,6 +51,9 @@ typedef struct tarvik_section_view {
   int encoding; /* TARVIK_TEXT_* of every text of `lines` */
   uint64_t opening_line;
   uint64_t closing_line;
+  /* How many times the lines have changed since the section was read; the same section with the
+   * same count has the same lines. */
+  uint64_t changes;
   /* In file order, a repeated key on each of its lines; as a map, a key stands where it first
    * comes with the value it last has. */
   const tarvik_line* lines;
@@ -86,6 +89,9 @@ typedef struct tarvik_native_hook {
   uint32_t abi;
   uint32_t size; /* of this structure, for members added later */
   void* state;
+  /* Once before each reading of a text, with the whole text as it is read, in `encoding`. May
+   * be NULL. Returns 0, or -1 when memory ran out. */
+  int (*begin)(void* state, tarvik_text text, int encoding);
   /* Once per closing section, in the hook's place in the chain. For WARN and FAIL, *message
    * holds the text, valid until the hook is called again. NULL: the hook does not look at
    * sections. */

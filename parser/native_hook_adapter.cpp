@@ -79,6 +79,7 @@ HookOutcome NativeHook::on_section(Section& section, const AttrMap& /*header*/) 
       text_encoding(section.encoding()),
       section.opening_line(),
       section.closing_line(),
+      section.changes(),
       lines.data(),
       lines.size(),
   };
@@ -94,6 +95,12 @@ HookOutcome NativeHook::on_section(Section& section, const AttrMap& /*header*/) 
       return HookOutcome::fail(std::string(view(message)));
     default:
       throw std::bad_alloc();
+  }
+}
+
+void NativeHook::begin(std::string_view text, Encoding encoding) {
+  if (hook_->begin != nullptr) {
+    succeeded(hook_->begin(hook_->state, text_of(text), text_encoding(encoding)));
   }
 }
 

@@ -20,6 +20,7 @@ class NativeHook final : public SectionHook {
 
   HookOutcome on_section(Section& section, const AttrMap& header) override;
   bool observable() const noexcept override { return false; }
+  void begin(std::string_view text, Encoding encoding) override;
   void header(std::span<const SectionLine> lines, Encoding encoding) override;
 
   // Tells the hook where the records of `statement`, read whole, come from.

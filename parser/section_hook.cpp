@@ -19,6 +19,7 @@ void Section::open(SectionType type, std::uint64_t opening_line, Encoding encodi
   closing_line_ = 0;
   encoding_ = encoding;
   lines_.clear();
+  changes_ = 0;
   in_map_ = false;
   lines_view_map_ = false;
   large_.clear();
@@ -60,20 +61,24 @@ std::string_view Section::keep(std::string_view text) {
 void Section::set_key(std::size_t index, std::string_view key) {
   (void)lines();  // the map, if a hook left one, becomes the lines first
   lines_[index].key = text_of(key);
+  ++changes_;
 }
 
 void Section::set_value(std::size_t index, std::string_view value) {
   (void)lines();
   lines_[index].value = text_of(value);
+  ++changes_;
 }
 
 void Section::append(SectionLine line) {
   (void)lines();
   lines_.push_back(line);
+  ++changes_;
 }
 
 void Section::replace(std::span<const SectionLine> lines, Encoding encoding) {
   in_map_ = false;  // the map is let go of, and the lines may view its texts
+  ++changes_;
   const bool own = !lines_.empty() && lines.data() >= lines_.data() &&
                    lines.data() < lines_.data() + lines_.size();
   if (own) {
@@ -89,6 +94,7 @@ AttrMap& Section::map() {
   if (in_map_) {
     return map_;
   }
+  ++changes_;  // whoever asks for the map may change it
   if (lines_view_map_) {
     // Refilling the map would write over texts the lines still view.
     for (SectionLine& line : lines_) {

@@ -55,6 +55,8 @@ class Section {
   SectionType type() const noexcept { return type_; }
   std::uint64_t opening_line() const noexcept { return opening_line_; }
   std::uint64_t closing_line() const noexcept { return closing_line_; }
+  // How many times the lines have changed since the section was read.
+  std::uint64_t changes() const noexcept { return changes_; }
   // Of the lines' texts: the text's own (Cp1251 or Utf8; Utf16 input is read as UTF-8 text) until
   // a hook has given UTF-8 ones.
   Encoding encoding() const noexcept { return in_map_ ? Encoding::Utf8 : encoding_; }
@@ -89,6 +91,7 @@ class Section {
   std::uint64_t closing_line_ = 0;
   Encoding encoding_ = Encoding::Utf8;
   std::vector<SectionLine> lines_;
+  std::uint64_t changes_ = 0;
   // The map, which the lines follow while `in_map_`, and the lines it was made from, for
   // line_of(); `lines_view_map_` while the lines' texts are the map's own.
   AttrMap map_;
@@ -113,6 +116,9 @@ class SectionHook {
   // run only for a text whose every line is known to be readable, so that none sees a section of
   // a statement that then fails for a line further on.
   virtual bool observable() const noexcept { return true; }
+  // The whole text, as it is read (`encoding` as Section::encoding() says), once before each
+  // reading of it.
+  virtual void begin(std::string_view /*text*/, Encoding /*encoding*/) {}
   // The header's lines as read, repeats included (in the text's bytes), once, when the first
   // section opens. Most hooks need nothing but the header map they get with each section.
   virtual void header(std::span<const SectionLine> /*lines*/, Encoding /*encoding*/) {}

@@ -342,6 +342,9 @@ Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
       return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
     }
   }
+  for (SectionHook* hook : hooks) {
+    hook->begin(text, encoding);
+  }
   LineLexer lexer(text, encoding);
   return *read_tokens(text, encoding, hooks, lexer);
 }
