@@ -292,6 +292,8 @@ bool is_plainly_printable(char32_t c) noexcept {
          (c >= 0x2010 && c <= 0x2027);
 }
 
+constexpr std::string_view kHexDigits = "0123456789abcdef";  // as repr() writes them
+
 // Appends Python's repr() of a str, from its UTF-8 text, to `out`; false (and `out` as it was)
 // for a character the tables do not know.
 bool append_repr(std::string_view text, std::string& out) {
@@ -300,12 +302,11 @@ bool append_repr(std::string_view text, std::string& out) {
   const bool double_quote = text.find('"') != std::string_view::npos;
   const char quote = single && !double_quote ? '"' : '\'';
   out.push_back(quote);
-  constexpr char kHex[] = "0123456789abcdef";
-  const auto escape = [&out, &kHex](char32_t c, char kind, int digits) {
+  const auto escape = [&out](char32_t c, char kind, int digits) {
     out.push_back('\\');
     out.push_back(kind);
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
-      out.push_back(kHex[(c >> shift) & 0xF]);
+      out.push_back(kHexDigits[(c >> shift) & 0xF]);
     }
   };
   while (!text.empty()) {
