@@ -8,6 +8,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <optional>
@@ -574,6 +575,61 @@ PyObject* recording_header_lines(PyObject* self, PyObject* /*unused*/) {
   return out.release();
 }
 
+// The changes as lines of a report, in the order of their lines (changes on one line in the
+// order they were made): `before`, the line, `after`, the message and a line feed each. With the
+// line of each, as native-endian 64-bit integers, for whoever merges other lines in. None where a
+// message needs Python's repr(): the caller then goes change by change.
+PyObject* recording_change_report(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 2 || !PyUnicode_Check(args[0]) || !PyUnicode_Check(args[1])) {
+    PyErr_SetString(PyExc_TypeError, "change_report() takes two str: before and after the line");
+    return nullptr;
+  }
+  const std::optional<std::string_view> before = utf8_of(args[0]);
+  const std::optional<std::string_view> after = before ? utf8_of(args[1]) : std::nullopt;
+  if (!after) {
+    return nullptr;
+  }
+  const ChangeLog& log = recording_of(self).changes();
+  try {
+    std::vector<std::size_t> order(log.size());
+    std::vector<std::uint64_t> lines(log.size());
+    std::string room;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+      order[i] = i;
+      lines[i] = log.at(i, room).lineno;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&lines](std::size_t a, std::size_t b) { return lines[a] < lines[b]; });
+    std::string text;
+    std::vector<std::uint64_t> sorted;
+    sorted.reserve(log.size());
+    for (const std::size_t i : order) {
+      const Change change = log.at(i, room);
+      text.append(*before).append(std::to_string(change.lineno)).append(*after);
+      if (!append_message(change, text)) {
+        Py_RETURN_NONE;
+      }
+      text.push_back('\n');
+      sorted.push_back(change.lineno);
+    }
+    PyRef report = PyRef::steal(new_str(text));
+    PyRef packed = report ? PyRef::steal(PyBytes_FromStringAndSize(
+                                reinterpret_cast<const char*>(sorted.data()),
+                                static_cast<Py_ssize_t>(sorted.size() * sizeof(std::uint64_t))))
+                          : PyRef();
+    return packed ? PyTuple_Pack(2, report.get(), packed.get()) : nullptr;
+  } catch (...) {
+    return raise_current();
+  }
+}
+
+// A recording runs inside tarvik_py.parse, natively; called as Python it has nothing to go on.
+PyObject* recording_call(PyObject* /*self*/, PyObject* /*args*/, PyObject* /*kwargs*/) {
+  PyErr_SetString(PyExc_RuntimeError,
+                  "a Recording runs natively inside tarvik_py.parse, not as a Python call");
+  return nullptr;
+}
+
 const tarvik_native_hook* recording_hook_of(void* object) {
   return &static_cast<RecordingObject*>(object)->recording->hook();
 }
@@ -595,6 +651,12 @@ PyMethodDef kRecordingMethods[] = {
     {"interval_lines", recording_interval_lines, METH_NOARGS,
      "interval_lines($self, /)\n--\n\nThe line each interval's section opens on, account by "
      "account."},
+    {"change_report",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(recording_change_report)),
+     METH_FASTCALL,
+     "change_report($self, before, after, /)\n--\n\n"
+     "The changes as report lines, by line: (text, lines), lines packed as 64-bit integers; "
+     "None where a message needs Python's repr()."},
     {"header_lines", recording_header_lines, METH_NOARGS,
      "header_lines($self, /)\n--\n\nThe header's lines as read: (key, value, line), repeats "
      "included."},
@@ -608,6 +670,7 @@ PyType_Slot kRecordingSlots[] = {
                     "the shipped repairs run on every section and each change is kept with its "
                     "line; the header's lines and each record's line are kept too.")},
     {Py_tp_new, reinterpret_cast<void*>(recording_new)},
+    {Py_tp_call, reinterpret_cast<void*>(recording_call)},
     {Py_tp_dealloc, reinterpret_cast<void*>(recording_dealloc)},
     {Py_tp_methods, kRecordingMethods},
     {0, nullptr},

@@ -1,6 +1,8 @@
 # The package's native module; see columns/module.cpp.
 from collections.abc import Buffer
-from typing import Final, NamedTuple, final
+from typing import ClassVar, Final, final
+
+from _typeshed import structseq
 
 import tarvik_py
 
@@ -14,6 +16,7 @@ class Table:
 
 @final
 class Repair:
+    __tarvik_native_hook__: ClassVar[object]  # the capsule through which tarvik_py runs it natively
     @property
     def name(self) -> str: ...
     def __call__(
@@ -23,22 +26,34 @@ class Repair:
 
 @final
 class Recording:
-    def __init__(self, repairs: bool) -> None: ...
+    __tarvik_native_hook__: ClassVar[object]
+    def __new__(cls, repairs: bool) -> Recording: ...
+    def __call__(
+        self, section_type: tarvik_py.SectionType, attrs: dict[str, str], header: dict[str, str], /
+    ) -> None: ...
     def change_count(self) -> int: ...
     def change(self, index: int, /) -> tuple[int, str, str, str | None, str, str]: ...
     def changes_table(self) -> Table: ...
     def document_lines(self) -> list[int]: ...
     def interval_lines(self) -> list[list[int]]: ...
     def header_lines(self) -> list[tuple[str, str, int]]: ...
+    def change_report(self, before: str, after: str, /) -> tuple[str, bytes] | None: ...
 
 @final
-class Read(NamedTuple):
-    header: dict[str, str]
-    encoding: str
-    documents: Table
-    intervals: Table
-    warnings: Table
-    changes: Table
+class Read(structseq[object], tuple[dict[str, str], str, Table, Table, Table, Table]):
+    __match_args__: Final = ("header", "encoding", "documents", "intervals", "warnings", "changes")
+    @property
+    def header(self) -> dict[str, str]: ...
+    @property
+    def encoding(self) -> str: ...
+    @property
+    def documents(self) -> Table: ...
+    @property
+    def intervals(self) -> Table: ...
+    @property
+    def warnings(self) -> Table: ...
+    @property
+    def changes(self) -> Table: ...
 
 REPAIRS: Final[tuple[Repair, Repair, Repair, Repair]]
 

@@ -47,17 +47,16 @@ name below."""
 
 PURPOSE_KEY: Final = "НазначениеПлатежа"
 
-yo_in_keys: Final[Repair]
+yo_in_keys: Final[Repair] = _columns.REPAIRS[0]
 """`ПолучательСчёт` and any other key written with `ё`/`Ё` is read with `е`/`Е`, where that key is
 not there too."""
-names_from_numbered: Final[Repair]
+names_from_numbered: Final[Repair] = _columns.REPAIRS[1]
 """An absent or empty `Получатель` (`Плательщик`) takes the name in `Получатель1` (`Плательщик1`)."""
-purpose_from_numbered: Final[Repair]
+purpose_from_numbered: Final[Repair] = _columns.REPAIRS[2]
 """An absent `НазначениеПлатежа` is `НазначениеПлатежа1` to `6`, trimmed and joined with spaces."""
-comma_amounts: Final[Repair]
+comma_amounts: Final[Repair] = _columns.REPAIRS[3]
 """`15 000,00` reads as `15000.00` (also with no-break spaces): amounts of documents and account
 sections. `1,000.00`, whose comma may group thousands, is left alone."""
-yo_in_keys, names_from_numbered, purpose_from_numbered, comma_amounts = _columns.REPAIRS
 
 REPAIRS: Final = (yo_in_keys, names_from_numbered, purpose_from_numbered, comma_amounts)
 """The shipped repairs in the order `tarvik.read` applies them: keys first, then values."""
