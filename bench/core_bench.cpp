@@ -197,7 +197,7 @@ void bench_read(benchmark::State& state, const Input* in) {
 }
 
 // A hook that lets every section pass: the price of gathering sections into attribute maps.
-class PassHook final : public tarvik::SectionHook {
+class PassHook final : public tarvik::MapHook {
  public:
   tarvik::HookOutcome call(tarvik::SectionType, tarvik::AttrMap& attrs,
                            const tarvik::AttrMap&) override {

@@ -1,7 +1,7 @@
 #include "arrow_tables.h"
 
-#include <atomic>
 #include <cstddef>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -107,8 +107,27 @@ class Builder {
   void append_int(std::size_t i, std::int64_t value) {
     check(ArrowArrayAppendInt(column(i), value));
   }
+  // Where the room was reserved (start(), reserve_text()), the text goes straight into its
+  // buffers: a table of documents appends some twenty texts a row, and nanoarrow's own append
+  // looks again at the column's type and every buffer's room for each.
   void append_text(std::size_t i, std::string_view text) {
-    check(ArrowArrayAppendString(column(i), view_of(text)));
+    ArrowArray* array = column(i);
+    ArrowBuffer* offsets = ArrowArrayBuffer(array, 1);
+    ArrowBuffer* data = ArrowArrayBuffer(array, 2);
+    const std::int64_t end = data->size_bytes + static_cast<std::int64_t>(text.size());
+    if (end > std::numeric_limits<std::int32_t>::max() || end > data->capacity_bytes ||
+        offsets->capacity_bytes - offsets->size_bytes < std::int64_t{sizeof(std::int32_t)}) {
+      check(ArrowArrayAppendString(array, view_of(text)));
+      return;
+    }
+    ArrowBitmap* validity = ArrowArrayValidityBitmap(array);
+    if (validity->buffer.data != nullptr) {
+      check(ArrowBitmapAppend(validity, 1, 1));  // a column that has had a null keeps a bitmap
+    }
+    ArrowBufferAppendUnsafe(data, text.data(), static_cast<std::int64_t>(text.size()));
+    const auto offset = static_cast<std::int32_t>(end);
+    ArrowBufferAppendUnsafe(offsets, &offset, sizeof offset);
+    ++array->length;
   }
   void append_date(std::size_t i, const Date& date) {
     check(ArrowArrayAppendInt(column(i), epoch_days(date)));
@@ -132,10 +151,14 @@ class Builder {
   // After a value for every column.
   void end_row() { check(ArrowArrayFinishElement(table_.batch.get())); }
 
-  SharedTable finish() {
+  SharedTable finish(TableFree free) {
     ArrowError error;
     check(ArrowArrayFinishBuildingDefault(table_.batch.get(), &error));
-    return std::make_shared<const Table>(std::move(table_));
+    auto table = std::make_unique<Table>(std::move(table_));
+    if (free == nullptr) {
+      return SharedTable(std::move(table));
+    }
+    return SharedTable(table.release(), free);
   }
 
  private:
@@ -222,8 +245,6 @@ std::optional<Amount> interval_amount(const Interval& interval, IntervalField f)
   return std::nullopt;
 }
 
-std::atomic<TableFreer> table_freer{nullptr};
-
 // Releases a view of a shared batch: its own children, then its hold on the table.
 struct View {
   SharedTable keep;
@@ -238,10 +259,8 @@ void release_view(ArrowArray* array) {
       child.release(&child);
     }
   }
-  SharedTable keep = std::move(view->keep);
   delete view;
   array->release = nullptr;
-  release(keep);
 }
 
 // `out` shows the buffers of `source`, which `keep` owns, and keeps them alive.
@@ -266,18 +285,6 @@ void export_view(const SharedTable& keep, const ArrowArray& source, ArrowArray* 
 }
 
 }  // namespace
-
-void set_table_freer(TableFreer freer) noexcept { table_freer.store(freer); }
-
-void release(SharedTable& table) {
-  const TableFreer freer = table_freer.load();
-  // Another holder may let go at the same moment; then neither frees through the freer, and
-  // the table goes with the lock held, as it would without one.
-  if (freer != nullptr && table.use_count() == 1) {
-    freer([](SharedTable* last) { last->reset(); }, &table);
-  }
-  table.reset();
-}
 
 std::int32_t epoch_days(const Date& date) noexcept {
   // Days from the civil calendar, over eras of 400 years.
@@ -321,7 +328,7 @@ std::array<std::uint64_t, 4> rescaled_words(const Amount& amount, std::uint8_t s
   return words;
 }
 
-SharedTable document_table(std::vector<Document>& documents) {
+SharedTable document_table(std::vector<Document>& documents, TableFree free) {
   std::vector<const Amount*> amounts;
   amounts.reserve(documents.size());
   std::array<std::size_t, kDocFieldCount> text_bytes{};
@@ -375,16 +382,19 @@ SharedTable document_table(std::vector<Document>& documents) {
     // The table holds the texts now; the statement's copy goes at once.
     std::string().swap(doc.texts);
   }
-  return b.finish();
+  return b.finish(free);
 }
 
-SharedTable interval_table(const std::vector<Account>& accounts) {
+SharedTable interval_table(const std::vector<Account>& accounts, TableFree free) {
   std::size_t rows = 0;
   for (const Account& account : accounts) {
     rows += account.intervals.size();
   }
-  Builder b(1 + kIntervalColumns.size());
-  b.define(0, "account", NANOARROW_TYPE_STRING, false);
+  // `line`, `account`, then the figures.
+  constexpr std::size_t kFirst = 2;
+  Builder b(kFirst + kIntervalColumns.size());
+  b.define(0, "line", NANOARROW_TYPE_INT64, false);
+  b.define(1, "account", NANOARROW_TYPE_STRING, false);
   for (std::size_t c = 0; c < kIntervalColumns.size(); ++c) {
     const auto& row = kIntervalFields[std::size_t(kIntervalColumns[c])];
     DecimalShape shape;
@@ -401,14 +411,15 @@ SharedTable interval_table(const std::vector<Account>& accounts) {
       }
       shape = decimal_shape(amounts);
     }
-    b.define(1 + c, row.py_name, arrow_type(row.kind), is_optional(row.kind), shape);
+    b.define(kFirst + c, row.py_name, arrow_type(row.kind), is_optional(row.kind), shape);
   }
   b.start(rows);
   for (const Account& account : accounts) {
     for (const Interval& interval : account.intervals) {
-      b.append_text(0, account.number);
+      b.append_int(0, static_cast<std::int64_t>(interval.lineno));
+      b.append_text(1, account.number);
       for (std::size_t c = 0; c < kIntervalColumns.size(); ++c) {
-        const std::size_t i = 1 + c;
+        const std::size_t i = kFirst + c;
         switch (kIntervalColumns[c]) {
           case IntervalField::DateStart:
             b.append_date(i, interval.date_start);
@@ -429,10 +440,10 @@ SharedTable interval_table(const std::vector<Account>& accounts) {
       b.end_row();
     }
   }
-  return b.finish();
+  return b.finish(free);
 }
 
-SharedTable lined_table(const LinedTexts& rows) {
+SharedTable lined_table(const LinedTexts& rows, TableFree free) {
   Builder b(1 + rows.names.size());
   b.define(0, "line", NANOARROW_TYPE_INT64, false);
   for (std::size_t c = 0; c < rows.names.size(); ++c) {
@@ -450,10 +461,10 @@ SharedTable lined_table(const LinedTexts& rows) {
     }
     b.end_row();
   }
-  return b.finish();
+  return b.finish(free);
 }
 
-SharedTable warning_table(const std::vector<ParseWarning>& warnings) {
+SharedTable warning_table(const std::vector<ParseWarning>& warnings, TableFree free) {
   LinedTexts rows;
   rows.names = {"message"};
   rows.nullable = {false};
@@ -462,7 +473,93 @@ SharedTable warning_table(const std::vector<ParseWarning>& warnings) {
     rows.lines.push_back(static_cast<std::int64_t>(w.lineno));
     rows.texts[0].emplace_back(w.message);
   }
-  return lined_table(rows);
+  return lined_table(rows, free);
+}
+
+namespace {
+
+// The changes' table, each message from `message_of(change, index)`; nullopt where one is not
+// given.
+// The changes' table, each message appended by `append_message_of(change, index, out)`, which
+// may refuse; nullopt then.
+template <class AppendMessage>
+std::optional<SharedTable> changes(const ChangeLog& log, AppendMessage&& append_message_of,
+                                   TableFree free) {
+  // The texts of every row, UTF-8, one after the other: key, old, new and message; the rows are
+  // appended once they are all there, so that each column's buffer grows once.
+  std::string texts;
+  std::vector<std::uint32_t> sizes;
+  sizes.reserve(4 * log.size());
+  std::array<std::size_t, 4> bytes{};
+  std::string room;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    const Change change = log.at(i, room);
+    std::size_t start = texts.size();
+    std::size_t column = 0;
+    for (const std::string_view text :
+         {change.key, change.old.value_or(std::string_view()), change.value}) {
+      texts.append(text);
+      sizes.push_back(static_cast<std::uint32_t>(text.size()));
+      bytes[column++] += text.size();
+      start = texts.size();
+    }
+    if (!append_message_of(change, i, texts)) {
+      return std::nullopt;
+    }
+    sizes.push_back(static_cast<std::uint32_t>(texts.size() - start));
+    bytes[3] += texts.size() - start;
+  }
+  constexpr std::array<std::string_view, 4> kTexts = {"key", "old", "new", "message"};
+  Builder b(2 + kTexts.size());
+  b.define(0, "line", NANOARROW_TYPE_INT64, false);
+  b.define(1, "repair", NANOARROW_TYPE_STRING, false);
+  for (std::size_t c = 0; c < kTexts.size(); ++c) {
+    b.define(2 + c, kTexts[c], NANOARROW_TYPE_STRING, kTexts[c] == "old");
+  }
+  b.start(log.size());
+  for (std::size_t c = 0; c < kTexts.size(); ++c) {
+    b.reserve_text(2 + c, bytes[c]);
+  }
+  std::size_t at = 0;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    const Change change = log.at(i, room);
+    b.append_int(0, static_cast<std::int64_t>(change.lineno));
+    b.append_text(1, name(change.repair));
+    for (std::size_t c = 0; c < kTexts.size(); ++c) {
+      const std::string_view text(texts.data() + at, sizes[next]);
+      at += sizes[next++];
+      if (c == 1 && !change.old) {
+        b.append_null(2 + c);
+      } else {
+        b.append_text(2 + c, text);
+      }
+    }
+    b.end_row();
+  }
+  return b.finish(free);
+}
+
+}  // namespace
+
+std::optional<SharedTable> change_table(const ChangeLog& log, TableFree free) {
+  return changes(
+      log,
+      [](const Change& change, std::size_t, std::string& out) {
+        return append_message(change, out);
+      },
+      free);
+}
+
+SharedTable change_table(const ChangeLog& log, std::span<const std::string> messages,
+                         TableFree free) {
+  return *changes(
+      log,
+      [messages](const Change&, std::size_t i, std::string& out) {
+        out.append(messages[i]);
+        return true;
+      },
+      free);
 }
 
 void export_stream(const SharedTable& table, ArrowArrayStream* out) {

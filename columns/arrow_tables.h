@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "nanoarrow/nanoarrow.hpp"
+#include "repairs.h"
 #include "statement.h"
 
 namespace tarvik::columns {
@@ -21,18 +22,30 @@ struct Table {
 };
 using SharedTable = std::shared_ptr<const Table>;
 
+// What frees a table when its last holder lets go of it, whichever thread that is; nullptr frees
+// it at once. The module's frees the buffers with the interpreter lock released, as the last
+// holder is often a consumer's object dying with the lock held. Each table owns its own.
+using TableFree = void (*)(const Table* table) noexcept;
+
 // The documents: `line`, then the fields in DocField order. The documents' texts are released as
 // they are copied, so the statement and the table do not both hold them at their largest.
-SharedTable document_table(std::vector<Document>& documents);
+SharedTable document_table(std::vector<Document>& documents, TableFree free = nullptr);
 
-// The intervals, account by account: `account`, then the fields in Interval's order.
-SharedTable interval_table(const std::vector<Account>& accounts);
+// The intervals, account by account: `line`, `account`, then the fields in Interval's order.
+SharedTable interval_table(const std::vector<Account>& accounts, TableFree free = nullptr);
 
 // `line` and `message`.
-SharedTable warning_table(const std::vector<ParseWarning>& warnings);
+SharedTable warning_table(const std::vector<ParseWarning>& warnings, TableFree free = nullptr);
+
+// `line`, `repair`, `key`, `old`, `new` and `message`: the changes of `log`; nullopt where a
+// message quotes a character only Python's repr() knows how to show. Then with the messages
+// given, one per change.
+std::optional<SharedTable> change_table(const ChangeLog& log, TableFree free = nullptr);
+SharedTable change_table(const ChangeLog& log, std::span<const std::string> messages,
+                         TableFree free = nullptr);
 
 // A table of a `line` column (int64, never null) and text columns, for the small tables: the
-// warnings, and the changes that Python hands back with their lines.
+// warnings and the changes.
 struct LinedTexts {
   std::vector<std::string_view> names;  // of the text columns
   std::vector<bool> nullable;           // of the text columns
@@ -40,15 +53,7 @@ struct LinedTexts {
   // Column by column, one entry per row; nullopt is null.
   std::vector<std::vector<std::optional<std::string_view>>> texts;
 };
-SharedTable lined_table(const LinedTexts& rows);
-
-// Runs `free(table)`, where `table` is a table's last holder letting go of it. The module
-// sets one that frees the buffers with the interpreter lock released, as the last holder is
-// often a consumer's object dying with the lock held; by default it runs at once.
-using TableFreer = void (*)(void (*free)(SharedTable*), SharedTable* table);
-void set_table_freer(TableFreer freer) noexcept;
-// Lets go of `table`; through the freer where it was the last holder.
-void release(SharedTable& table);
+SharedTable lined_table(const LinedTexts& rows, TableFree free = nullptr);
 
 // A stream of the table's one batch; the table stays alive while the stream does.
 void export_stream(const SharedTable& table, ArrowArrayStream* out);

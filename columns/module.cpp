@@ -1,11 +1,14 @@
-// tarvik._columns: a statement's bytes straight to Arrow tables, for tarvik.to_arrow.
+// tarvik._columns: the package's native half. A statement's bytes straight to Arrow tables, for
+// tarvik.to_arrow; the shipped repairs as objects that tarvik_py.parse calls natively (and Python
+// as ordinary hooks); and the recording of one reading, through which tarvik.read learns what
+// the repairs changed and where every record stands.
 //
-// The interpreter lock is released while the core reads the statement (with the shipped repairs
-// in their native form) and the tables are built; only the header, the small lists and the table
-// objects are made with it held.
+// The interpreter lock is released while the core reads a statement for the tables and while
+// they are built; only the header, the small lists and the table objects are made with it held.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <optional>
@@ -16,31 +19,53 @@
 #include <vector>
 
 #include "arrow_tables.h"
+#include "native_hook_adapter.h"
 #include "parse.h"
+#include "py_convert.h"
+#include "py_ref.h"
+#include "recording.h"
 #include "repairs.h"
 
 namespace tarvik::columns {
 namespace {
 
-// An owned reference, released at scope exit unless handed on with release().
-class Ref {
- public:
-  explicit Ref(PyObject* object = nullptr) noexcept : object_(object) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  Ref(Ref&& other) noexcept : object_(other.release()) {}
-  Ref& operator=(Ref&&) = delete;
-  ~Ref() { Py_XDECREF(object_); }
-  PyObject* get() const noexcept { return object_; }
-  PyObject* release() noexcept { return std::exchange(object_, nullptr); }
-  explicit operator bool() const noexcept { return object_ != nullptr; }
+using py::new_str;
+using py::PyRef;
+using py::utf8_of;
 
- private:
-  PyObject* object_;
+// The module's own: its types, made for each module object, and tarvik_py's SectionType.Document,
+// which a repair called from Python compares its argument with.
+struct ModuleState {
+  PyObject* table_type;
+  PyObject* repair_type;
+  PyObject* recording_type;
+  PyObject* read_type;
+  PyObject* document_section;  // found on first use
+  PyObject* edit_type;         // tarvik.hooks.Edit, found on first use
 };
 
-PyObject* text(std::string_view value) {
-  return PyUnicode_DecodeUTF8(value.data(), static_cast<Py_ssize_t>(value.size()), "strict");
+ModuleState& state_of_module(PyObject* module) {
+  return *static_cast<ModuleState*>(PyModule_GetState(module));
+}
+
+ModuleState& state_of_type(PyTypeObject* type) {
+  return *static_cast<ModuleState*>(PyType_GetModuleState(type));
+}
+
+// A C++ failure as the Python exception it stands for; nullptr for the caller to return.
+PyObject* raise_current() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    PyErr_SetString(PyExc_RuntimeError, e.what());
+  }
+  return nullptr;
+}
+
+PyObject* optional_str(const std::optional<std::string_view>& text) {
+  return text ? new_str(*text) : Py_NewRef(Py_None);
 }
 
 // --- Table: one table, handed out through the Arrow PyCapsule interface ---------------------
@@ -67,16 +92,22 @@ void free_capsule(PyObject* capsule) {
   delete structure;
 }
 
-// A C++ failure as the Python exception it stands for; nullptr for the caller to return.
-PyObject* raise_current() {
+template <class Structure, const char* kName, class Export>
+PyObject* capsule_of(Export&& fill) {
   try {
-    throw;
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    PyErr_SetString(PyExc_RuntimeError, e.what());
+    auto structure = std::make_unique<Structure>();
+    structure->release = nullptr;
+    fill(structure.get());
+    PyObject* capsule = PyCapsule_New(structure.get(), kName, free_capsule<Structure, kName>);
+    if (capsule == nullptr) {
+      structure->release(structure.get());
+      return nullptr;
+    }
+    structure.release();
+    return capsule;
+  } catch (...) {
+    return raise_current();
   }
-  return nullptr;
 }
 
 PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -88,39 +119,15 @@ PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
                                    const_cast<char**>(keywords), &requested)) {
     return nullptr;
   }
-  try {
-    auto stream = std::make_unique<ArrowArrayStream>();
-    stream->release = nullptr;
-    export_stream(reinterpret_cast<TableObject*>(self)->table, stream.get());
-    PyObject* capsule =
-        PyCapsule_New(stream.get(), kStreamCapsule, free_capsule<ArrowArrayStream, kStreamCapsule>);
-    if (capsule == nullptr) {
-      stream->release(stream.get());
-      return nullptr;
-    }
-    stream.release();
-    return capsule;
-  } catch (...) {
-    return raise_current();
-  }
+  const SharedTable& table = reinterpret_cast<TableObject*>(self)->table;
+  return capsule_of<ArrowArrayStream, kStreamCapsule>(
+      [&table](ArrowArrayStream* out) { export_stream(table, out); });
 }
 
 PyObject* table_schema(PyObject* self, PyObject* /*unused*/) {
-  try {
-    auto schema = std::make_unique<ArrowSchema>();
-    schema->release = nullptr;
-    export_schema(*reinterpret_cast<TableObject*>(self)->table, schema.get());
-    PyObject* capsule =
-        PyCapsule_New(schema.get(), kSchemaCapsule, free_capsule<ArrowSchema, kSchemaCapsule>);
-    if (capsule == nullptr) {
-      schema->release(schema.get());
-      return nullptr;
-    }
-    schema.release();
-    return capsule;
-  } catch (...) {
-    return raise_current();
-  }
+  const SharedTable& table = reinterpret_cast<TableObject*>(self)->table;
+  return capsule_of<ArrowSchema, kSchemaCapsule>(
+      [&table](ArrowSchema* out) { export_schema(*table, out); });
 }
 
 Py_ssize_t table_length(PyObject* self) {
@@ -128,25 +135,25 @@ Py_ssize_t table_length(PyObject* self) {
 }
 
 void table_dealloc(PyObject* self) {
-  SharedTable& table = reinterpret_cast<TableObject*>(self)->table;
-  release(table);
-  table.~SharedTable();
-  Py_TYPE(self)->tp_free(self);
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<TableObject*>(self)->table.~SharedTable();
+  type->tp_free(self);
+  Py_DECREF(type);
 }
 
-// Frees a table's buffers with the lock released where this thread holds it: tens of megabytes
-// go back to the system, and other threads need not wait for that.
-void free_unlocked(void (*free)(SharedTable*), SharedTable* table) {
+// Frees a table with the lock released where this thread holds it: tens of megabytes go back to
+// the system, and other threads need not wait for that.
+void free_unlocked(const Table* table) noexcept {
 #if PY_VERSION_HEX >= 0x030D0000
   const bool finalizing = Py_IsFinalizing() != 0;
 #else
   const bool finalizing = _Py_IsFinalizing() != 0;
 #endif
   if (finalizing || PyGILState_Check() == 0) {
-    free(table);
+    delete table;
     return;
   }
-  Py_BEGIN_ALLOW_THREADS free(table);
+  Py_BEGIN_ALLOW_THREADS delete table;
   Py_END_ALLOW_THREADS
 }
 
@@ -177,10 +184,8 @@ PyType_Spec kTableSpec = {
     kTableSlots,
 };
 
-PyObject* table_type = nullptr;  // set once, when the module is first imported
-
-PyObject* new_table(SharedTable table) {
-  auto* type = reinterpret_cast<PyTypeObject*>(table_type);
+PyObject* new_table(const ModuleState& state, SharedTable table) {
+  auto* type = reinterpret_cast<PyTypeObject*>(state.table_type);
   PyObject* self = type->tp_alloc(type, 0);
   if (self != nullptr) {
     new (&reinterpret_cast<TableObject*>(self)->table) SharedTable(std::move(table));
@@ -188,80 +193,571 @@ PyObject* new_table(SharedTable table) {
   return self;
 }
 
-// --- read ----------------------------------------------------------------------------------
+// --- changes, as Python sees them -----------------------------------------------------------
 
-// What the lock-free part hands back.
-struct Reading {
-  bool read = false;  // a statement, and repairs that judged every section as the Python ones would
-  std::string_view encoding;
-  AttrMap header;
-  std::vector<Edit> edits;
-  SharedTable documents, intervals, warnings;
+// The change's message: made natively, or, for a text that quotes a character this build's
+// Unicode tables do not know, with this interpreter's own repr().
+PyObject* message_of(const Change& change) {
+  if (const std::optional<std::string> made = message(change)) {
+    return new_str(*made);
+  }
+  const MessageParts parts = message_parts(change);
+  PyRef head = PyRef::steal(new_str(parts.head));
+  PyRef quoted = head ? PyRef::steal(new_str(parts.quoted.value_or(""))) : PyRef();
+  PyRef shown = quoted ? PyRef::steal(PyObject_Repr(quoted.get())) : PyRef();
+  PyRef tail = shown ? PyRef::steal(new_str(parts.tail)) : PyRef();
+  PyRef joined = tail ? PyRef::steal(PyUnicode_Concat(head.get(), shown.get())) : PyRef();
+  return joined ? PyUnicode_Concat(joined.get(), tail.get()) : nullptr;
+}
+
+// The changes' table, with Python's help where a message needs its repr().
+PyObject* change_table_object(const ModuleState& state, const ChangeLog& log) {
+  try {
+    if (std::optional<SharedTable> table = change_table(log, free_unlocked)) {
+      return new_table(state, std::move(*table));
+    }
+    std::vector<std::string> messages;
+    std::string room;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+      PyRef text = PyRef::steal(message_of(log.at(i, room)));
+      const std::optional<std::string_view> utf8 = text ? utf8_of(text.get()) : std::nullopt;
+      if (!utf8) {
+        return nullptr;
+      }
+      messages.emplace_back(*utf8);
+    }
+    return new_table(state, change_table(log, messages, free_unlocked));
+  } catch (...) {
+    return raise_current();
+  }
+}
+
+// --- Repair: a shipped repair, callable from Python and natively -------------------------------
+
+struct RepairObject {
+  PyObject_HEAD Repair repair;
 };
 
-void read_without_lock(std::string_view input, bool repairs, Reading& out) {
-  // Most statements need no repair, and the core reads far faster without a hook to hand each
-  // section to: read without, and only where the repairs may change something (or the reading
-  // failed, which a repair may mend) read again with them.
-  auto parsed = parse(input, {});
-  NativeRepairs native;
-  if (repairs && (!parsed || parsed.value().encoding == Encoding::Utf16 ||
-                  (repairs_may_change(parsed.value(), input) &&
-                   repairs_may_apply(input, parsed.value().encoding)))) {
-    SectionHook* hooks[] = {&native};
-    parsed = parse(input, hooks);
+// An attribute of a module, found once and kept in the state; nullptr with an exception set.
+PyObject* found_once(PyObject*& slot, const char* module_name, const char* first,
+                     const char* second = nullptr) {
+  if (slot == nullptr) {
+    PyRef module = PyRef::steal(PyImport_ImportModule(module_name));
+    PyRef found = module ? PyRef::steal(PyObject_GetAttrString(module.get(), first)) : PyRef();
+    if (found && second != nullptr) {
+      found = PyRef::steal(PyObject_GetAttrString(found.get(), second));
+    }
+    if (!found) {
+      return nullptr;
+    }
+    slot = found.release();
   }
-  if (!parsed || native.undecided()) {
+  return slot;
+}
+
+// The section kind a repair called from Python is given: a document exactly where it equals
+// tarvik_py.SectionType.Document, as the rules compare it; -1 with an exception set.
+int is_document(ModuleState& state, PyObject* section_type) {
+  PyObject* document = found_once(state.document_section, "tarvik_py", "SectionType", "Document");
+  return document == nullptr ? -1 : PyObject_RichCompareBool(section_type, document, Py_EQ);
+}
+
+// A native hook over one repair that logs what it changes, for the calls from Python.
+struct LoggingRepair {
+  Repair repair;
+  ChangeLog* log;
+};
+
+tarvik_native_hook logging_hook(LoggingRepair& target) {
+  tarvik_native_hook hook{};
+  hook.abi = TARVIK_NATIVE_HOOK_ABI;
+  hook.size = sizeof(tarvik_native_hook);
+  hook.state = &target;
+  hook.section = [](void* state, const tarvik_section_view* view, tarvik_section* section,
+                    const tarvik_section_api* api, tarvik_text*) noexcept {
+    const auto& t = *static_cast<const LoggingRepair*>(state);
+    return repair_section(std::span<const Repair>(&t.repair, 1), *view, section, *api, t.log);
+  };
+  return hook;
+}
+
+// Runs the repair over `attrs` (a dict of str) in place, as the section a reader would hand it,
+// and logs what it changed. The dict changes as the Python rules change it: a value in its
+// key's place, a new key at the end, renamed keys all in their places. False with an exception.
+bool repair_dict(ModuleState& state, Repair repair, PyObject* section_type, PyObject* attrs,
+                 ChangeLog& log) {
+  if (!PyDict_Check(attrs)) {
+    PyErr_Format(PyExc_TypeError, "attrs must be a dict, not %T", attrs);
+    return false;
+  }
+  const int document = is_document(state, section_type);
+  if (document < 0) {
+    return false;
+  }
+  Section section;
+  section.open(document ? SectionType::Document : SectionType::Account, 0, Encoding::Utf8);
+  Py_ssize_t pos = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  while (PyDict_Next(attrs, &pos, &key, &value)) {
+    if (!PyUnicode_Check(key) || !PyUnicode_Check(value)) {
+      PyErr_Format(PyExc_TypeError, "attrs must map str to str, not %T to %T", key, value);
+      return false;
+    }
+    const std::optional<std::string_view> k = utf8_of(key);
+    const std::optional<std::string_view> v = k ? utf8_of(value) : std::nullopt;
+    if (!v) {
+      return false;
+    }
+    section.add(attribute(*k, *v));
+  }
+  const std::vector<SectionLine> before(section.lines().begin(), section.lines().end());
+  LoggingRepair target{repair, &log};
+  const tarvik_native_hook hook = logging_hook(target);
+  NativeHook adapter(hook);
+  (void)adapter.on_section(section, AttrMap{});
+  const std::span<const SectionLine> after = section.lines();
+
+  bool renamed = false;
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    renamed = renamed || view(after[i].key) != view(before[i].key);
+  }
+  std::vector<std::pair<PyRef, PyRef>> items;
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    const bool same = i < before.size() && !renamed &&
+                      view(after[i].value).data() == view(before[i].value).data() &&
+                      view(after[i].value).size() == view(before[i].value).size();
+    if (same) {
+      continue;
+    }
+    PyRef k = PyRef::steal(new_str(view(after[i].key)));
+    PyRef v = k ? PyRef::steal(new_str(view(after[i].value))) : PyRef();
+    if (!v) {
+      return false;
+    }
+    items.emplace_back(std::move(k), std::move(v));
+  }
+  if (renamed) {
+    PyDict_Clear(attrs);
+  }
+  for (const auto& [k, v] : items) {
+    if (PyDict_SetItem(attrs, k.get(), v.get()) < 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+PyObject* repair_call(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* section_type = nullptr;
+  PyObject* attrs = nullptr;
+  PyObject* header = nullptr;
+  static const char* keywords[] = {"section_type", "attrs", "header", nullptr};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO:__call__", const_cast<char**>(keywords),
+                                   &section_type, &attrs, &header)) {
+    return nullptr;
+  }
+  try {
+    ChangeLog log;
+    if (!repair_dict(state_of_type(Py_TYPE(self)), reinterpret_cast<RepairObject*>(self)->repair,
+                     section_type, attrs, log)) {
+      return nullptr;
+    }
+    Py_RETURN_NONE;
+  } catch (...) {
+    return raise_current();
+  }
+}
+
+PyObject* repair_apply(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 2) {
+    PyErr_Format(PyExc_TypeError, "apply() takes 2 arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  try {
+    ChangeLog log;
+    if (!repair_dict(state_of_type(Py_TYPE(self)), reinterpret_cast<RepairObject*>(self)->repair,
+                     args[0], args[1], log)) {
+      return nullptr;
+    }
+    PyObject* edit_type =
+        found_once(state_of_type(Py_TYPE(self)).edit_type, "tarvik.hooks", "Edit");
+    PyRef edits = PyRef::steal(edit_type != nullptr ? PyList_New(0) : nullptr);
+    std::string room;
+    for (std::size_t i = 0; edits && i < log.size(); ++i) {
+      const Change change = log.at(i, room);
+      const std::string_view source = source_key(change);
+      PyRef message = PyRef::steal(message_of(change));
+      PyRef old = message ? PyRef::steal(optional_str(change.old)) : PyRef();
+      PyRef edit = old ? PyRef::steal(PyObject_CallFunction(
+                             edit_type, "s#Os#s#O", change.key.data(),
+                             static_cast<Py_ssize_t>(change.key.size()), old.get(),
+                             change.value.data(), static_cast<Py_ssize_t>(change.value.size()),
+                             source.data(), static_cast<Py_ssize_t>(source.size()), message.get()))
+                       : PyRef();
+      if (!edit || PyList_Append(edits.get(), edit.get()) < 0) {
+        return nullptr;
+      }
+    }
+    return edits.release();
+  } catch (...) {
+    return raise_current();
+  }
+}
+
+PyObject* repair_name(PyObject* self, void* /*closure*/) {
+  return new_str(name(reinterpret_cast<RepairObject*>(self)->repair));
+}
+
+PyObject* repair_repr(PyObject* self) {
+  const std::string_view n = name(reinterpret_cast<RepairObject*>(self)->repair);
+  return PyUnicode_FromFormat("<repair %.*s>", static_cast<int>(n.size()), n.data());
+}
+
+void plain_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+const tarvik_native_hook* repair_hook_of(void* object) {
+  return &repair_hook(static_cast<RepairObject*>(object)->repair);
+}
+
+constexpr tarvik_native_hook_type kRepairHookType = {
+    TARVIK_NATIVE_HOOK_ABI, sizeof(tarvik_native_hook_type), repair_hook_of};
+
+PyMethodDef kRepairMethods[] = {
+    {"apply", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(repair_apply)),
+     METH_FASTCALL,
+     "apply($self, section_type, attrs, /)\n--\n\n"
+     "Repairs `attrs` in place and returns what changed, a tarvik.hooks.Edit each."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kRepairGetters[] = {
+    {"name", repair_name, nullptr, "The repair's name in tarvik.hooks.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kRepairSlots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "A shipped repair: a hook for tarvik_py.parse, which runs it natively, and a "
+                    "callable (section_type, attrs, header) that repairs a dict in place.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(plain_dealloc)},
+    {Py_tp_call, reinterpret_cast<void*>(repair_call)},
+    {Py_tp_repr, reinterpret_cast<void*>(repair_repr)},
+    {Py_tp_methods, kRepairMethods},
+    {Py_tp_getset, kRepairGetters},
+    {0, nullptr},
+};
+
+PyType_Spec kRepairSpec = {
+    "tarvik._columns.Repair",
+    sizeof(RepairObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+    kRepairSlots,
+};
+
+// --- Recording: one reading through tarvik_py.parse --------------------------------------------
+
+struct RecordingObject {
+  PyObject_HEAD Recording* recording;
+};
+
+Recording& recording_of(PyObject* self) {
+  return *reinterpret_cast<RecordingObject*>(self)->recording;
+}
+
+PyObject* recording_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"repairs", nullptr};
+  int repairs = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "p:Recording", const_cast<char**>(keywords),
+                                   &repairs)) {
+    return nullptr;
+  }
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) {
+    return nullptr;
+  }
+  try {
+    reinterpret_cast<RecordingObject*>(self)->recording = new Recording(repairs != 0);
+  } catch (...) {
+    Py_DECREF(self);
+    return raise_current();
+  }
+  return self;
+}
+
+void recording_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  delete reinterpret_cast<RecordingObject*>(self)->recording;
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* recording_change_count(PyObject* self, PyObject* /*unused*/) {
+  return PyLong_FromSize_t(recording_of(self).changes().size());
+}
+
+PyObject* recording_change(PyObject* self, PyObject* arg) {
+  const Py_ssize_t i = PyLong_AsSsize_t(arg);
+  if (i == -1 && PyErr_Occurred()) {
+    return nullptr;
+  }
+  const ChangeLog& log = recording_of(self).changes();
+  if (i < 0 || static_cast<std::size_t>(i) >= log.size()) {
+    PyErr_SetString(PyExc_IndexError, "change index out of range");
+    return nullptr;
+  }
+  std::string room;
+  const Change change = log.at(static_cast<std::size_t>(i), room);
+  const std::string_view repair = name(change.repair);
+  PyRef message = PyRef::steal(message_of(change));
+  PyRef old = message ? PyRef::steal(optional_str(change.old)) : PyRef();
+  if (!old) {
+    return nullptr;
+  }
+  return Py_BuildValue("(Ks#s#Os#O)", static_cast<unsigned long long>(change.lineno), repair.data(),
+                       static_cast<Py_ssize_t>(repair.size()), change.key.data(),
+                       static_cast<Py_ssize_t>(change.key.size()), old.get(), change.value.data(),
+                       static_cast<Py_ssize_t>(change.value.size()), message.get());
+}
+
+PyObject* recording_changes_table(PyObject* self, PyObject* /*unused*/) {
+  return change_table_object(state_of_type(Py_TYPE(self)), recording_of(self).changes());
+}
+
+PyObject* int_list(std::span<const std::uint64_t> values) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  for (std::size_t i = 0; list && i < values.size(); ++i) {
+    PyObject* item = PyLong_FromUnsignedLongLong(values[i]);
+    if (item == nullptr) {
+      return nullptr;
+    }
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+PyObject* recording_document_lines(PyObject* self, PyObject* /*unused*/) {
+  return int_list(recording_of(self).document_lines());
+}
+
+PyObject* recording_interval_lines(PyObject* self, PyObject* /*unused*/) {
+  const Recording& r = recording_of(self);
+  PyRef out = PyRef::steal(PyList_New(0));
+  std::size_t at = 0;
+  for (std::size_t i = 0; out && i < r.account_sizes().size(); ++i) {
+    const std::size_t size = r.account_sizes()[i];
+    PyRef lines = PyRef::steal(int_list(std::span(r.interval_lines()).subspan(at, size)));
+    at += size;
+    if (!lines || PyList_Append(out.get(), lines.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return out.release();
+}
+
+PyObject* recording_header_lines(PyObject* self, PyObject* /*unused*/) {
+  const Recording& r = recording_of(self);
+  PyRef out = PyRef::steal(PyList_New(0));
+  for (std::size_t i = 0; out && i < r.header_lines().size(); ++i) {
+    const HeaderLine& line = r.header_lines()[i];
+    PyRef item = PyRef::steal(Py_BuildValue(
+        "(s#s#K)", line.key.data(), static_cast<Py_ssize_t>(line.key.size()), line.value.data(),
+        static_cast<Py_ssize_t>(line.value.size()), static_cast<unsigned long long>(line.lineno)));
+    if (!item || PyList_Append(out.get(), item.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return out.release();
+}
+
+// The changes as lines of a report, in the order of their lines (changes on one line in the
+// order they were made): `before`, the line, `after`, the message and a line feed each. With the
+// line of each, as native-endian 64-bit integers, for whoever merges other lines in. None where a
+// message needs Python's repr(): the caller then goes change by change.
+PyObject* recording_change_report(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 2 || !PyUnicode_Check(args[0]) || !PyUnicode_Check(args[1])) {
+    PyErr_SetString(PyExc_TypeError, "change_report() takes two str: before and after the line");
+    return nullptr;
+  }
+  const std::optional<std::string_view> before = utf8_of(args[0]);
+  const std::optional<std::string_view> after = before ? utf8_of(args[1]) : std::nullopt;
+  if (!after) {
+    return nullptr;
+  }
+  const ChangeLog& log = recording_of(self).changes();
+  try {
+    std::vector<std::size_t> order(log.size());
+    std::vector<std::uint64_t> lines(log.size());
+    std::string room;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+      order[i] = i;
+      lines[i] = log.at(i, room).lineno;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&lines](std::size_t a, std::size_t b) { return lines[a] < lines[b]; });
+    std::string text;
+    std::vector<std::uint64_t> sorted;
+    sorted.reserve(log.size());
+    for (const std::size_t i : order) {
+      const Change change = log.at(i, room);
+      text.append(*before).append(std::to_string(change.lineno)).append(*after);
+      if (!append_message(change, text)) {
+        Py_RETURN_NONE;
+      }
+      text.push_back('\n');
+      sorted.push_back(change.lineno);
+    }
+    PyRef report = PyRef::steal(new_str(text));
+    PyRef packed = report ? PyRef::steal(PyBytes_FromStringAndSize(
+                                reinterpret_cast<const char*>(sorted.data()),
+                                static_cast<Py_ssize_t>(sorted.size() * sizeof(std::uint64_t))))
+                          : PyRef();
+    return packed ? PyTuple_Pack(2, report.get(), packed.get()) : nullptr;
+  } catch (...) {
+    return raise_current();
+  }
+}
+
+// A recording runs inside tarvik_py.parse, natively; called as Python it has nothing to go on.
+PyObject* recording_call(PyObject* /*self*/, PyObject* /*args*/, PyObject* /*kwargs*/) {
+  PyErr_SetString(PyExc_RuntimeError,
+                  "a Recording runs natively inside tarvik_py.parse, not as a Python call");
+  return nullptr;
+}
+
+const tarvik_native_hook* recording_hook_of(void* object) {
+  return &static_cast<RecordingObject*>(object)->recording->hook();
+}
+
+constexpr tarvik_native_hook_type kRecordingHookType = {
+    TARVIK_NATIVE_HOOK_ABI, sizeof(tarvik_native_hook_type), recording_hook_of};
+
+PyMethodDef kRecordingMethods[] = {
+    {"change_count", recording_change_count, METH_NOARGS,
+     "change_count($self, /)\n--\n\nHow many values the repairs changed."},
+    {"change", recording_change, METH_O,
+     "change($self, index, /)\n--\n\nThe change at `index`: (line, repair, key, old, new, "
+     "message)."},
+    {"changes_table", recording_changes_table, METH_NOARGS,
+     "changes_table($self, /)\n--\n\nThe changes as a Table: line, repair, key, old, new, "
+     "message."},
+    {"document_lines", recording_document_lines, METH_NOARGS,
+     "document_lines($self, /)\n--\n\nThe line each document's section opens on."},
+    {"interval_lines", recording_interval_lines, METH_NOARGS,
+     "interval_lines($self, /)\n--\n\nThe line each interval's section opens on, account by "
+     "account."},
+    {"change_report",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(recording_change_report)),
+     METH_FASTCALL,
+     "change_report($self, before, after, /)\n--\n\n"
+     "The changes as report lines, by line: (text, lines), lines packed as 64-bit integers; "
+     "None where a message needs Python's repr()."},
+    {"header_lines", recording_header_lines, METH_NOARGS,
+     "header_lines($self, /)\n--\n\nThe header's lines as read: (key, value, line), repeats "
+     "included."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kRecordingSlots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "Recording(repairs)\n--\n\n"
+                    "One reading through tarvik_py.parse, given to it as a hook: with `repairs`, "
+                    "the shipped repairs run on every section and each change is kept with its "
+                    "line; the header's lines and each record's line are kept too.")},
+    {Py_tp_new, reinterpret_cast<void*>(recording_new)},
+    {Py_tp_call, reinterpret_cast<void*>(recording_call)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(recording_dealloc)},
+    {Py_tp_methods, kRecordingMethods},
+    {0, nullptr},
+};
+
+PyType_Spec kRecordingSpec = {
+    "tarvik._columns.Recording",
+    sizeof(RecordingObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    kRecordingSlots,
+};
+
+// Gives a type its native form, in its own dictionary, before the type is sealed.
+int offer_native_hook(PyObject* type, const tarvik_native_hook_type& hook_type) {
+  PyRef capsule = PyRef::steal(PyCapsule_New(const_cast<tarvik_native_hook_type*>(&hook_type),
+                                             TARVIK_NATIVE_HOOK_CAPSULE, nullptr));
+  PyRef dict =
+      capsule ? PyRef::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(type))) : PyRef();
+  if (!dict || PyDict_SetItemString(dict.get(), TARVIK_NATIVE_HOOK_ATTRIBUTE, capsule.get()) < 0) {
+    return -1;
+  }
+  PyType_Modified(reinterpret_cast<PyTypeObject*>(type));
+  return 0;
+}
+
+// --- read: the tables of one statement ----------------------------------------------------
+
+PyStructSequence_Field kReadFields[] = {
+    {"header", "the header, as tarvik_py gives it"},
+    {"encoding", "\"utf-8\" or \"cp1251\", as tarvik_py says"},
+    {"documents", "the documents' table"},
+    {"intervals", "the intervals' table"},
+    {"warnings", "the warnings' table"},
+    {"changes", "what the repairs changed"},
+    {nullptr, nullptr},
+};
+
+PyStructSequence_Desc kReadDesc = {
+    "tarvik._columns.Read",
+    "The tables of one statement, as read() gives them.",
+    kReadFields,
+    6,
+};
+
+// What the lock-free part hands back.
+struct Tables {
+  bool read = false;
+  std::string_view encoding;
+  AttrMap header;
+  SharedTable documents, intervals, warnings;
+  std::optional<SharedTable> changes;
+  ChangeLog changes_log;  // where a message needs Python: the table is made with the lock held
+};
+
+void read_without_lock(std::string_view input, bool repairs, Tables& out) {
+  Recording recording(repairs);
+  NativeHook adapter(recording.hook());
+  SectionHook* const hooks[] = {&adapter};
+  auto parsed = parse(
+      input, repairs ? std::span<SectionHook* const>(hooks) : std::span<SectionHook* const>());
+  if (!parsed) {
     return;
   }
   Statement& statement = parsed.value();
   out.encoding = encoding_name(statement.encoding);
   out.header = std::move(statement.header);
-  out.edits = native.take_edits();
-  out.documents = document_table(statement.documents);
-  out.intervals = interval_table(statement.accounts);
-  out.warnings = warning_table(statement.warnings);
+  out.documents = document_table(statement.documents, free_unlocked);
+  out.intervals = interval_table(statement.accounts, free_unlocked);
+  out.warnings = warning_table(statement.warnings, free_unlocked);
+  out.changes = change_table(recording.changes(), free_unlocked);
+  if (!out.changes) {
+    out.changes_log = std::move(recording).take_changes();
+  }
   out.read = true;
-}
-
-// The edit's message: its head, Python's repr() of the quoted text, its tail.
-PyObject* edit_message(const Edit& e) {
-  if (!e.quoted) {
-    return text(e.message_head);
-  }
-  Ref head(text(e.message_head));
-  Ref quoted(head ? text(*e.quoted) : nullptr);
-  Ref shown(quoted ? PyObject_Repr(quoted.get()) : nullptr);
-  Ref tail(shown ? text(e.message_tail) : nullptr);
-  Ref joined(tail ? PyUnicode_Concat(head.get(), shown.get()) : nullptr);
-  return joined ? PyUnicode_Concat(joined.get(), tail.get()) : nullptr;
-}
-
-PyObject* edit_tuple(const Edit& e) {
-  Ref message(edit_message(e));
-  Ref old(!message ? nullptr : e.old ? text(*e.old) : Py_NewRef(Py_None));
-  if (!old) {
-    return nullptr;
-  }
-  const std::string_view repair = name(e.repair);
-  return Py_BuildValue("(ns#s#Os#s#O)", static_cast<Py_ssize_t>(e.section), repair.data(),
-                       static_cast<Py_ssize_t>(repair.size()), e.key.data(),
-                       static_cast<Py_ssize_t>(e.key.size()), old.get(), e.value.data(),
-                       static_cast<Py_ssize_t>(e.value.size()), e.source.data(),
-                       static_cast<Py_ssize_t>(e.source.size()), message.get());
 }
 
 constexpr const char kReadDoc[] =
     "read(data, repairs, /)\n--\n\n"
     "The tables of the statement in `data` (bytes as tarvik_py.parse takes them), with the "
-    "shipped repairs where `repairs` is true: (header, encoding, documents, intervals, warnings, "
-    "edits), each edit (section, repair, key, old, new, source, message). None where the "
-    "statement does not read, or where a repair meets a value that only the Python rules can "
-    "judge: the caller then reads it through tarvik_py for its exception or its values.";
+    "shipped repairs where `repairs` is true, as a Read: header, encoding, and the tables "
+    "documents, intervals, warnings and changes. None where the statement does not read: the "
+    "caller then reads it through tarvik_py for its exception.";
 
-PyObject* read(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
   if (nargs != 2) {
-    PyErr_SetString(PyExc_TypeError, "read() takes data and repairs");
+    PyErr_Format(PyExc_TypeError, "read() takes 2 arguments (%zd given)", nargs);
     return nullptr;
   }
   const int repairs = PyObject_IsTrue(args[1]);
@@ -274,9 +770,9 @@ PyObject* read(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
   }
   const std::string_view input(static_cast<const char*>(buffer.buf),
                                static_cast<std::size_t>(buffer.len));
-  Reading reading;
+  Tables tables;
   std::exception_ptr failure;
-  Py_BEGIN_ALLOW_THREADS try { read_without_lock(input, repairs != 0, reading); } catch (...) {
+  Py_BEGIN_ALLOW_THREADS try { read_without_lock(input, repairs != 0, tables); } catch (...) {
     failure = std::current_exception();
   }
   Py_END_ALLOW_THREADS PyBuffer_Release(&buffer);
@@ -287,109 +783,57 @@ PyObject* read(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
       return raise_current();
     }
   }
-  if (!reading.read) {
+  if (!tables.read) {
     Py_RETURN_NONE;
   }
-  Ref header(PyDict_New());
+  const ModuleState& state = state_of_module(module);
+  PyRef header = PyRef::steal(PyDict_New());
   if (!header) {
     return nullptr;
   }
-  for (const AttrMap::Entry& e : reading.header) {
-    Ref key(text(e.key));
-    Ref value(key ? text(e.value) : nullptr);
+  for (const AttrMap::Entry& e : tables.header) {
+    PyRef key = PyRef::steal(new_str(e.key));
+    PyRef value = key ? PyRef::steal(new_str(e.value)) : PyRef();
     if (!value || PyDict_SetItem(header.get(), key.get(), value.get()) < 0) {
       return nullptr;
     }
   }
-  Ref edits(PyList_New(0));
-  if (!edits) {
+  PyRef result =
+      PyRef::steal(PyStructSequence_New(reinterpret_cast<PyTypeObject*>(state.read_type)));
+  PyRef encoding = result ? PyRef::steal(new_str(tables.encoding)) : PyRef();
+  PyRef documents =
+      encoding ? PyRef::steal(new_table(state, std::move(tables.documents))) : PyRef();
+  PyRef intervals =
+      documents ? PyRef::steal(new_table(state, std::move(tables.intervals))) : PyRef();
+  PyRef warnings = intervals ? PyRef::steal(new_table(state, std::move(tables.warnings))) : PyRef();
+  PyRef changes;
+  if (warnings) {
+    changes = PyRef::steal(tables.changes ? new_table(state, std::move(*tables.changes))
+                                          : change_table_object(state, tables.changes_log));
+  }
+  if (!changes) {
     return nullptr;
   }
-  for (const Edit& e : reading.edits) {
-    Ref item(edit_tuple(e));
-    if (!item || PyList_Append(edits.get(), item.get()) < 0) {
-      return nullptr;
-    }
+  PyObject* items[] = {header.release(),    encoding.release(), documents.release(),
+                       intervals.release(), warnings.release(), changes.release()};
+  for (Py_ssize_t i = 0; i < 6; ++i) {
+    PyStructSequence_SetItem(result.get(), i, items[i]);
   }
-  Ref documents(new_table(std::move(reading.documents)));
-  Ref intervals(documents ? new_table(std::move(reading.intervals)) : nullptr);
-  Ref warnings(intervals ? new_table(std::move(reading.warnings)) : nullptr);
-  if (!warnings) {
-    return nullptr;
-  }
-  return Py_BuildValue("(Os#OOOO)", header.get(), reading.encoding.data(),
-                       static_cast<Py_ssize_t>(reading.encoding.size()), documents.get(),
-                       intervals.get(), warnings.get(), edits.get());
+  return result.release();
 }
 
-constexpr const char kLinedTableDoc[] =
-    "lined_table(names, nullable, lines, columns, /)\n--\n\n"
-    "A table of a `line` column and text columns: `names` and `nullable` of the text columns, "
-    "the line of each row, and each text column's values (str or None).";
-
-PyObject* lined_table_function(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 4) {
-    PyErr_SetString(PyExc_TypeError, "lined_table() takes names, nullable, lines and columns");
+PyObject* plain_amount_function(PyObject* /*module*/, PyObject* arg) {
+  if (!PyUnicode_Check(arg)) {
+    PyErr_Format(PyExc_TypeError, "plain_amount() takes a str, not %T", arg);
     return nullptr;
   }
-  Ref names(PySequence_Fast(args[0], "names must be a sequence"));
-  Ref nullable(names ? PySequence_Fast(args[1], "nullable must be a sequence") : nullptr);
-  Ref lines(nullable ? PySequence_Fast(args[2], "lines must be a sequence") : nullptr);
-  Ref columns(lines ? PySequence_Fast(args[3], "columns must be a sequence") : nullptr);
-  if (!columns) {
+  const std::optional<std::string_view> text = utf8_of(arg);
+  if (!text) {
     return nullptr;
-  }
-  const Py_ssize_t width = PySequence_Fast_GET_SIZE(names.get());
-  const Py_ssize_t rows = PySequence_Fast_GET_SIZE(lines.get());
-  if (PySequence_Fast_GET_SIZE(nullable.get()) != width ||
-      PySequence_Fast_GET_SIZE(columns.get()) != width) {
-    PyErr_SetString(PyExc_ValueError, "names, nullable and columns differ in length");
-    return nullptr;
-  }
-  LinedTexts table;
-  std::vector<Ref> column_items;  // keep each column's fast sequence while its texts are viewed
-  for (Py_ssize_t c = 0; c < width; ++c) {
-    Py_ssize_t size = 0;
-    const char* name_text =
-        PyUnicode_AsUTF8AndSize(PySequence_Fast_GET_ITEM(names.get(), c), &size);
-    const int may_be_null = PyObject_IsTrue(PySequence_Fast_GET_ITEM(nullable.get(), c));
-    if (name_text == nullptr || may_be_null < 0) {
-      return nullptr;
-    }
-    table.names.emplace_back(name_text, static_cast<std::size_t>(size));
-    table.nullable.push_back(may_be_null != 0);
-    column_items.emplace_back(
-        PySequence_Fast(PySequence_Fast_GET_ITEM(columns.get(), c), "a column must be a sequence"));
-    if (!column_items.back()) {
-      return nullptr;
-    }
-    if (PySequence_Fast_GET_SIZE(column_items.back().get()) != rows) {
-      PyErr_SetString(PyExc_ValueError, "a column differs in length from lines");
-      return nullptr;
-    }
-    auto& values = table.texts.emplace_back();
-    for (Py_ssize_t r = 0; r < rows; ++r) {
-      PyObject* item = PySequence_Fast_GET_ITEM(column_items.back().get(), r);
-      if (item == Py_None && may_be_null) {
-        values.emplace_back(std::nullopt);
-        continue;
-      }
-      const char* value = PyUnicode_AsUTF8AndSize(item, &size);
-      if (value == nullptr) {
-        return nullptr;
-      }
-      values.emplace_back(std::string_view(value, static_cast<std::size_t>(size)));
-    }
-  }
-  for (Py_ssize_t r = 0; r < rows; ++r) {
-    const long long line = PyLong_AsLongLong(PySequence_Fast_GET_ITEM(lines.get(), r));
-    if (line == -1 && PyErr_Occurred()) {
-      return nullptr;
-    }
-    table.lines.push_back(line);
   }
   try {
-    return new_table(lined_table(table));
+    const std::optional<std::string> plain = plain_amount(*text);
+    return plain ? new_str(*plain) : Py_NewRef(Py_None);
   } catch (...) {
     return raise_current();
   }
@@ -398,42 +842,94 @@ PyObject* lined_table_function(PyObject* /*module*/, PyObject* const* args, Py_s
 PyMethodDef kFunctions[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL,
      kReadDoc},
-    {"lined_table",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(lined_table_function)),
-     METH_FASTCALL, kLinedTableDoc},
+    {"plain_amount", plain_amount_function, METH_O,
+     "plain_amount(text, /)\n--\n\n"
+     "The plain decimal form of an amount written with grouping spaces or a decimal comma, or "
+     "None."},
     {nullptr, nullptr, 0, nullptr},
+};
+
+// --- the module -------------------------------------------------------------------------------
+
+int exec_module(PyObject* module) {
+  ModuleState& state = state_of_module(module);
+  state.table_type = PyType_FromModuleAndSpec(module, &kTableSpec, nullptr);
+  state.repair_type =
+      state.table_type ? PyType_FromModuleAndSpec(module, &kRepairSpec, nullptr) : nullptr;
+  state.recording_type =
+      state.repair_type ? PyType_FromModuleAndSpec(module, &kRecordingSpec, nullptr) : nullptr;
+  state.read_type = state.recording_type
+                        ? reinterpret_cast<PyObject*>(PyStructSequence_NewType(&kReadDesc))
+                        : nullptr;
+  if (state.read_type == nullptr || offer_native_hook(state.repair_type, kRepairHookType) < 0 ||
+      offer_native_hook(state.recording_type, kRecordingHookType) < 0) {
+    return -1;
+  }
+  if (PyModule_AddObjectRef(module, "Table", state.table_type) < 0 ||
+      PyModule_AddObjectRef(module, "Repair", state.repair_type) < 0 ||
+      PyModule_AddObjectRef(module, "Recording", state.recording_type) < 0 ||
+      PyModule_AddObjectRef(module, "Read", state.read_type) < 0) {
+    return -1;
+  }
+  auto* repair_type = reinterpret_cast<PyTypeObject*>(state.repair_type);
+  PyRef repairs = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(kRepairs.size())));
+  for (std::size_t i = 0; repairs && i < kRepairs.size(); ++i) {
+    PyObject* repair = repair_type->tp_alloc(repair_type, 0);
+    if (repair == nullptr) {
+      return -1;
+    }
+    reinterpret_cast<RepairObject*>(repair)->repair = kRepairs[i];
+    PyTuple_SET_ITEM(repairs.get(), static_cast<Py_ssize_t>(i), repair);
+  }
+  if (!repairs || PyModule_AddObjectRef(module, "REPAIRS", repairs.get()) < 0) {
+    return -1;
+  }
+  return 0;
+}
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+  ModuleState& state = state_of_module(module);
+  Py_VISIT(state.table_type);
+  Py_VISIT(state.repair_type);
+  Py_VISIT(state.recording_type);
+  Py_VISIT(state.read_type);
+  Py_VISIT(state.document_section);
+  Py_VISIT(state.edit_type);
+  return 0;
+}
+
+int clear_module(PyObject* module) {
+  ModuleState& state = state_of_module(module);
+  Py_CLEAR(state.table_type);
+  Py_CLEAR(state.repair_type);
+  Py_CLEAR(state.recording_type);
+  Py_CLEAR(state.read_type);
+  Py_CLEAR(state.document_section);
+  Py_CLEAR(state.edit_type);
+  return 0;
+}
+
+void free_module(void* module) { (void)clear_module(static_cast<PyObject*>(module)); }
+
+PyModuleDef_Slot kModuleSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
 };
 
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "tarvik._columns",
-    "A statement's bytes straight to Arrow tables; see tarvik.to_arrow.",
-    -1,
+    "The tarvik package's native half: statements straight to Arrow tables, the shipped repairs, "
+    "and the recording of a reading; see tarvik.to_arrow, tarvik.hooks and tarvik.read.",
+    sizeof(ModuleState),
     kFunctions,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    kModuleSlots,
+    traverse_module,
+    clear_module,
+    free_module,
 };
 
 }  // namespace
 }  // namespace tarvik::columns
 
-PyMODINIT_FUNC PyInit__columns() {
-  using namespace tarvik::columns;
-  Ref module(PyModule_Create(&kModule));
-  if (!module) {
-    return nullptr;
-  }
-  if (table_type == nullptr) {
-    table_type = PyType_FromSpec(&kTableSpec);
-    if (table_type == nullptr) {
-      return nullptr;
-    }
-  }
-  if (PyModule_AddObjectRef(module.get(), "Table", table_type) < 0) {
-    return nullptr;
-  }
-  set_table_freer(free_unlocked);
-  return module.release();
-}
+PyMODINIT_FUNC PyInit__columns() { return PyModuleDef_Init(&tarvik::columns::kModule); }

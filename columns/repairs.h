@@ -1,88 +1,146 @@
 #pragma once
 
+// The repairs that tarvik applies to the statements banks write, in one implementation: they run
+// as native section hooks (native_hook.h) inside whichever reader reads the statement, on the
+// section's lines in the text's own bytes, and each value they change is logged with the line its
+// new text comes from.
+
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "attr_map.h"
+#include "native_hook.h"
 #include "section_hook.h"
 #include "statement.h"
 
 namespace tarvik::columns {
 
-// The shipped repairs of tarvik.hooks, in the order tarvik.read applies them.
+// In the order they run: keys first, then values.
 enum class Repair : std::uint8_t { YoInKeys, NamesFromNumbered, PurposeFromNumbered, CommaAmounts };
-inline constexpr std::size_t kRepairCount = 4;
+inline constexpr std::array<Repair, 4> kRepairs = {
+    Repair::YoInKeys, Repair::NamesFromNumbered, Repair::PurposeFromNumbered, Repair::CommaAmounts};
 
-// tarvik.hooks' name of each repair.
+// The name each repair goes by in tarvik.hooks.
 std::string_view name(Repair repair) noexcept;
 
-// One value a repair changed, as tarvik.hooks.Edit has it. The message is `message_head`, then
-// Python's repr() of `quoted` where there is one, then `message_tail`: repr() is Python's own,
-// so the caller with the interpreter at hand puts the message together.
-struct Edit {
-  std::size_t section = 0;  // the ordinal of the section among all sections, in file order
+// One value a repair changed; texts UTF-8.
+struct Change {
   Repair repair = Repair::YoInKeys;
-  std::string key;
-  std::optional<std::string> old;  // absent: the key was not there
-  std::string value;
-  std::string source;  // the key whose line the new text comes from
-  std::string message_head;
-  std::optional<std::string> quoted;
-  std::string message_tail;
-  friend bool operator==(const Edit&, const Edit&) = default;
+  std::uint64_t lineno = 0;  // of the line of the file its new text comes from
+  std::string_view key;
+  std::optional<std::string_view> old;  // absent: the key was not there
+  std::string_view value;
+  // The keys the new text comes from: the renamed key, the numbered name, or the numbered
+  // purpose lines joined with ", ".
+  std::string_view sources;
+  friend bool operator==(const Change&, const Change&) = default;
 };
 
-// The plain decimal text of an amount written with grouping spaces or a decimal comma, as
-// tarvik.hooks.plain_amount gives it.
-struct PlainAmount {
-  enum class Kind : std::uint8_t { Unchanged, Changed, Undecided };
-  Kind kind = Kind::Unchanged;
-  std::string text;  // Changed: the plain form
+// The key whose line the change's text comes from.
+std::string_view source_key(const Change& change) noexcept;
+
+// The change's message, as tarvik shows it: "Сумма '15 000,00' read as 15000.00", in three
+// parts: `head`, the text `quoted` as Python's repr() quotes it (where there is one), `tail`.
+struct MessageParts {
+  std::string head;
+  std::optional<std::string_view> quoted;
+  std::string tail;
 };
-// Undecided where the text holds characters other than ASCII and the grouping spaces: Python's
-// \d takes every decimal digit of Unicode, which this module has no table of.
-PlainAmount plain_amount(std::string_view text);
+MessageParts message_parts(const Change& change);
 
-// Python's str.strip(): the characters str.isspace() names, at both ends.
-std::string_view python_strip(std::string_view text) noexcept;
+// The message whole; nullopt where its quoted text holds a character that this build's Unicode
+// tables do not know, which another Python may show either way: Python's repr() then quotes it.
+std::optional<std::string> message(const Change& change);
+// The message appended to `out`; false, and `out` as it was, where message() gives nullopt.
+bool append_message(const Change& change, std::string& out);
 
-// Whether the repairs could change any section of `text`, as classify_input() gives it. Errs
-// only towards yes, so a no means that the statement reads the same without them: the core can
-// then read it without hooks, which costs far less than handing every section to one. One pass
-// over the lines, without decoding them.
-bool repairs_may_apply(std::string_view text, Encoding encoding);
-
-// The cheaper first look, at a statement the core read from `text` without the repairs: false
-// where no repair can have had anything to change. A statement read whole, without a warning,
-// holds only amounts the strict reader took (so none with a comma or a space) and a purpose in
-// every document; the names are read off its documents, and ё in a key is looked for in the
-// text, where the letter is rare. True leaves the question to repairs_may_apply().
-bool repairs_may_change(const Statement& statement, std::string_view text);
-
-// The repairs as one hook of the core, recording what they change. A section it cannot judge as
-// the Python rules would marks the whole reading `undecided`; the caller then reads through them.
-class NativeRepairs : public SectionHook {
+// The changes of one reading, compactly: their texts as the section had them, copied into
+// blocks, and a small entry per change. Windows-1251 is decoded when a change is looked at.
+class ChangeLog {
  public:
-  HookOutcome call(SectionType type, AttrMap& attrs, const AttrMap& header) override;
+  ChangeLog() = default;
+  ChangeLog(const ChangeLog&) = delete;
+  ChangeLog& operator=(const ChangeLog&) = delete;
+  ChangeLog(ChangeLog&&) noexcept = default;
+  ChangeLog& operator=(ChangeLog&&) noexcept = default;
 
-  const std::vector<Edit>& edits() const noexcept { return edits_; }
-  std::vector<Edit> take_edits() noexcept { return std::move(edits_); }
-  bool undecided() const noexcept { return undecided_; }
+  // Logs a change whose texts are in the bytes of `encoding`.
+  void add(Repair repair, std::uint64_t lineno, std::string_view key,
+           std::optional<std::string_view> old, std::string_view value, std::string_view sources,
+           Encoding encoding);
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  // The change at `i`, its texts UTF-8: the log's own, or decoded into `room`, where they are
+  // valid until `room` is used again.
+  Change at(std::size_t i, std::string& room) const;
 
  private:
-  void yo_in_keys(AttrMap& attrs);
-  void names_from_numbered(SectionType type, AttrMap& attrs);
-  void purpose_from_numbered(SectionType type, AttrMap& attrs);
-  void comma_amounts(SectionType type, AttrMap& attrs);
+  struct Text {
+    const char* data = nullptr;
+    std::size_t size = 0;
+  };
+  struct Entry {
+    std::uint64_t lineno;
+    Text key, old, value, sources;
+    Repair repair;
+    bool has_old;
+    bool cp1251;
+  };
+  Text put(std::string_view text);
 
-  std::size_t sections_ = 0;
-  std::vector<Edit> edits_;
-  bool undecided_ = false;
-  AttrMap renamed_;  // yo_in_keys' rebuilt section, kept for its room
+  // Entries in chunks that never move, so that a log of a hundred thousand changes is not
+  // copied as it grows.
+  static constexpr std::size_t kChunk = 4096;
+  const Entry& entry(std::size_t i) const noexcept { return entries_[i / kChunk][i % kChunk]; }
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t block_used_ = 0;
+  std::size_t block_size_ = 0;
+  std::vector<std::unique_ptr<Entry[]>> entries_;
+  std::size_t size_ = 0;
 };
+
+// What one look at the whole text tells before its sections are read: where the text lies, and
+// whether a key in it holds ё or Ё. A section whose keys all lie in the text needs no look of its
+// own for them, where none does.
+struct TextFacts {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  bool yo_in_keys = true;
+
+  // A look at `text`, in the bytes of `encoding`, at the speed of a byte search.
+  static TextFacts of(std::string_view text, Encoding encoding) noexcept;
+  bool holds(const char* p) const noexcept { return p >= begin && p < end; }
+};
+
+// Where the keys the repairs read stand in the last section one of them saw, so that the next
+// repair called for the same section, unchanged since, need not look again.
+struct RoleMemo;
+
+// Runs `repairs`, in order, over the section a native hook is handed, logging what they change
+// where `log` is given. `facts` (of the text being read) and `memo` may be null. Returns a
+// TARVIK_* outcome: CONTINUE, or NO_MEMORY.
+int repair_section(std::span<const Repair> repairs, const tarvik_section_view& view,
+                   tarvik_section* section, const tarvik_section_api& api, ChangeLog* log,
+                   const TextFacts* facts = nullptr, RoleMemo* memo = nullptr);
+
+// The memo of the calling thread, forgotten whenever a reading begins on it.
+RoleMemo& thread_memo() noexcept;
+void forget(RoleMemo& memo) noexcept;
+
+// The plain decimal form of an amount written with grouping spaces (plain, no-break or narrow
+// no-break) or a decimal comma, in the bytes of `encoding`; nullopt when `text` is no such amount,
+// a plain one included. "1,000.00" is not taken, since its comma may group thousands. Digits are
+// those of every script, as Python's \d takes them, and are kept as written.
+std::optional<std::string> plain_amount(std::string_view text, Encoding encoding = Encoding::Utf8);
+
+// Python's str.strip(), on text in the bytes of `encoding`.
+std::string_view python_strip(std::string_view text, Encoding encoding = Encoding::Utf8) noexcept;
 
 }  // namespace tarvik::columns

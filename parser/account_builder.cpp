@@ -217,8 +217,10 @@ void order_intervals(std::vector<Interval>& intervals) {
 }
 
 Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBook& book,
-                                         std::uint64_t lineno, Encoding encoding) {
+                                         std::uint64_t lineno, Encoding encoding,
+                                         std::uint64_t opening_line) {
   Interval interval;
+  interval.lineno = opening_line;
   std::string scratch;  // a figure that is not ASCII, as UTF-8
   const auto fail = [lineno](std::string message) -> Result<Ok, SyntaxDetail> {
     return Err{SyntaxDetail{AccountParseError{lineno, std::move(message)}}};

@@ -70,8 +70,11 @@ void order_intervals(std::vector<Interval>& intervals);
 
 // Builds the section's interval and files it under its account number: in date order, unless
 // the account already holds the same figures. The values are in the bytes of `encoding`; the
-// number and the failure's texts are UTF-8. On failure the book is unchanged.
+// number and the failure's texts are UTF-8. `lineno` is the section's closing line, which a
+// failure names, and `opening_line` the line the interval records. On failure the book is
+// unchanged.
 Result<Ok, SyntaxDetail> record_interval(const AccountValues& values, AccountBook& book,
-                                         std::uint64_t lineno, Encoding encoding = Encoding::Utf8);
+                                         std::uint64_t lineno, Encoding encoding = Encoding::Utf8,
+                                         std::uint64_t opening_line = 0);
 
 }  // namespace tarvik

@@ -32,9 +32,16 @@ struct Interval {
   std::optional<Amount> end_amount;
   std::optional<Amount> total_income;
   std::optional<Amount> total_expense;
+  // The line its section opens on. Where a record came from rather than what it holds, so it
+  // takes no part in ==.
+  std::uint64_t lineno = 0;
 
   // Field by field as written (amounts by scale too); AccountBook tells repeats by value.
-  friend bool operator==(const Interval&, const Interval&) = default;
+  friend bool operator==(const Interval& a, const Interval& b) noexcept {
+    return a.date_start == b.date_start && a.date_end == b.date_end &&
+           a.start_amount == b.start_amount && a.end_amount == b.end_amount &&
+           a.total_income == b.total_income && a.total_expense == b.total_expense;
+  }
 };
 
 struct Account {

@@ -1,10 +1,10 @@
 #include "statement_reader.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "account_builder.h"
 #include "document_builder.h"
-#include "hook_adapter.h"
 #include "input_decoding.h"
 #include "line_check.h"
 #include "line_lexer.h"
@@ -33,8 +33,8 @@ ReaderContext context_of(ReaderState state) noexcept {
 
 // One parse's walk through the tokens. A section's attribute lines are gathered as views into the
 // text, in its bytes, and nothing is copied or decoded until a record is built; hooks see and
-// change it through the adapter, which hands them an AttrMap and points the lines at what they
-// left, in UTF-8.
+// change the section through its Section, in its lines or as a map, and the records are built
+// from what they left.
 class Reader {
  public:
   Reader(Encoding encoding, std::span<SectionHook* const> hooks)
@@ -63,14 +63,19 @@ class Reader {
       case ReaderState::Header:
         switch (token.kind) {
           case TokenKind::AccountStart:
-            open_account();
+            end_header();
+            open_account(token);
             return std::nullopt;
           case TokenKind::DocumentStart:
+            end_header();
             open_document(token);
             return std::nullopt;
           case TokenKind::Attribute:
             statement_.header.insert(as_utf8(token.key, encoding_, key_text_),
                                      as_utf8(token.value, encoding_, value_text_));
+            if (!hooks_.empty()) {
+              header_lines_.push_back(attribute(token.key, token.value, token.lineno));
+            }
             return std::nullopt;
           case TokenKind::FileStart:
           case TokenKind::AccountEnd:
@@ -112,7 +117,7 @@ class Reader {
       case ReaderState::ReadNextSection:
         switch (token.kind) {
           case TokenKind::AccountStart:
-            open_account();
+            open_account(token);
             return std::nullopt;
           case TokenKind::DocumentStart:
             open_document(token);
@@ -164,20 +169,29 @@ class Reader {
                                             utf8_text(token.value, encoding_)}};
   }
 
-  void open_account() {
+  // The hooks learn the header's lines as read once it is complete, when the first section opens.
+  void end_header() {
+    for (SectionHook* hook : hooks_) {
+      hook->header(header_lines_, encoding_);
+    }
+    header_lines_ = {};
+  }
+
+  void open_account(const LineToken& token) {
     state_ = ReaderState::Account;
-    lines_.clear();
+    section_.open(SectionType::Account, token.lineno, encoding_);
   }
 
   void open_document(const LineToken& token) {
     state_ = ReaderState::Document;
     document_type_ = token.value;
-    document_line_ = token.lineno;
-    lines_.clear();
+    section_.open(SectionType::Document, token.lineno, encoding_);
   }
 
   // An attribute line of the open section.
-  void collect(const LineToken& token) { lines_.push_back(Attribute{token.key, token.value}); }
+  void collect(const LineToken& token) {
+    section_.add(attribute(token.key, token.value, token.lineno));
+  }
 
   // Runs the hooks over the closing section, through the adapter. Returns the failure that ends
   // the parse, if a hook failed; otherwise `build` tells whether the section is built (a hook's
@@ -185,14 +199,15 @@ class Reader {
   std::optional<ParseFailure> hooks_say(SectionType type, std::uint64_t lineno, bool& build) {
     build = true;
     values_encoding_ = encoding_;
+    section_.close(lineno);
     if (hooks_.empty()) {
       return std::nullopt;
     }
-    HookOutcome outcome = run_hooks(hooks_, type, lines_, statement_.header, hooked_, encoding_);
+    HookOutcome outcome = run_hooks(section_, statement_.header);
     switch (outcome.kind) {
       case HookOutcome::Kind::Continue:
-        values_encoding_ = Encoding::Utf8;
-        if (type == SectionType::Document) {
+        values_encoding_ = section_.encoding();
+        if (type == SectionType::Document && values_encoding_ != encoding_) {
           // The type goes with the values into one builder, so it is made UTF-8 like them.
           document_type_ = as_utf8(document_type_, encoding_, value_text_);
         }
@@ -209,14 +224,25 @@ class Reader {
 
   // The section's values by key rank; a key that comes again gives its last value.
   template <class Values, int (*kRank)(std::string_view, Encoding) noexcept>
-  Values values_by_rank() const noexcept {
+  Values values_by_rank() {
     Values values;
-    for (const Attribute& line : lines_) {
-      if (const int r = kRank(line.key, values_encoding_); r >= 0) {
-        values[static_cast<std::size_t>(r)] = line.value;
+    for (const SectionLine& line : section_.lines()) {
+      if (const int r = kRank(view(line.key), values_encoding_); r >= 0) {
+        values[static_cast<std::size_t>(r)] = view(line.value);
       }
     }
     return values;
+  }
+
+  // Runs the hooks in order until one does not let the section pass.
+  HookOutcome run_hooks(Section& section, const AttrMap& header) {
+    for (SectionHook* hook : hooks_) {
+      HookOutcome outcome = hook->on_section(section, header);
+      if (outcome.kind != HookOutcome::Kind::Continue) {
+        return outcome;
+      }
+    }
+    return HookOutcome::proceed();
   }
 
   std::optional<ParseFailure> close_account(std::uint64_t lineno) {
@@ -226,7 +252,7 @@ class Reader {
       return failure;
     }
     auto recorded = record_interval(values_by_rank<AccountValues, account_key_rank>(), book_,
-                                    lineno, values_encoding_);
+                                    lineno, values_encoding_, section_.opening_line());
     if (!recorded) {
       return ParseFailure{std::move(recorded).error()};
     }
@@ -242,7 +268,7 @@ class Reader {
     auto built = build_document(values_by_rank<DocumentValues, document_key_rank>(), document_type_,
                                 values_encoding_);
     if (built) {
-      built.value().lineno = document_line_;
+      built.value().lineno = section_.opening_line();
       statement_.documents.push_back(std::move(built).value());
     } else {
       statement_.warnings.push_back(ParseWarning{lineno, std::move(built).error()});
@@ -256,12 +282,11 @@ class Reader {
   Encoding values_encoding_;  // of the closing section's values: UTF-8 once hooks have run
   Statement statement_;
   AccountBook book_;
-  std::vector<Attribute> lines_;  // of the open section
-  AttrMap hooked_;                // the open section as the hooks left it; `lines_` may view it
+  Section section_;                        // the open section
+  std::vector<SectionLine> header_lines_;  // with hooks, until the first section opens
   std::string_view document_type_;
   std::string key_text_;  // room for decoded texts, reused
   std::string value_text_;
-  std::uint64_t document_line_ = 0;
 };
 
 ParseFailure unrecognized(const LineToken& token, Encoding encoding) {
@@ -309,12 +334,16 @@ std::optional<Outcome> read_tokens(std::string_view text, Encoding encoding,
 Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
                                      std::span<SectionHook* const> hooks) {
   // Hooks are calls out to the caller, so they must not run for a text that a later line makes
-  // unreadable; without hooks the reader has no visible effects and the check can wait until it
-  // is needed.
-  if (!hooks.empty()) {
+  // unreadable; without such hooks the reader has no visible effects and the check can wait
+  // until it is needed.
+  if (std::any_of(hooks.begin(), hooks.end(),
+                  [](const SectionHook* h) { return h->observable(); })) {
     if (auto bad = first_unrecognized_line(text, encoding)) {
       return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
     }
+  }
+  for (SectionHook* hook : hooks) {
+    hook->begin(text, encoding);
   }
   LineLexer lexer(text, encoding);
   return *read_tokens(text, encoding, hooks, lexer);

@@ -47,6 +47,15 @@ bool is_printable(char32_t c) noexcept {
   return !in_ranges(kNotPrintableRanges, c);
 }
 
+bool is_decimal_digit(char32_t c) noexcept {
+  if (c < 0x80) {
+    return c >= '0' && c <= '9';
+  }
+  return in_ranges(kDecimalDigitRanges, c);
+}
+
+bool is_unassigned(char32_t c) noexcept { return c <= 0x10FFFF && in_ranges(kUnassignedRanges, c); }
+
 std::string_view unicode_version() noexcept { return kUnicodeVersion; }
 
 Utf8Char decode_utf8(std::string_view text) noexcept {

@@ -12,6 +12,12 @@ bool is_grapheme_extend(char32_t c) noexcept;
 // False for the general categories Cc, Cf, Cs, Co, Cn, Zl, Zp and for Zs other than U+0020.
 bool is_printable(char32_t c) noexcept;
 
+// The decimal digits of every script (general category Nd).
+bool is_decimal_digit(char32_t c) noexcept;
+// Not assigned to a character in the tables' version of Unicode (general category Cn), so that a
+// later version may give it any property.
+bool is_unassigned(char32_t c) noexcept;
+
 // The version of the Unicode Character Database the tables were generated from, e.g. "15.0.0".
 std::string_view unicode_version() noexcept;
 

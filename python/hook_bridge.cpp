@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "native_hook_adapter.h"
 #include "py_convert.h"
 #include "result_types.h"
 
@@ -68,6 +69,29 @@ PyRef PyHook::key_str(std::string_view text) {
     keys_.emplace(std::string(text), PyRef::borrow(str.get()));
   }
   return str;
+}
+
+const tarvik_native_hook* native_hook_of(PyObject* callable) noexcept {
+  // The type's own dictionary, not an attribute lookup: a lookup could run the type's or its
+  // metaclass's Python code, and a subclass must not pass for the type that has the native form.
+  PyRef dict = PyRef::steal(PyType_GetDict(Py_TYPE(callable)));
+  if (!dict) {
+    PyErr_Clear();
+    return nullptr;
+  }
+  PyObject* capsule = PyDict_GetItemString(dict.get(), TARVIK_NATIVE_HOOK_ATTRIBUTE);
+  if (capsule == nullptr || !PyCapsule_IsValid(capsule, TARVIK_NATIVE_HOOK_CAPSULE)) {
+    return nullptr;
+  }
+  const auto* type = static_cast<const tarvik_native_hook_type*>(
+      PyCapsule_GetPointer(capsule, TARVIK_NATIVE_HOOK_CAPSULE));
+  if (type == nullptr || type->abi != TARVIK_NATIVE_HOOK_ABI ||
+      type->size < sizeof(tarvik_native_hook_type) || type->hook_of == nullptr) {
+    PyErr_Clear();
+    return nullptr;
+  }
+  const tarvik_native_hook* hook = type->hook_of(callable);
+  return callable_native_hook(hook) ? hook : nullptr;
 }
 
 std::string exception_text(PyObject* exception) {

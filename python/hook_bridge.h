@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "attr_map.h"
+#include "native_hook.h"
 #include "py_ref.h"
 #include "result.h"
 #include "section_hook.h"
@@ -23,7 +24,7 @@ namespace tarvik::py {
 // interpreter itself (no memory for the dicts and strs handed over) is an outcome of its own: the
 // core is told Fail, which ends the parse, and the hook keeps the exception for the owner of the
 // parse to raise in place of the HookError.
-class PyHook final : public SectionHook {
+class PyHook final : public MapHook {
  public:
   explicit PyHook(PyRef callable) noexcept : callable_(std::move(callable)) {}
   PyHook(PyHook&&) noexcept = default;
@@ -74,6 +75,11 @@ class PyHook final : public SectionHook {
   PyRef header_;
   std::size_t header_size_ = 0;  // of the header the dict was made from, to check the above
 };
+
+// The native form that `callable`'s type offers in its own dictionary (native_hook.h), or nullptr
+// where it offers none this core can call; the callable is then called as Python. Runs no Python
+// code of the callable's.
+const tarvik_native_hook* native_hook_of(PyObject* callable) noexcept;
 
 // "<type __qualname__>: <str(exception)>", with "<exception str() failed>" when str() raises and
 // lone surrogates replaced; the pending-free form of an exception that the core can carry.

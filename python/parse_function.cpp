@@ -9,6 +9,7 @@
 
 #include "exceptions.h"
 #include "hook_bridge.h"
+#include "native_hook_adapter.h"
 #include "parse.h"
 #include "py_convert.h"
 #include "py_ref.h"
@@ -178,12 +179,21 @@ PyObject* parse_impl(PyObject* statement, PyObject* hooks) {
                              static_cast<std::size_t>(PyUnicode_GET_LENGTH(input_owner.get())));
   }
 
+  // A callable whose type offers a native form is called as that, on the section's lines, with
+  // no dict and no Python call; the others through the bridge, which takes its callable over.
+  // `callables` keeps the native ones alive.
   std::vector<PyHook> bridges;
   bridges.reserve(callables.size());
+  std::vector<NativeHook> natives;
+  natives.reserve(callables.size());
   std::vector<SectionHook*> hook_list;
   hook_list.reserve(callables.size());
   for (PyRef& callable : callables) {
-    hook_list.push_back(&bridges.emplace_back(std::move(callable)));
+    if (const tarvik_native_hook* native = native_hook_of(callable.get())) {
+      hook_list.push_back(&natives.emplace_back(*native));
+    } else {
+      hook_list.push_back(&bridges.emplace_back(std::move(callable)));
+    }
   }
 
   Result<Statement, ParseFailure> result = parse(input, hook_list);
@@ -196,6 +206,9 @@ PyObject* parse_impl(PyObject* statement, PyObject* hooks) {
   }
   if (!result) {
     return raise_failure(result.error());
+  }
+  for (NativeHook& native : natives) {
+    native.records(result.value());
   }
   return build_statement(std::move(result).value());
 }

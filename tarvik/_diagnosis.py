@@ -34,8 +34,8 @@ _SIGNATURES: Final = (
     (b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", "an old Office document (.xls or .doc)"),
     (b"\x1f\x8b", "gzip-compressed"),
 )
-_HEAD: Final = 4096
-_RATIO_SAMPLE: Final = 1 << 20  # characters in which stray bytes are weighed against the rest  # bytes looked at to tell binary data and UTF-16 without a mark
+_HEAD: Final = 4096  # bytes looked at to tell binary data and UTF-16 without a mark
+_RATIO_SAMPLE: Final = 1 << 20  # characters in which stray bytes are weighed against the rest
 _DOS_KEYS: Final = tuple(k.encode("cp866") for k in ("КонецФайла", "СекцияДокумент=", "ВерсияФормата=", "Кодировка="))
 _DOS_DECLARATION: Final = ("\n" + _encodings.ENCODING_KEY + "=").encode("cp866")
 

@@ -9,12 +9,11 @@ statement at all.
 from __future__ import annotations
 
 import argparse
-import concurrent.futures
 import contextlib
 import csv
 import functools
+import importlib
 import io
-import importlib.metadata
 import json
 import os
 import sys
@@ -27,7 +26,7 @@ from . import _console, _output, _paths
 from ._cells import cell_writer
 from ._dataset import write_partitioned
 from ._fields import DOCUMENT_COLUMNS, INTERVAL_COLUMNS
-from .checking import Finding, check, failure, mismatches, notices
+from .checking import Finding, Findings, check, failure, mismatches, notices
 from .many import DEFAULT_SCALE, MAX_SCALE, NO_MATCH, read_file, schema
 from .reading import read
 from .records import document_rows, interval_rows
@@ -68,6 +67,8 @@ def _in_workers(func: Callable[[str], T], paths: list[str], jobs: int, what: str
         results = map(func, paths)
         pool = None
     else:
+        import concurrent.futures  # a pool only where there is work for one
+
         pool = concurrent.futures.ProcessPoolExecutor(max_workers=min(jobs, len(paths)))
         results = pool.map(func, paths, chunksize=1)
     try:
@@ -91,8 +92,9 @@ def _terminal_size() -> tuple[int, int]:
     return columns or 80, rows or 24
 
 
-def _status(findings: Iterable[Finding]) -> int:
-    severities = {f.severity for f in findings}
+def _status(findings: Iterable[Finding], severities: Iterable[str] = ()) -> int:
+    """The exit status of what was found: the findings', or the severities given."""
+    severities = {f.severity for f in findings} | set(severities)
     if "error" in severities:
         return UNREADABLE
     return PROBLEMS if severities & {"warning", "mismatch"} else OK
@@ -140,7 +142,7 @@ def cmd_show(args: argparse.Namespace) -> int:
     return PROBLEMS if statement.warnings or off else OK
 
 
-def _check_one(path: str, repairs: bool) -> list[Finding]:
+def _check_one(path: str, repairs: bool) -> Findings:
     return check(path, repairs=repairs, name=path)
 
 
@@ -149,15 +151,13 @@ def cmd_check(args: argparse.Namespace) -> int:
     for f in findings:
         print(f)
     files = shown = 0
+    severities: set[str] = set()
     for result in _in_workers(functools.partial(_check_one, repairs=args.repairs), paths, args.jobs, "check"):
         files += 1
-        findings.extend(result)
-        said = [f for f in result if not (args.quiet and f.severity == "repair")]
-        shown += bool(said)
-        for f in said:
-            print(f)
+        severities |= result.severities()
+        shown += bool(result.write(sys.stdout, repairs=not args.quiet))
     print(f"checked {files} files, {shown} with findings", file=sys.stderr)
-    return _status(findings)
+    return _status(findings, severities)
 
 
 Row = dict[str, str | int | None]
@@ -383,17 +383,28 @@ EXIT_STATUS = (
 )
 
 
+class _Version(argparse.Action):
+    """--version, which looks the version up only when asked: the lookup takes longer than
+    reading a statement of some megabytes."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: object, option_string: str | None = None) -> NoReturn:
+        import importlib.metadata
+
+        try:
+            version = importlib.metadata.version("tarvik_py")
+        except importlib.metadata.PackageNotFoundError:
+            version = "unknown"
+        parser.exit(message=f"{parser.prog} {version}\n")
+
+
 def _parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog="tarvik",
         description="Read, check and convert bank statements in the 1CClientBankExchange format.",
         epilog=EXIT_STATUS,
     )
-    try:
-        version = importlib.metadata.version("tarvik_py")
-    except importlib.metadata.PackageNotFoundError:
-        version = "unknown"
-    parser.add_argument("--version", action="version", version=f"%(prog)s {version}")
+    parser.add_argument("--version", action=_Version, nargs=0, help="show the version and exit")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND", parser_class=_Parser)
 
     def common(sub: argparse.ArgumentParser) -> None:

@@ -20,15 +20,12 @@ import functools
 import importlib
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Final, Protocol, cast
+from typing import Any, Final, Protocol, cast
 
+from . import _columns
 from ._encodings import FileEncoding
 from ._fields import DOC_TYPE_ATTR, DOCUMENT_FIELDS, INTERVAL_FIELDS, INTERVAL_RECORD_ORDER, Kind
-from .hooks import Edit
-from .reading import Hook, Reading, Source, _load, _prepare, _read_prepared, edit_changes
-
-if TYPE_CHECKING:
-    from . import _columns
+from .reading import Hook, Reading, Source, _load, _prepare, _read_prepared
 
 __all__ = ["ArrowTable", "Column", "Columns", "to_arrow"]
 
@@ -48,7 +45,7 @@ class Columns:
     byte_order_mark: bool  # a UTF-8 byte-order mark was dropped
     name: str | None  # the path read, where the source was one
     documents: ArrowTable  # line, then the fields of tarvik_py.Document in its order
-    intervals: ArrowTable  # account, then the fields of tarvik_py.Interval in its order
+    intervals: ArrowTable  # line, account, then the fields of tarvik_py.Interval in its order
     warnings: ArrowTable  # line, message: documents left out and what hooks warned of
     changes: ArrowTable  # line, repair, key, old, new, message: as `Reading.changes`
 
@@ -80,6 +77,7 @@ DOCUMENT_TABLE: Final = (
     ),
 )
 INTERVAL_TABLE: Final = (
+    Column("line", None, False),
     Column("account", Kind.TEXT, False),
     *_record_columns([(attr, *_INTERVAL_KINDS[attr]) for attr in INTERVAL_RECORD_ORDER]),
 )
@@ -105,45 +103,23 @@ def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True
     Python callables, so with them the statement is read as `tarvik.read` reads it and the
     tables are built from its records (which needs pyarrow).
     """
-    # Imported here, so that the rest of the package also imports from a source tree, where the
-    # extension is not built.
-    from . import _columns
-
     data, name = _load(source)
     text, bom, dos = _prepare(data)
     native = None if hooks else _columns.read(text, repairs)
     if native is None:
-        # A statement that does not read raises here exactly as `read` raises; and the rare
-        # value that only the Python repairs can judge is read by them.
+        # A statement that does not read raises here exactly as `read` raises; hooks are Python
+        # callables, so with them the tables are built from the records.
         return from_reading(_read_prepared(text, bom, dos, name, hooks, repairs))
-    header, encoding, documents, intervals, warnings, edits = native
-    found = [
-        (ordinal, repair, Edit(key, old, new, source_key, message))
-        for ordinal, repair, key, old, new, source_key, message in edits
-    ]
-    changes = list(edit_changes(found, text, encoding))
-    change_table = _columns.lined_table(
-        [c.name for c in CHANGE_TABLE[1:]],
-        [c.nullable for c in CHANGE_TABLE[1:]],
-        [c.lineno for c in changes],
-        [
-            [c.repair for c in changes],
-            [c.key for c in changes],
-            [c.old for c in changes],
-            [c.new for c in changes],
-            [c.message for c in changes],
-        ],
-    )
-    file_encoding: FileEncoding = "cp866" if dos else ("utf-8" if encoding == "utf-8" else "cp1251")
+    file_encoding: FileEncoding = "cp866" if dos else ("utf-8" if native.encoding == "utf-8" else "cp1251")
     return Columns(
-        header=header,
+        header=native.header,
         encoding=file_encoding,
         byte_order_mark=bom,
         name=name,
-        documents=_as_table(documents),
-        intervals=_as_table(intervals),
-        warnings=_as_table(warnings),
-        changes=_as_table(change_table),
+        documents=_as_table(native.documents),
+        intervals=_as_table(native.intervals),
+        warnings=_as_table(native.warnings),
+        changes=_as_table(native.changes),
     )
 
 
@@ -171,10 +147,12 @@ def from_reading(reading: Reading) -> Columns:
     for column in DOCUMENT_TABLE[1:]:
         documents[column.name] = [getattr(doc, column.name) for doc in statement.documents]
     intervals: dict[str, list[Any]] = {c.name: [] for c in INTERVAL_TABLE}
+    interval_lines = reading.interval_lines()
     for number, account in statement.accounts.items():
-        for interval in account.intervals:
+        for interval, line in zip(account.intervals, interval_lines[number], strict=True):
+            intervals["line"].append(line)
             intervals["account"].append(number)
-            for column in INTERVAL_TABLE[1:]:
+            for column in INTERVAL_TABLE[2:]:
                 intervals[column.name].append(getattr(interval, column.name))
     warnings: dict[str, list[Any]] = {
         "line": [line for line, _ in statement.warnings],

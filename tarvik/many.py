@@ -188,8 +188,8 @@ def _scale_error(table: Any, column: str, scale: int) -> ScaleError:
     with decimal.localcontext(prec=100):
         for row, value in enumerate(table.column(column).to_pylist()):
             if value is not None and value != value.quantize(unit, rounding=decimal.ROUND_DOWN):
-                line = table.column("line")[row].as_py() if "line" in table.column_names else None
-                where = "" if line is not None else f"account {table.column('account')[row].as_py()}: "
+                line = table.column("line")[row].as_py()
+                where = f"account {table.column('account')[row].as_py()}: " if "account" in table.column_names else ""
                 return ScaleError(
                     f"{where}{column} {value} has more fraction digits than the scale, {scale}",
                     line,

@@ -12,22 +12,50 @@ import threading
 import pytest
 
 import tarvik
+import tarvik_py
 from tarvik import _columns
 from samples import MARKER, document_section
 
 SAMPLE = pathlib.Path(__file__).resolve().parent.parent / "examples" / "statement_cp1251.txt"
 
 
-def test_read_gives_the_header_the_tables_and_the_edits():
+def test_read_gives_the_header_the_tables_and_the_changes():
     data = SAMPLE.read_bytes()
-    header, encoding, documents, intervals, warnings, edits = _columns.read(data, True)
-    assert encoding == "cp1251" and header["ВерсияФормата"] == "1.03"
-    assert (len(documents), len(intervals), len(warnings)) == (5, 3, 0)
-    assert edits == [(7, "comma_amounts", "Сумма", "15000,00", "15000.00", "Сумма",
-                      "Сумма '15000,00' read as 15000.00")]
+    read = _columns.read(data, True)
+    assert read.encoding == "cp1251" and read.header["ВерсияФормата"] == "1.03"
+    assert (len(read.documents), len(read.intervals), len(read.warnings), len(read.changes)) == (5, 3, 0, 1)
     # Without the repairs the amount is refused and the document left out with a warning.
-    _, _, documents, _, warnings, edits = _columns.read(data, False)
-    assert (len(documents), len(warnings), edits) == (4, 1, [])
+    strict = _columns.read(data, False)
+    assert (len(strict.documents), len(strict.warnings), len(strict.changes)) == (4, 1, 0)
+
+
+def test_a_recording_learns_from_tarvik_py_where_everything_stands():
+    data = SAMPLE.read_bytes()
+    recording = _columns.Recording(True)
+    statement = tarvik_py.parse(data, [recording])
+    assert [recording.change(i) for i in range(recording.change_count())] == [
+        (145, "comma_amounts", "Сумма", "15000,00", "15000.00", "Сумма '15000,00' read as 15000.00")]
+    assert recording.document_lines() == [39, 78, 101, 120, 142]
+    assert recording.interval_lines() == [[12, 21], [30]]
+    assert recording.header_lines()[:2] == [("ВерсияФормата", "1.03", 2), ("Кодировка", "Windows", 3)]
+    assert len(statement.documents) == 5 and len(recording.changes_table()) == 1
+    with pytest.raises(IndexError):
+        recording.change(1)
+
+
+def test_the_repairs_run_natively_in_tarvik_py_and_as_python_callables_alike():
+    data = SAMPLE.read_bytes()
+    native = tarvik_py.parse(data, list(_columns.REPAIRS))
+    # The same objects behind a Python callable each: the bridge hands them dicts.
+    through_python = tarvik_py.parse(data, [lambda t, a, h, r=r: r(t, a, h) for r in _columns.REPAIRS])
+    assert native.documents == through_python.documents and len(native.documents) == 5
+    attrs = {"Сумма": "1 500,00", "Получатель1": "ООО Ромашка"}
+    edits = _columns.REPAIRS[1].apply(tarvik_py.SectionType.Document, attrs)
+    assert [tuple(e) for e in edits] == [
+        ("Получатель", None, "ООО Ромашка", "Получатель1", "Получатель taken from Получатель1: 'ООО Ромашка'")]
+    assert list(attrs) == ["Сумма", "Получатель1", "Получатель"]
+    with pytest.raises(TypeError):
+        _columns.REPAIRS[0](tarvik_py.SectionType.Document, {"a": 1}, {})
 
 
 @pytest.mark.parametrize("data", [b"", b"not a statement", f"{MARKER}\r\n".encode()])
@@ -36,7 +64,7 @@ def test_what_does_not_read_gives_none(data):
 
 
 def test_capsules_outlive_the_table_and_free_what_they_hold():
-    table = _columns.read(SAMPLE.read_bytes(), True)[2]
+    table = _columns.read(SAMPLE.read_bytes(), True).documents
     streams = [table.__arrow_c_stream__() for _ in range(3)]
     schema = table.__arrow_c_schema__()
     assert type(streams[0]).__name__ == "PyCapsule"
@@ -46,15 +74,13 @@ def test_capsules_outlive_the_table_and_free_what_they_hold():
     gc.collect()
 
 
-def test_lined_table_checks_its_arguments():
-    table = _columns.lined_table(["message"], [True], [1, 2], [["a", None]])
-    assert len(table) == 2
-    with pytest.raises(ValueError):
-        _columns.lined_table(["message"], [True], [1], [["a", "b"]])
-    with pytest.raises(TypeError):
-        _columns.lined_table(["message"], [False], [1], [[None]])
+def test_the_arguments_are_checked():
     with pytest.raises(TypeError):
         _columns.read(b"")
+    with pytest.raises(TypeError):
+        _columns.Recording()
+    with pytest.raises(TypeError):
+        _columns.plain_amount(b"1,5")
 
 
 def test_threads_share_nothing_but_the_module():
@@ -74,7 +100,7 @@ def test_threads_share_nothing_but_the_module():
         thread.join()
     assert len(results) == 20
     for got in results:
-        assert got[5] == want[5] and len(got[2]) == 300
+        assert len(got.changes) == len(want.changes) == 300 and len(got.documents) == 300
 
 
 def test_to_arrow_without_pyarrow_gives_streams(monkeypatch):

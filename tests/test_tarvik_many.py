@@ -52,7 +52,7 @@ def test_amounts_take_the_scale_exactly(text, where, scale, type_, value):
     [
         ("43200.001", "document", 2, 39, "amount 43200.001 has more fraction digits than the scale, 2"),
         ("0.5", "document", 0, 39, "amount 0.50 has more fraction digits than the scale, 0"),
-        ("125000.125", "interval", 2, None,
+        ("125000.125", "interval", 2, 12,
          "account 40702810900000012345: start_amount 125000.125 has more fraction digits than the scale, 2"),
     ],
     ids=["document", "scale 0", "interval"],

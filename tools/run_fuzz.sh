@@ -15,7 +15,7 @@ cd "$root"
 
 seconds=${TARVIK_FUZZ_SECONDS:-60}
 jobs=${TARVIK_FUZZ_JOBS:-2}
-targets=${TARVIK_FUZZ_TARGETS:-"fuzz_parse fuzz_decode_input fuzz_lex fuzz_parse_date fuzz_parse_amount fuzz_quote"}
+targets=${TARVIK_FUZZ_TARGETS:-"fuzz_parse fuzz_decode_input fuzz_lex fuzz_parse_date fuzz_parse_amount fuzz_quote fuzz_repairs"}
 build=build/fuzz
 
 # The longest input worth trying per target: one value text, or a statement long enough to pass
@@ -23,7 +23,7 @@ build=build/fuzz
 # plausibility test samples.
 max_len() {
   case "$1" in
-    fuzz_parse | fuzz_decode_input) echo 65536 ;;
+    fuzz_parse | fuzz_decode_input | fuzz_repairs) echo 65536 ;;
     fuzz_lex) echo 40960 ;;
     *) echo 512 ;;
   esac
@@ -35,19 +35,27 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWit
 # shellcheck disable=SC2086
 cmake --build "$build" -j"$jobs" --target $targets
 
+# Where a target's source, corpus and past findings live: the core's, or the repairs' (columns/).
+home() {
+  case "$1" in
+    fuzz_repairs) echo columns/fuzz ;;
+    *) echo parser/fuzz ;;
+  esac
+}
+
 status=0
 for target in $targets; do
   work="$build/run/$target"
   crashes="$build/crashes/$target"
   rm -rf "$work"
   mkdir -p "$work" "$crashes"
-  cp -r parser/fuzz/corpus/"$target"/. "$work"/
-  cp -r parser/fuzz/regressions/"$target"/. "$work"/
+  cp -r "$(home "$target")"/corpus/"$target"/. "$work"/
+  cp -r "$(home "$target")"/regressions/"$target"/. "$work"/
   rm -f "$work/.gitkeep"
   log="$build/run/$target.log"
   echo "== $target: ${seconds}s, max_len $(max_len "$target")"
   set +e
-  "$build/parser/fuzz/$target" "$work" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
+  "$build/$(home "$target")/$target" "$work" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
     -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$crashes/" \
     >"$log" 2>&1
   rc=$?

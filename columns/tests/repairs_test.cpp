@@ -6,40 +6,64 @@
 #include <string_view>
 #include <vector>
 
+#include "native_hook_adapter.h"
 #include "parse.h"
+#include "recording.h"
 
 namespace tarvik::columns {
 namespace {
 
+// Windows-1251 bytes of UTF-8 text made of ASCII, Cyrillic letters and the no-break space.
+std::string cp1251(std::string_view utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      out.push_back(utf8[i]);
+      continue;
+    }
+    const unsigned code = ((lead & 0x1FU) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3FU);
+    out.push_back(static_cast<char>(code == 0x401   ? 0xA8
+                                    : code == 0x451 ? 0xB8
+                                    : code == 0xA0  ? 0xA0
+                                                    : 0xC0 + (code - 0x410)));
+  }
+  return out;
+}
+
 TEST(PlainAmount, TakesGroupedAmountsAndDecimalCommasOnly) {
-  using Kind = PlainAmount::Kind;
   const struct {
     std::string_view text;
-    Kind kind;
-    std::string_view plain;
+    std::optional<std::string_view> plain;
   } cases[] = {
-      {"15 000,00", Kind::Changed, "15000.00"},
-      {"15000,00", Kind::Changed, "15000.00"},
-      {"-1 234 567.5", Kind::Changed, "-1234567.5"},
-      {"+1\u00a0000", Kind::Changed, "+1000"},
-      {"1\u202f000,5", Kind::Changed, "1000.5"},
-      {"15000.00", Kind::Unchanged, ""},     // plain already
-      {"1,000.00", Kind::Unchanged, ""},     // the comma may group thousands
-      {"1234 567,00", Kind::Unchanged, ""},  // a first group of four digits
-      {"1 23,00", Kind::Unchanged, ""},      // a group of two
-      {"1 2345", Kind::Unchanged, ""},       // a group of four
-      {"1 000,", Kind::Unchanged, ""},       // a point without digits
-      {",5", Kind::Unchanged, ""},           // no whole part
-      {"1 000,00 ", Kind::Unchanged, ""},    // a space after
-      {"12,5", Kind::Changed, "12.5"},
-      {"1 000 руб", Kind::Undecided, ""},       // letters: only Python's \d can say
-      {"\u0661\u0662,5", Kind::Undecided, ""},  // Arabic-Indic digits
+      {"15 000,00", "15000.00"},
+      {"15000,00", "15000.00"},
+      {"-1 234 567.5", "-1234567.5"},
+      {"+1\u00a0000", "+1000"},
+      {"1\u202f000,5", "1000.5"},
+      {"12,5", "12.5"},
+      {"15000.00", std::nullopt},     // plain already
+      {"1,000.00", std::nullopt},     // the comma may group thousands
+      {"1234 567,00", std::nullopt},  // a first group of four digits
+      {"1 23,00", std::nullopt},      // a group of two
+      {"1 2345", std::nullopt},       // a group of four
+      {"1 000,", std::nullopt},       // a point without digits
+      {",5", std::nullopt},           // no whole part
+      {"1 000,00 ", std::nullopt},    // a space after
+      {"1 000 руб", std::nullopt},    // letters
+      // Digits of other scripts are digits to Python's \d, and are kept as written.
+      {"\u0661\u0662,\u0665", "\u0661\u0662.\u0665"},
+      {"\u0661 \u0662\u0663\u0664", "\u0661\u0662\u0663\u0664"},
+      {"\u0661 \u0662\u0663", std::nullopt},  // a group of two
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    const PlainAmount out = plain_amount(c.text);
-    EXPECT_EQ(out.kind, c.kind);
-    EXPECT_EQ(out.text, c.plain);
+    EXPECT_EQ(plain_amount(c.text), c.plain);
+    if (c.text.find("\u0661") == std::string_view::npos &&
+        c.text.find("\u202f") == std::string_view::npos) {
+      // In Windows-1251 bytes the same rule gives the same digits.
+      EXPECT_EQ(plain_amount(cp1251(c.text), Encoding::Cp1251), c.plain);
+    }
   }
 }
 
@@ -60,125 +84,145 @@ TEST(PythonStrip, StripsWhatStrIsspaceNames) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(python_strip(c.text), c.stripped);
   }
+  EXPECT_EQ(python_strip(cp1251("\u00a0 я б \t"), Encoding::Cp1251), cp1251("я б"));
 }
 
-std::vector<std::string> edit_keys(const std::vector<Edit>& edits) {
+std::vector<std::string> described(const ChangeLog& log) {
   std::vector<std::string> out;
-  for (const Edit& e : edits) {
-    out.push_back(std::string(name(e.repair)) + " " + std::to_string(e.section) + " " + e.key +
-                  " <- " + e.source + " = " + e.value);
+  std::string room;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    const Change c = log.at(i, room);
+    out.push_back(std::to_string(c.lineno) + " " + std::string(name(c.repair)) + ": " +
+                  message(c).value_or("?"));
   }
   return out;
 }
 
-TEST(NativeRepairs, RepairInTheOrderOfTheShippedHooksAndCountSections) {
-  NativeRepairs repairs;
-  AttrMap header;
-  AttrMap account{{"ВсегоПоступило", "1 000,00"}, {"РасчСчёт", "1"}};
-  EXPECT_EQ(repairs.call(SectionType::Account, account, header).kind, HookOutcome::Kind::Continue);
-  EXPECT_EQ(account, (AttrMap{{"ВсегоПоступило", "1000.00"}, {"РасчСчет", "1"}}));
+const std::string kStatement =
+    "1CClientBankExchange\r\n"
+    "ВерсияФормата=1.03\r\n"
+    "СекцияРасчСчет\r\n"
+    "ДатаНачала=01.03.2024\r\n"
+    "РасчСчёт=40702810900000012345\r\n"
+    "НачальныйОстаток=1 000,00\r\n"
+    "КонецРасчСчет\r\n"
+    "СекцияДокумент=Платежное поручение\r\n"
+    "Номер=1\r\n"
+    "Дата=01.03.2024\r\n"
+    "Сумма=5,5\r\n"
+    "НазначениеПлатежа2= б \r\n"
+    "НазначениеПлатежа1=а\r\n"
+    "Получатель=\r\n"
+    "Получатель1=ООО «Ёлка» 'и' \"ко\"\r\n"
+    "ПлательщикИНН=1\r\n"
+    "ПлательщикБИК=1\r\n"
+    "ПлательщикБанк1=Б\r\n"
+    "ПлательщикСчет=1\r\n"
+    "ПолучательИНН=2\r\n"
+    "ПолучательСчет=2\r\n"
+    "ПолучательБИК=2\r\n"
+    "ПолучательБанк1=Б\r\n"
+    "КонецДокумента\r\n"
+    "КонецФайла\r\n";
 
-  AttrMap document{{"Получатель", ""},
-                   {"Получатель1", "ООО «Ёлка»"},
-                   {"НазначениеПлатежа2", " б "},
-                   {"НазначениеПлатежа1", "а"},
-                   {"Сумма", "5,5"}};
-  repairs.call(SectionType::Document, document, header);
-  EXPECT_EQ(*document.find("Получатель"), "ООО «Ёлка»");
-  EXPECT_EQ(*document.find("НазначениеПлатежа"), "а б");
-  EXPECT_EQ(*document.find("Сумма"), "5.5");
-  EXPECT_EQ(edit_keys(repairs.edits()),
-            (std::vector<std::string>{
-                "yo_in_keys 0 РасчСчет <- РасчСчёт = РасчСчет",
-                "comma_amounts 0 ВсегоПоступило <- ВсегоПоступило = 1000.00",
-                "names_from_numbered 1 Получатель <- Получатель1 = ООО «Ёлка»",
-                "purpose_from_numbered 1 НазначениеПлатежа <- НазначениеПлатежа1 = а б",
-                "comma_amounts 1 Сумма <- Сумма = 5.5",
-            }));
-  EXPECT_FALSE(repairs.undecided());
-}
-
-std::string cp1251(std::string_view utf8) {
-  std::string out;
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    if (lead < 0x80) {
-      out.push_back(utf8[i]);
-      continue;
-    }
-    const unsigned code = ((lead & 0x1FU) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3FU);
-    out.push_back(static_cast<char>(code == 0x401   ? 0xA8
-                                    : code == 0x451 ? 0xB8
-                                    : code == 0xA0  ? 0xA0
-                                                    : 0xC0 + (code - 0x410)));
+TEST(Recording, RepairsEverySectionAndLogsEachChangeWithTheLineItsTextComesFrom) {
+  for (const bool windows : {false, true}) {
+    SCOPED_TRACE(windows ? "cp1251" : "utf-8");
+    // The helper above knows Cyrillic letters only, so the guillemets stay in the UTF-8 text.
+    const std::string_view quoted = "«Ёлка»";
+    const std::string text =
+        windows
+            ? cp1251(
+                  std::string(kStatement).replace(kStatement.find(quoted), quoted.size(), "Ёлка"))
+            : kStatement;
+    Recording recording(true);
+    NativeHook adapter(recording.hook());
+    SectionHook* const hooks[] = {&adapter};
+    auto result = parse(text, hooks);
+    ASSERT_TRUE(result);
+    adapter.records(result.value());
+    const Statement& statement = result.value();
+    ASSERT_EQ(statement.documents.size(), 1U);
+    const Document& doc = statement.documents[0];
+    EXPECT_EQ(doc.text(DocField::Purpose), "а б");
+    EXPECT_EQ(doc.text(DocField::Payee), windows ? "ООО Ёлка 'и' \"ко\"" : "ООО «Ёлка» 'и' \"ко\"");
+    EXPECT_EQ(statement.accounts.at(0).number, "40702810900000012345");
+    const std::string name = windows ? "'ООО Ёлка \\'и\\' \"ко\"'" : "'ООО «Ёлка» \\'и\\' \"ко\"'";
+    EXPECT_EQ(described(recording.changes()),
+              (std::vector<std::string>{
+                  "5 yo_in_keys: key РасчСчёт read as РасчСчет",
+                  "6 comma_amounts: НачальныйОстаток '1 000,00' read as 1000.00",
+                  "15 names_from_numbered: Получатель taken from Получатель1: " + name,
+                  "13 purpose_from_numbered: НазначениеПлатежа joined from НазначениеПлатежа1, "
+                  "НазначениеПлатежа2: 'а б'",
+                  "11 comma_amounts: Сумма '5,5' read as 5.5",
+              }));
+    EXPECT_EQ(recording.document_lines(), (std::vector<std::uint64_t>{8}));
+    EXPECT_EQ(recording.interval_lines(), (std::vector<std::uint64_t>{3}));
+    ASSERT_EQ(recording.header_lines().size(), 1U);
+    EXPECT_EQ(recording.header_lines()[0], (HeaderLine{"ВерсияФормата", "1.03", 2}));
   }
-  return out;
 }
 
-TEST(RepairsMayApply, SaysYesWhereverARepairWouldChangeASection) {
-  const std::string head = "1CClientBankExchange\r\nВерсияФормата=1.03\r\n";
-  const std::string open = "СекцияДокумент=Платежное поручение\r\n";
-  const std::string close = "КонецДокумента\r\n";
-  const struct {
-    std::string body;
-    bool may;
-  } cases[] = {
-      {open + "Сумма=1500.00\r\nПолучатель=ООО\r\nПолучатель1=ООО\r\n" + close, false},
-      {open + "Сумма=1 500.00\r\n" + close, true},
-      {open + "Сумма=1500,00\r\n" + close, true},
-      {open + "Сумма=1\u00a0500\r\n" + close, true},
-      {"СекцияРасчСчет\r\nВсегоСписано=5,0\r\nКонецРасчСчет\r\n", true},
-      {open + "ПолучательСчёт=1\r\n" + close, true},
-      {open + "Назначение=Пётр Ёлкин\r\n" + close, false},  // ё in values only
-      {open + "Получатель1=ООО\r\n" + close, true},
-      {open + "Получатель=\r\nПолучатель1=ООО\r\n" + close, true},
-      {open + "Получатель=ООО\r\nПолучатель=\r\nПолучатель1=ООО\r\n" + close, true},
-      {open + "Плательщик1=\r\n" + close, false},
-      // The name of one document does not stand in for another's.
-      {open + "Получатель=ООО\r\n" + close + open + "Получатель1=ООО\r\n" + close, true},
-      {open + "НазначениеПлатежа1=а\r\n" + close, true},
-      {open + "НазначениеПлатежа=а\r\nНазначениеПлатежа1=а\r\n" + close, false},
+TEST(Recording, WithoutRepairsKeepsOnlyWhereThingsStand) {
+  Recording recording(false);
+  NativeHook adapter(recording.hook());
+  SectionHook* const hooks[] = {&adapter};
+  auto result = parse(kStatement, hooks);
+  EXPECT_FALSE(result);  // the account's figure is refused as written
+  EXPECT_TRUE(recording.changes().empty());
+  EXPECT_FALSE(recording.read_whole());
+}
+
+TEST(RepairHook, TheRepairsOneByOneReadAsTheRecordingReads) {
+  std::vector<NativeHook> adapters;
+  for (const Repair repair : kRepairs) {
+    adapters.emplace_back(repair_hook(repair));
+  }
+  std::vector<SectionHook*> hooks;
+  for (NativeHook& a : adapters) {
+    hooks.push_back(&a);
+  }
+  Recording recording(true);
+  NativeHook together(recording.hook());
+  SectionHook* const one[] = {&together};
+  auto apart = parse(kStatement, hooks);
+  auto joined = parse(kStatement, one);
+  ASSERT_TRUE(apart && joined);
+  EXPECT_EQ(apart.value(), joined.value());
+}
+
+TEST(Messages, QuoteAsPythonsReprAndLeaveWhatTheTablesDoNotKnowToPython) {
+  const auto comma = [](std::string_view old) {
+    return message(Change{Repair::CommaAmounts, 1, "Сумма", old, "1", "Сумма"});
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.body);
-    const std::string text = head + c.body + "КонецФайла\r\n";
-    EXPECT_EQ(repairs_may_apply(text, Encoding::Utf8), c.may);
-    EXPECT_EQ(repairs_may_apply(cp1251(text), Encoding::Cp1251), c.may);
-  }
+  EXPECT_EQ(comma("1,0"), "Сумма '1,0' read as 1");
+  EXPECT_EQ(comma("it's"), "Сумма \"it's\" read as 1");
+  EXPECT_EQ(comma("'\""), "Сумма '\\'\"' read as 1");
+  EXPECT_EQ(comma("a\\b\t\n\r\x01\x7f"), "Сумма 'a\\\\b\\t\\n\\r\\x01\\x7f' read as 1");
+  EXPECT_EQ(comma("\u00a0\u00ad\u200b\u2028\U0001F600"),
+            "Сумма '\\xa0\\xad\\u200b\\u2028\U0001F600' read as 1");
+  EXPECT_EQ(comma("\U000E0100"), "Сумма '\U000E0100' read as 1");   // a variation selector prints
+  EXPECT_EQ(comma("\U000F0000"), "Сумма '\\U000f0000' read as 1");  // private use
+  EXPECT_EQ(comma("\u0378"), std::nullopt);                         // unassigned in 15.0
 }
 
-TEST(RepairsMayChange, ReadsTheNamesOffTheDocumentsAndLooksForYoInKeys) {
-  const std::string head = "1CClientBankExchange\r\nВерсияФормата=1.03\r\n";
-  const std::string document =
-      "СекцияДокумент=Платежное поручение\r\nНомер=1\r\nДата=01.03.2024\r\nСумма=1.00\r\n"
-      "НазначениеПлатежа=Оплата\r\nПлательщикИНН=1\r\nПлательщикБИК=1\r\n"
-      "ПлательщикБанк1=Б\r\nПлательщикСчет=1\r\nПолучательИНН=2\r\nПолучательСчет=2\r\n"
-      "ПолучательБИК=2\r\nПолучательБанк1=Б\r\n";
-  const std::string close = "КонецДокумента\r\n";
-  const struct {
-    std::string body;
-    bool may;
-  } cases[] = {
-      {document + "Получатель=ООО\r\n" + close, false},
-      {document + "Получатель=ООО\r\nПлательщик1=АО\r\nПлательщик=АО\r\n" + close, false},
-      {document + "Получатель=ООО\r\nКомментарий=Пётр\r\n" + close, false},  // ё in a value
-      {document + close, true},                                              // no payee
-      {document + "Получатель=\r\n" + close, true},
-      {document + "Получатель=ООО\r\nПлательщик1=АО\r\n" + close, true},
-      {document + "Получатель=ООО\r\nКомментарийЁ=1\r\n" + close, true},
-      {document + "Получатель=ООО\r\nСумма=1,00\r\n" + close, true},  // dropped: a warning
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.body);
-    for (const bool windows : {false, true}) {
-      const std::string text =
-          windows ? cp1251(head + c.body + "КонецФайла\r\n") : head + c.body + "КонецФайла\r\n";
-      auto statement = parse(text, {});
-      ASSERT_TRUE(statement.has_value());
-      EXPECT_EQ(statement.value().encoding, windows ? Encoding::Cp1251 : Encoding::Utf8);
-      EXPECT_EQ(repairs_may_change(statement.value(), text), c.may);
-    }
-  }
+TEST(ChangeLog, KeepsTextsAsTheSectionHadThemAndDecodesWhenLookedAt) {
+  ChangeLog log;
+  log.add(Repair::CommaAmounts, 7, cp1251("Сумма"), cp1251("1 000,50"), "1000.50", cp1251("Сумма"),
+          Encoding::Cp1251);
+  log.add(Repair::NamesFromNumbered, 9, "Получатель", std::nullopt, "", "Получатель1",
+          Encoding::Utf8);
+  std::string room;
+  EXPECT_EQ(log.at(0, room),
+            (Change{Repair::CommaAmounts, 7, "Сумма", "1 000,50", "1000.50", "Сумма"}));
+  const Change second = log.at(1, room);
+  EXPECT_EQ(second,
+            (Change{Repair::NamesFromNumbered, 9, "Получатель", std::nullopt, "", "Получатель1"}));
+  EXPECT_NE(second.value.data(), nullptr);
+  EXPECT_EQ(source_key(Change{Repair::PurposeFromNumbered, 1, "", std::nullopt, "",
+                              "НазначениеПлатежа2, НазначениеПлатежа3"}),
+            "НазначениеПлатежа2");
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ namespace {
 using tarvik::AttrMap;
 using tarvik::HookOutcome;
 using tarvik::LineToken;
+using tarvik::MapHook;
 using tarvik::ParseFailure;
 using tarvik::SectionHook;
 using tarvik::SectionType;
@@ -164,7 +165,7 @@ struct HookLog {
   std::vector<std::vector<AttrMap::Entry>> seen;  // the section as the builder gets it
 };
 
-class NoOpHook final : public SectionHook {
+class NoOpHook final : public MapHook {
  public:
   explicit NoOpHook(HookLog& log) : log_(log) {}
   HookOutcome call(SectionType type, AttrMap& attrs, const AttrMap&) override {
@@ -249,7 +250,7 @@ void rewrite(AttrMap& attrs, std::vector<AttrMap::Entry> entries) {
 }
 
 // Edits each section by a program drawn from the seed and the call's number.
-class EditingHook final : public SectionHook {
+class EditingHook final : public MapHook {
  public:
   EditingHook(std::uint64_t seed, const AttrMap& header, HookLog* log)
       : seed_(seed), header_(header), log_(log) {}
@@ -337,7 +338,7 @@ class EditingHook final : public SectionHook {
 };
 
 // Second in the chain: sees what the editing hook left, and logs the chain's outcome.
-class WitnessHook final : public SectionHook {
+class WitnessHook final : public MapHook {
  public:
   WitnessHook(const EditingHook& first, HookLog& log) : first_(first), log_(log) {}
   HookOutcome call(SectionType type, AttrMap& attrs, const AttrMap&) override {

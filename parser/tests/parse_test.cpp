@@ -221,7 +221,7 @@ TEST(Parse, ReportsEachFailureKind) {
   }
 }
 
-class CountingHook : public SectionHook {
+class CountingHook : public MapHook {
  public:
   HookOutcome call(SectionType type, AttrMap&, const AttrMap& header) override {
     ++calls;

@@ -53,7 +53,7 @@ std::vector<std::string> accounts(const Statement& s) {
 }
 
 // A hook that logs each call as "<name> <type> <attrs>" and answers by its script.
-class TestHook : public SectionHook {
+class TestHook : public MapHook {
  public:
   using Script = std::function<HookOutcome(SectionType, AttrMap&, const AttrMap&)>;
 
