@@ -560,19 +560,27 @@ PyObject* recording_interval_lines(PyObject* self, PyObject* /*unused*/) {
   return out.release();
 }
 
-PyObject* recording_header_lines(PyObject* self, PyObject* /*unused*/) {
-  const Recording& r = recording_of(self);
+// The header's lines: (key, value, line) each, or (key, value) without the line.
+PyObject* header_line_list(const std::vector<HeaderLine>& lines, bool with_line) {
   PyRef out = PyRef::steal(PyList_New(0));
-  for (std::size_t i = 0; out && i < r.header_lines().size(); ++i) {
-    const HeaderLine& line = r.header_lines()[i];
-    PyRef item = PyRef::steal(Py_BuildValue(
-        "(s#s#K)", line.key.data(), static_cast<Py_ssize_t>(line.key.size()), line.value.data(),
-        static_cast<Py_ssize_t>(line.value.size()), static_cast<unsigned long long>(line.lineno)));
+  for (std::size_t i = 0; out && i < lines.size(); ++i) {
+    const HeaderLine& line = lines[i];
+    const auto key_size = static_cast<Py_ssize_t>(line.key.size());
+    const auto value_size = static_cast<Py_ssize_t>(line.value.size());
+    PyRef item = PyRef::steal(
+        with_line
+            ? Py_BuildValue("(s#s#K)", line.key.data(), key_size, line.value.data(), value_size,
+                            static_cast<unsigned long long>(line.lineno))
+            : Py_BuildValue("(s#s#)", line.key.data(), key_size, line.value.data(), value_size));
     if (!item || PyList_Append(out.get(), item.get()) < 0) {
       return nullptr;
     }
   }
   return out.release();
+}
+
+PyObject* recording_header_lines(PyObject* self, PyObject* /*unused*/) {
+  return header_line_list(recording_of(self).header_lines(), true);
 }
 
 // The changes as lines of a report, in the order of their lines (changes on one line in the
@@ -701,6 +709,7 @@ int offer_native_hook(PyObject* type, const tarvik_native_hook_type& hook_type) 
 
 PyStructSequence_Field kReadFields[] = {
     {"header", "the header, as tarvik_py gives it"},
+    {"header_lines", "the header's lines as read, (key, value) each, repeats included"},
     {"encoding", "\"utf-8\" or \"cp1251\", as tarvik_py says"},
     {"documents", "the documents' table"},
     {"intervals", "the intervals' table"},
@@ -713,7 +722,7 @@ PyStructSequence_Desc kReadDesc = {
     "tarvik._columns.Read",
     "The tables of one statement, as read() gives them.",
     kReadFields,
-    6,
+    7,
 };
 
 // What the lock-free part hands back.
@@ -721,6 +730,7 @@ struct Tables {
   bool read = false;
   std::string_view encoding;
   AttrMap header;
+  std::vector<HeaderLine> header_lines;
   SharedTable documents, intervals, warnings;
   std::optional<SharedTable> changes;
   ChangeLog changes_log;  // where a message needs Python: the table is made with the lock held
@@ -730,14 +740,14 @@ void read_without_lock(std::string_view input, bool repairs, Tables& out) {
   Recording recording(repairs);
   NativeHook adapter(recording.hook());
   SectionHook* const hooks[] = {&adapter};
-  auto parsed = parse(
-      input, repairs ? std::span<SectionHook* const>(hooks) : std::span<SectionHook* const>());
+  auto parsed = parse(input, hooks);  // for the header's lines, whether it repairs or not
   if (!parsed) {
     return;
   }
   Statement& statement = parsed.value();
   out.encoding = encoding_name(statement.encoding);
   out.header = std::move(statement.header);
+  out.header_lines = recording.header_lines();
   out.documents = document_table(statement.documents, free_unlocked);
   out.intervals = interval_table(statement.accounts, free_unlocked);
   out.warnings = warning_table(statement.warnings, free_unlocked);
@@ -798,8 +808,11 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
       return nullptr;
     }
   }
+  PyRef header_lines = PyRef::steal(header_line_list(tables.header_lines, false));
   PyRef result =
-      PyRef::steal(PyStructSequence_New(reinterpret_cast<PyTypeObject*>(state.read_type)));
+      header_lines
+          ? PyRef::steal(PyStructSequence_New(reinterpret_cast<PyTypeObject*>(state.read_type)))
+          : PyRef();
   PyRef encoding = result ? PyRef::steal(new_str(tables.encoding)) : PyRef();
   PyRef documents =
       encoding ? PyRef::steal(new_table(state, std::move(tables.documents))) : PyRef();
@@ -814,9 +827,10 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
   if (!changes) {
     return nullptr;
   }
-  PyObject* items[] = {header.release(),    encoding.release(), documents.release(),
-                       intervals.release(), warnings.release(), changes.release()};
-  for (Py_ssize_t i = 0; i < 6; ++i) {
+  PyObject* items[] = {header.release(),    header_lines.release(), encoding.release(),
+                       documents.release(), intervals.release(),    warnings.release(),
+                       changes.release()};
+  for (Py_ssize_t i = 0; i < 7; ++i) {
     PyStructSequence_SetItem(result.get(), i, items[i]);
   }
   return result.release();

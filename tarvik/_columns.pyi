@@ -40,10 +40,17 @@ class Recording:
     def change_report(self, before: str, after: str, /) -> tuple[str, bytes] | None: ...
 
 @final
-class Read(structseq[object], tuple[dict[str, str], str, Table, Table, Table, Table]):
-    __match_args__: Final = ("header", "encoding", "documents", "intervals", "warnings", "changes")
+class Read(
+    structseq[object],
+    tuple[dict[str, str], list[tuple[str, str]], str, Table, Table, Table, Table],
+):
+    __match_args__: Final = (
+        "header", "header_lines", "encoding", "documents", "intervals", "warnings", "changes"
+    )
     @property
     def header(self) -> dict[str, str]: ...
+    @property
+    def header_lines(self) -> list[tuple[str, str]]: ...
     @property
     def encoding(self) -> str: ...
     @property

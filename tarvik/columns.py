@@ -41,6 +41,7 @@ class Columns:
     """What `to_arrow` gives: the statement as tables, and how its bytes were read."""
 
     header: dict[str, str]
+    header_lines: tuple[tuple[str, str], ...]  # (key, value) as read, in order, repeats kept
     encoding: FileEncoding  # as `Reading.encoding`
     byte_order_mark: bool  # a UTF-8 byte-order mark was dropped
     name: str | None  # the path read, where the source was one
@@ -113,6 +114,7 @@ def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True
     file_encoding: FileEncoding = "cp866" if dos else ("utf-8" if native.encoding == "utf-8" else "cp1251")
     return Columns(
         header=native.header,
+        header_lines=tuple(native.header_lines),
         encoding=file_encoding,
         byte_order_mark=bom,
         name=name,
@@ -168,6 +170,7 @@ def from_reading(reading: Reading) -> Columns:
     }
     return Columns(
         header=dict(statement.header),
+        header_lines=tuple(reading.header_lines()),
         encoding=reading.encoding,
         byte_order_mark=reading.byte_order_mark,
         name=reading.name,

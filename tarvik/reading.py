@@ -114,6 +114,13 @@ class Reading:
         """The line on which each of `statement.documents` opens, in the same order."""
         return self.recording.document_lines()
 
+    def header_lines(self) -> list[tuple[str, str]]:
+        """The header's lines as the file holds them: (key, value) in order, repeats kept.
+
+        `statement.header` keeps one value of each key, the last; a header may list, say,
+        several `РасчСчет`."""
+        return [(key, value) for key, value, _ in self.recording.header_lines()]
+
 
 def _load(source: Source) -> tuple[bytes, str | None]:
     if isinstance(source, (str, os.PathLike)):

@@ -300,3 +300,11 @@ def test_check_turns_a_failure_into_one_finding():
         "x:1: error: Input is not a 1C statement: the first line 'not a statement' is not the marker "
         "1CClientBankExchange"
     ]
+
+
+def test_the_header_lines_keep_every_line_in_order():
+    data = statement(document(), header=("РасчСчет=1", "ВерсияФормата=1.03", "РасчСчет=2"))
+    reading = tarvik.read(data)
+    assert reading.header_lines() == [("РасчСчет", "1"), ("ВерсияФормата", "1.03"), ("РасчСчет", "2")]
+    assert reading.statement.header == {"РасчСчет": "2", "ВерсияФормата": "1.03"}
+    assert list(tarvik.to_arrow(data).header_lines) == reading.header_lines()
