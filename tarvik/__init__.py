@@ -11,6 +11,7 @@
 from . import hooks
 from .checking import Finding, check
 from .columns import ArrowTable, Columns, to_arrow
+from .ledger import Ledger, ledger
 from .reading import Change, Hook, Reading, Source, read
 from .records import as_dict, document_rows, interval_rows
 from .writing import WriteError, write
@@ -21,6 +22,7 @@ __all__ = [
     "Columns",
     "Finding",
     "Hook",
+    "Ledger",
     "Reading",
     "Source",
     "WriteError",
@@ -29,6 +31,7 @@ __all__ = [
     "document_rows",
     "hooks",
     "interval_rows",
+    "ledger",
     "read",
     "to_arrow",
     "write",
