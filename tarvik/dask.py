@@ -21,11 +21,14 @@ import importlib
 import os
 from collections.abc import Iterable
 from dataclasses import dataclass
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from . import many
 
-__all__ = ["StatementFrames", "read_statements"]
+if TYPE_CHECKING:
+    from .ledger import Ledger
+
+__all__ = ["StatementFrames", "ledger", "read_statements"]
 
 Paths = str | os.PathLike[str] | Iterable[str | os.PathLike[str]]
 
@@ -72,6 +75,23 @@ def read_statements(
         else:
             frames[table] = dd.from_pandas(meta, npartitions=1)
     return StatementFrames(**frames)
+
+
+def ledger(paths: Paths, *, files_per_partition: int = 20, repairs: bool = True) -> Ledger:
+    """The ledger of statement files (paths, folders, glob patterns), read and merged on the
+    current Dask scheduler: a `distributed.Client`'s cluster where one is made.
+
+    Equal to `tarvik.ledger` of the same files. The workers read the files, `files_per_partition`
+    each time, and merge the entries and intervals in buckets; only the ledger itself comes
+    back, as a `tarvik.Ledger`.
+    """
+    if files_per_partition < 1:
+        raise ValueError(f"files_per_partition must be at least 1, not {files_per_partition}")
+    from . import _ledger_dask
+
+    patterns = [os.fsdecode(paths)] if isinstance(paths, (str, os.PathLike)) else [os.fsdecode(p) for p in paths]
+    files, unmatched = many.statement_paths(patterns)
+    return _ledger_dask.ledger(files, unmatched, files_per_partition=files_per_partition, repairs=repairs)
 
 
 def _read_group(files: tuple[str, ...], repairs: bool, scale: int) -> dict[str, Any]:
