@@ -207,9 +207,11 @@ def reconcile(
     for interval in sorted(intervals, key=lambda i: (i.order, i.line)):
         if interval.end >= interval.start:
             distinct.setdefault(interval[1:7], interval)
+    # An account section before its statement's declared period, where both start on one day.
     spans = sorted(
         [_Span(i.start, i.order, i.line, i.end, i.file, i) for i in distinct.values()]
-        + [_Span(c.start, c.order, c.line, c.end, c.file, None) for c in covers]
+        + [_Span(c.start, c.order, c.line, c.end, c.file, None) for c in covers],
+        key=lambda s: (s.start, s.order, s.interval is None, s.line),
     )
     net = _Net(days)
     found: list[Finding] = []
@@ -282,21 +284,17 @@ def _run(
         expected = before.value + net.after(before.t, point.t)
         if point.value == expected:
             continue
-        entries = f" and the entries booked {_day(before.t + 1)}..{_day(point.t)}" if before.t < point.t else ""
-        place = f"{before.interval.file}:{before.interval.line}"
-        if point.opening and not before.opening:
-            kind: Literal["continuity", "overlap"] = "continuity"
-            message = (
-                f"account {account}: the {point.what()} is {point.value}, but the {before.what()} "
-                f"at {place}{entries} make it {expected} (difference {point.value - expected})"
-            )
+        stated = f"{before.what()} at {before.interval.file}:{before.interval.line}"
+        if before.t < point.t:
+            stated += f", {before.value}, and the entries booked {_day(before.t + 1)}..{_day(point.t)} make it"
         else:
-            kind = "overlap"
-            message = (
-                f"account {account}: the {point.what()} is {point.value}, but the overlapping "
-                f"interval at {place} gives {expected}: its {before.what()}, {before.value}{entries} "
-                f"(difference {point.value - expected})"
-            )
+            stated += " is"
+        kind: Literal["continuity", "overlap"] = "continuity" if point.opening and not before.opening else "overlap"
+        message = (
+            f"account {account}: the {point.what()} is {point.value}, but the "
+            f"{'overlapping interval' + chr(39) + 's ' if kind == 'overlap' else ''}{stated} {expected} "
+            f"(difference {point.value - expected})"
+        )
         found.append(finding(point.interval.file, point.interval.line, kind, message))
     if points:
         _balances(account, inside, points[0], last, days, balances)
