@@ -13,6 +13,7 @@ from .checking import Finding, check
 from .columns import ArrowTable, Columns, to_arrow
 from .ledger import Ledger, ledger
 from .reading import Change, Hook, Reading, Source, read
+from .reporting import report
 from .records import as_dict, document_rows, interval_rows
 from .writing import WriteError, write
 
@@ -33,6 +34,7 @@ __all__ = [
     "interval_rows",
     "ledger",
     "read",
+    "report",
     "to_arrow",
     "write",
 ]
