@@ -974,7 +974,7 @@ PyObject* build_table(PyObject* module, PyObject* arg) {
           }
         }
         if (!fits) {
-          PyErr_Format(is_int ? PyExc_OverflowError : PyExc_TypeError,
+          PyErr_Format(is_int && overflow != 0 ? PyExc_OverflowError : PyExc_TypeError,
                        "column %s, row %zd: not a value of its type: %R", column.name.data(), r,
                        value);
           return nullptr;
