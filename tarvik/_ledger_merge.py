@@ -3,8 +3,8 @@
 Two steps, each over a part of the whole that it needs and no more, so that Dask can run them
 apart (`tarvik.dask.ledger`):
 
-- `settle` takes the entries of some documents, all the copies of each, and keeps one entry per
-  document and own account, reporting copies that disagree. A document is its type, number,
+- `Settlement` takes the entries of some documents, all the copies of each, statement by
+  statement, and keeps one entry per document and own account, reporting copies that disagree. A document is its type, number,
   date, amount and the payer's and payee's accounts (see `document_key`).
 - `reconcile` takes one account's intervals, the periods its statements declare and its kept
   entries summed by day, and checks the intervals, in date order, against one another: a
@@ -26,7 +26,7 @@ from typing import Literal, NamedTuple
 
 from ._ledger_parts import Cover, Entry, Finding, Interval, finding
 
-__all__ = ["Balance", "bucket", "by_day", "document_key", "reconcile", "reconcile_all", "settle"]
+__all__ = ["Balance", "Settlement", "bucket", "by_day", "document_key", "reconcile", "reconcile_all", "settle"]
 
 DocumentKey = tuple[str, str, datetime.date, str, str]
 Version = tuple[decimal.Decimal, str, str, str | None, str, str, str | None, str]
@@ -78,50 +78,63 @@ def bucket(key: Sequence[object], buckets: int) -> int:
 _FIELDS = ("amount", "purpose", "payer's INN", "payer's KPP", "payer's BIC", "payee's INN", "payee's KPP", "payee's BIC")
 
 
-def settle(statements: Sequence[Sequence[Entry]]) -> tuple[list[Entry], list[Finding]]:
-    """The entries to keep, and the copies of a document that disagree.
+Identity = tuple[DocumentKey, decimal.Decimal, str, str]  # a document's, and the own account's side
 
-    `statements` holds the entries of each statement, in the statements' order, and every copy
-    of each document among them. A document is kept as many times as the one statement that
-    holds it most often has it (twice where a file holds it twice), with that statement's
-    entries. Where the earliest statement that holds a document (its type, number, date and
-    accounts) and a later one hold it differently, neither holding all the other's versions,
-    that is a conflict, and the later one's versions are left out.
+
+class Settlement:
+    """The entries to keep, and the copies of a document that disagree, statement by statement.
+
+    A document is kept as many times as the one statement that holds it most often has it (twice
+    where a file holds it twice), with that statement's entries: the earliest such statement's.
+    Where the earliest statement that holds a document (its type, number, date and accounts) and
+    a later one hold it differently, neither holding all the other's versions, that is a
+    conflict, and the later one's versions are left out.
+
+    What it keeps grows with the documents, not the copies: a statement's entries that are not
+    kept are let go as the next one is added.
     """
-    first: dict[DocumentKey, dict[Version, Entry]] = {}
-    refused: set[tuple[int, DocumentKey, Version]] = set()
-    most: dict[tuple[DocumentKey, decimal.Decimal, str, str], tuple[int, int]] = {}
-    found: list[Finding] = []
-    for entries in statements:
+
+    def __init__(self) -> None:
+        self._first: dict[DocumentKey, dict[Version, Entry]] = {}  # the earliest holder's versions
+        self._kept: dict[Identity, list[Entry]] = {}
+        self.findings: list[Finding] = []
+
+    def add(self, entries: Sequence[Entry]) -> None:
+        """One statement's entries, after those of every statement before it."""
         held: dict[DocumentKey, dict[Version, Entry]] = {}
+        keyed = []
         for entry in entries:
-            held.setdefault(document_key(entry), {}).setdefault(version(entry), entry)
+            key, its = document_key(entry), version(entry)
+            held.setdefault(key, {}).setdefault(its, entry)
+            keyed.append((key, its, entry))
+        refused: set[tuple[DocumentKey, Version]] = set()
         for key, versions in held.items():
-            earlier = first.setdefault(key, versions)
+            earlier = self._first.setdefault(key, versions)
             if earlier is versions or versions.keys() <= earlier.keys() or earlier.keys() <= versions.keys():
                 continue
             ours = next(e for v, e in versions.items() if v not in earlier)
             theirs = next(e for v, e in earlier.items() if v not in versions)
-            found.append(_conflict(ours, theirs))
-            refused.update((ours.order, key, v) for v in versions if v not in earlier)
-        counts: collections.Counter[tuple[DocumentKey, decimal.Decimal, str, str]] = collections.Counter()
-        for entry in entries:
-            key = document_key(entry)
-            if not refused or (entry.order, key, version(entry)) not in refused:
-                counts[key, entry.amount, entry.account, entry.direction] += 1
-        for identity, count in counts.items():
-            best = most.get(identity)
-            if best is None or count > best[0]:
-                most[identity] = (count, entries[0].order)
-    kept = []
+            self.findings.append(_conflict(ours, theirs))
+            refused.update((key, v) for v in versions if v not in earlier)
+        copies: dict[Identity, list[Entry]] = {}
+        for key, its, entry in keyed:
+            if not refused or (key, its) not in refused:
+                copies.setdefault((key, entry.amount, entry.account, entry.direction), []).append(entry)
+        for identity, these in copies.items():
+            kept = self._kept.get(identity)
+            if kept is None or len(these) > len(kept):
+                self._kept[identity] = these
+
+    def entries(self) -> list[Entry]:
+        return [entry for these in self._kept.values() for entry in these]
+
+
+def settle(statements: Iterable[Sequence[Entry]]) -> tuple[list[Entry], list[Finding]]:
+    """A `Settlement` of each statement's entries, in the statements' order."""
+    settlement = Settlement()
     for entries in statements:
-        for entry in entries:
-            key = document_key(entry)
-            best = most.get((key, entry.amount, entry.account, entry.direction))
-            if best is not None and best[1] == entry.order:
-                if not refused or (entry.order, key, version(entry)) not in refused:
-                    kept.append(entry)
-    return kept, found
+        settlement.add(entries)
+    return settlement.entries(), settlement.findings
 
 
 def _conflict(ours: Entry, theirs: Entry) -> Finding:

@@ -18,7 +18,7 @@ import decimal
 import os
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
-from typing import Final, Literal, NamedTuple
+from typing import Final, Literal, NamedTuple, TypeVar
 
 import tarvik_py
 
@@ -64,6 +64,8 @@ SEVERITY: Final[dict[Kind, Severity]] = {
     "overlap": "mismatch",
     "gap": "warning",  # days missing, as documents are from a skipped one
 }
+
+_T = TypeVar("_T")
 
 ACCOUNT_KEY: Final = "РасчСчет"
 PERIOD_KEYS: Final = ("ДатаНачала", "ДатаКонца")
@@ -272,16 +274,19 @@ def _amount(text: str | None) -> decimal.Decimal | None:
 def _entries(reading: Reading, label: str, order: int, own: dict[str, None]) -> tuple[list[Entry], list[Finding]]:
     entries: list[Entry] = []
     foreign: list[Finding] = []
+    # One object for each text that repeats (the own side, a counterparty, a bank, a type): a
+    # record reads a new str each time, and the ledger keeps its entries.
+    one = _Shared().one
     for doc, line in zip(reading.statement.documents, reading.document_lines(), strict=True):
         payer_account = doc.counterparty_account.strip()
         payer_ras = (doc.counterparty_ras_account or "").strip()
         payee_account = doc.payee_account.strip()
         payee_ras = (doc.payee_ras_account or "").strip()
-        payer = payer_ras or payer_account
-        payee = payee_ras or payee_account
+        payer = one(payer_ras or payer_account)
+        payee = one(payee_ras or payee_account)
         out_of = payer_account if payer_account in own else payer_ras if payer_ras in own else None
         into = payee_account if payee_account in own else payee_ras if payee_ras in own else None
-        doc_type, number = doc.doc_type, doc.doc_number
+        doc_type, number = one(doc.doc_type), doc.doc_number
         doc_date = _day(doc.doc_date, line)
         if out_of is None and into is None:
             foreign.append(
@@ -296,23 +301,40 @@ def _entries(reading: Reading, label: str, order: int, own: dict[str, None]) -> 
             continue
         amount = decimal.Decimal(doc.amount)
         purpose = doc.purpose
-        payer_inn, payer_kpp, payer_bic = doc.counterparty_inn, doc.counterparty_kpp, doc.counterparty_bic
-        payee_inn, payee_kpp, payee_bic = doc.payee_inn, doc.payee_kpp, doc.payee_bic
-        if out_of is not None:
-            outcome = doc.outcome_date
+        payer_side = (
+            one(doc.counterparty or doc.counterparty_1 or doc.counterparty),
+            one(doc.counterparty_inn),
+            one(doc.counterparty_kpp),
+            one(doc.counterparty_bank1),
+            one(doc.counterparty_bic),
+        )
+        payee_side = (
+            one(doc.payee),
+            one(doc.payee_inn),
+            one(doc.payee_kpp),
+            one(doc.payee_bank1),
+            one(doc.payee_bic),
+        )
+        for account, direction, booked, other, other_account, ours in (
+            (out_of, "out", doc.outcome_date, payee_side, payee, payer_side),
+            (into, "in", doc.income_date, payer_side, payer, payee_side),
+        ):
+            if account is None:
+                continue
+            name, inn, kpp, bank, bic = other
             entries.append(
                 Entry(
-                    out_of,
-                    "out",
-                    doc_date if outcome is None else _day(outcome, line),
+                    one(account),
+                    "out" if direction == "out" else "in",
+                    doc_date if booked is None else _day(booked, line),
                     amount,
-                    amount.copy_negate(),
-                    doc.payee,
-                    payee_inn,
-                    payee_kpp,
-                    payee,
-                    doc.payee_bank1,
-                    payee_bic,
+                    amount.copy_negate() if direction == "out" else amount,
+                    name,
+                    inn,
+                    kpp,
+                    other_account,
+                    bank,
+                    bic,
                     purpose,
                     doc_type,
                     number,
@@ -322,41 +344,18 @@ def _entries(reading: Reading, label: str, order: int, own: dict[str, None]) -> 
                     order,
                     payer,
                     payee,
-                    payer_inn,
-                    payer_kpp,
-                    payer_bic,
-                )
-            )
-        if into is not None:
-            income = doc.income_date
-            entries.append(
-                Entry(
-                    into,
-                    "in",
-                    doc_date if income is None else _day(income, line),
-                    amount,
-                    amount,
-                    doc.counterparty or doc.counterparty_1 or doc.counterparty,
-                    payer_inn,
-                    payer_kpp,
-                    payer,
-                    doc.counterparty_bank1,
-                    payer_bic,
-                    purpose,
-                    doc_type,
-                    number,
-                    doc_date,
-                    label,
-                    line,
-                    order,
-                    payer,
-                    payee,
-                    payee_inn,
-                    payee_kpp,
-                    payee_bic,
+                    ours[1],
+                    ours[2],
+                    ours[4],
                 )
             )
     return entries, foreign
+
+
+class _Shared(dict[object, object]):
+    def one(self, value: _T) -> _T:
+        """The first value equal to `value` that this has seen."""
+        return self.setdefault(value, value)  # type: ignore[return-value]
 
 
 class _Booked:

@@ -29,13 +29,15 @@ from dataclasses import dataclass
 from typing import Final, Literal, Union
 
 from . import _columns, _paths
-from ._ledger_merge import Balance, by_day, reconcile_all, settle
+from ._ledger_merge import Balance, Settlement, by_day, reconcile_all
 from ._ledger_parts import (
     EXACT,
     KINDS,
     SEVERITY,
+    Cover,
     Entry,
     Finding,
+    Interval,
     Kind,
     Severity,
     StatementPart,
@@ -128,10 +130,10 @@ def ledger(sources: Sources, *, repairs: bool = True) -> Ledger:
         labelled.append((given[0], "<bytes>"))
     else:
         labelled += [(data, f"<bytes {n}>") for n, data in enumerate(given, 1)]
-    parts = [
+    parts = (
         read_statement(source, order=order, name=label, repairs=repairs)
         for order, (source, label) in enumerate(labelled)
-    ]
+    )
     return combine(parts, unmatched=found.unmatched)
 
 
@@ -151,16 +153,28 @@ def _sources(sources: Sources) -> tuple[list[str], list[bytes]]:
 
 
 def combine(parts: Iterable[StatementPart], *, unmatched: Iterable[str] = ()) -> Ledger:
-    """The ledger of the statements whose parts `read_statement` gave, in the parts' order;
-    `unmatched` are paths that named no file, each an "error" finding."""
-    parts = sorted(parts, key=lambda p: p.order)
+    """The ledger of the statements whose parts `read_statement` gave, in their order (as
+    `Executor.map` gives them); `unmatched` are paths that named no file, each an "error"
+    finding. Each part is let go once taken in: what is held grows with the documents, not with
+    the copies of them, nor with the bytes read."""
+    settlement = Settlement()
+    intervals: list[Interval] = []
+    covers: list[Cover] = []
+    found: list[Finding] = []
+    orders: dict[str, int] = {}
+    last = -1
     with decimal.localcontext(EXACT):
-        entries, found = settle([p.entries for p in parts])
-        balances, more = reconcile_all(
-            (i for p in parts for i in p.intervals), (c for p in parts for c in p.covers), by_day(entries)
-        )
-    found += [f for p in parts for f in p.findings]
-    return assemble(entries, balances, found + more, {p.file: p.order for p in parts}, unmatched)
+        for part in parts:
+            if part.order <= last:
+                raise ValueError(f"the parts must come in their order: {part.order} after {last}")
+            last = orders[part.file] = part.order
+            settlement.add(part.entries)
+            intervals += part.intervals
+            covers += part.covers
+            found += part.findings
+        entries = settlement.entries()
+        balances, more = reconcile_all(intervals, covers, by_day(entries))
+    return assemble(entries, balances, found + settlement.findings + more, orders, unmatched)
 
 
 def assemble(
