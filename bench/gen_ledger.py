@@ -184,11 +184,12 @@ def known_ledger(
                 kopecks = rng.choice([rng.randrange(1, 100_000), rng.randrange(100_000, 10**10)])
                 amount = decimal.Decimal(kopecks).scaleb(-2)
                 values = {"inv": number, "date": day.strftime("%d.%m.%Y"), "year": day.year,
-                          "month": vocabulary.MONTHS[day.month - 1], "amount": amount, "vat": (amount / 6).quantize(amount)}
+                          "month": vocabulary.MONTHS[day.month - 1], "amount": amount,
+                          "vat": (amount / 6).quantize(amount)}
                 purpose = _plain(rng.choice(vocabulary.PURPOSES).format(**values))
+                extra = {"ВидПлатежа": "электронно", "Код": "0", "НазначениеПлатежа1": purpose[:210]}
                 doc: dict[str, object] = {"doc_number": str(number), "doc_date": day, "amount": amount,
-                                          "purpose": purpose, "payment_type": "01", "ordering": "5",
-                                          "extra": {"ВидПлатежа": "электронно", "Код": "0", "НазначениеПлатежа1": purpose[:210]}}
+                                          "purpose": purpose, "payment_type": "01", "ordering": "5", "extra": extra}
                 ours = _ours(account, banks[account])
                 later = day + rng.choice([0, 0, 0, 1, 2]) * ONE_DAY
                 correspondent = rng.random() < 0.1
@@ -209,7 +210,8 @@ def known_ledger(
                             "account": "70601810" + account[-12:], "bank": banks[account][0],
                             "bic": banks[account][2], "corr": banks[account][3]}
                     doc |= _side("counterparty", ours, False) | _side("payee", bank, False)
-                    doc |= {"doc_type": "Банковский ордер", "doc_number": "1", "amount": decimal.Decimal(fees * 100 + rng.randrange(1, 99)).scaleb(-2), "outcome_date": day}
+                    fee = decimal.Decimal(fees * 100 + rng.randrange(1, 99)).scaleb(-2)  # none of the day's alike
+                    doc |= {"doc_type": "Банковский ордер", "doc_number": "1", "amount": fee, "outcome_date": day}
                     payment = Payment(doc, account, day, None, None)
                 else:  # a transfer to another own account
                     other = rng.choice([a for a in accounts if a != account])
@@ -261,7 +263,9 @@ def random_plans(
     return plans
 
 
-def statement(known: Known, plan: Plan, balances: dict[tuple[str, datetime.date], tuple[decimal.Decimal, ...]]) -> bytes:
+def statement(
+    known: Known, plan: Plan, balances: dict[tuple[str, datetime.date], tuple[decimal.Decimal, ...]]
+) -> bytes:
     """The bytes of `plan`'s statement: its documents, each once, in the order they were made;
     its account sections with the known figures; a header that declares its period and lists
     each of its accounts."""

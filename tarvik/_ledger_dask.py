@@ -56,7 +56,9 @@ def ledger(files: Sequence[str], unmatched: Sequence[str], *, files_per_partitio
         .map_partitions(_settle)
     )
     reconciled = (
-        bag.concat([parts.map_partitions(_accounts_of_parts, buckets), settled.map_partitions(_accounts_of_days, buckets)])
+        bag.concat(
+            [parts.map_partitions(_accounts_of_parts, buckets), settled.map_partitions(_accounts_of_days, buckets)]
+        )
         .groupby(operator.itemgetter(0), npartitions=buckets, shuffle="tasks")
         .map_partitions(_reconcile)
     )
@@ -106,7 +108,9 @@ def _accounts_of_parts(parts: Iterable[StatementPart], buckets: int) -> list[tup
     return list(chunks.items())
 
 
-def _accounts_of_days(settled: Iterable[tuple[list[Entry], list[Finding]]], buckets: int) -> list[tuple[int, _Accounts]]:
+def _accounts_of_days(
+    settled: Iterable[tuple[list[Entry], list[Finding]]], buckets: int
+) -> list[tuple[int, _Accounts]]:
     chunks: dict[int, _Accounts] = collections.defaultdict(lambda: ([], [], []))
     for entries, _ in settled:
         with decimal.localcontext(EXACT):

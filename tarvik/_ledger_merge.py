@@ -4,8 +4,9 @@ Two steps, each over a part of the whole that it needs and no more, so that Dask
 apart (`tarvik.dask.ledger`):
 
 - `Settlement` takes the entries of some documents, all the copies of each, statement by
-  statement, and keeps one entry per document and own account, reporting copies that disagree. A document is its type, number,
-  date, amount and the payer's and payee's accounts (see `document_key`).
+  statement, and keeps one entry per document and own account, reporting copies that
+  disagree. A document is its type, number, date, amount and the payer's and payee's accounts
+  (see `document_key`).
 - `reconcile` takes one account's intervals, the periods its statements declare and its kept
   entries summed by day, and checks the intervals, in date order, against one another: a
   closing balance against the next opening, overlapping intervals, days no statement covers.
@@ -75,7 +76,10 @@ def bucket(key: Sequence[object], buckets: int) -> int:
     return zlib.crc32(text.encode("utf-8", "surrogatepass")) % buckets
 
 
-_FIELDS = ("amount", "purpose", "payer's INN", "payer's KPP", "payer's BIC", "payee's INN", "payee's KPP", "payee's BIC")
+# What each place of a `Version` is, as a conflict names it.
+_FIELDS = (
+    "amount", "purpose", "payer's INN", "payer's KPP", "payer's BIC", "payee's INN", "payee's KPP", "payee's BIC"
+)
 
 
 Identity = tuple[DocumentKey, decimal.Decimal, str, str]  # a document's, and the own account's side

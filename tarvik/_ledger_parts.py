@@ -116,7 +116,7 @@ class Entry(NamedTuple):
     line: int
     # Not columns of the ledger: what the merge needs to tell documents apart.
     order: int  # the statement's place among the sources
-    payer: str  # the payer's account: ПлательщикРасчСчет where that is given, else ПлательщикСчет
+    payer: str  # the payer's account: its ПлательщикРасчСчет where that is given, else ПлательщикСчет
     payee: str  # likewise
     own_inn: str  # the own side's, so that two copies of a document compare side by side
     own_kpp: str | None

@@ -64,7 +64,8 @@ __all__ = [
     "read_statement",
 ]
 
-Sources = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, Iterable[Union[str, "os.PathLike[str]", bytes, bytearray, memoryview]]]
+OneSource = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview]
+Sources = Union[OneSource, Iterable[OneSource]]
 ColumnType = Literal["int64", "string", "date32", "decimal", "bool"]
 
 NO_MATCH: Final = "no such file, folder or match"
@@ -201,7 +202,9 @@ def sorted_findings(found: Iterable[Finding], orders: dict[str, int]) -> list[Fi
     their text, so that any split of the work gives one order."""
     return sorted(
         found,
-        key=lambda f: (orders.get(f.file, len(orders)), f.line or 0, _RANK[f.kind], "" if f.kind in _OWN else f.message),
+        key=lambda f: (
+            orders.get(f.file, len(orders)), f.line or 0, _RANK[f.kind], "" if f.kind in _OWN else f.message
+        ),
     )
 
 
