@@ -1,5 +1,6 @@
 #include "arrow_tables.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <new>
@@ -464,14 +465,18 @@ SharedTable lined_table(const LinedTexts& rows, TableFree free) {
   return b.finish(free);
 }
 
-SharedTable warning_table(const std::vector<ParseWarning>& warnings, TableFree free) {
+SharedTable warning_table(const std::vector<ParseWarning>& warnings,
+                          std::span<const std::uint64_t> account_lines, TableFree free) {
   LinedTexts rows;
-  rows.names = {"message"};
-  rows.nullable = {false};
-  rows.texts.resize(1);
+  rows.names = {"message", "section"};
+  rows.nullable = {false, false};
+  rows.texts.resize(2);
   for (const ParseWarning& w : warnings) {
     rows.lines.push_back(static_cast<std::int64_t>(w.lineno));
     rows.texts[0].emplace_back(w.message);
+    const bool account =
+        std::find(account_lines.begin(), account_lines.end(), w.lineno) != account_lines.end();
+    rows.texts[1].emplace_back(account ? "account" : "document");
   }
   return lined_table(rows, free);
 }

@@ -34,8 +34,11 @@ SharedTable document_table(std::vector<Document>& documents, TableFree free = nu
 // The intervals, account by account: `line`, `account`, then the fields in Interval's order.
 SharedTable interval_table(const std::vector<Account>& accounts, TableFree free = nullptr);
 
-// `line` and `message`.
-SharedTable warning_table(const std::vector<ParseWarning>& warnings, TableFree free = nullptr);
+// `line`, `message`, and the `section` left out: "document", or "account" for a warning on one of
+// `account_lines` (the closing lines of account sections a lenient reading left out).
+SharedTable warning_table(const std::vector<ParseWarning>& warnings,
+                          std::span<const std::uint64_t> account_lines = {},
+                          TableFree free = nullptr);
 
 // `line`, `repair`, `key`, `old`, `new` and `message`: the changes of `log`; nullopt where a
 // message quotes a character only Python's repr() knows how to show. Then with the messages

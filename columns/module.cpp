@@ -545,6 +545,10 @@ PyObject* recording_document_lines(PyObject* self, PyObject* /*unused*/) {
   return int_list(recording_of(self).document_lines());
 }
 
+PyObject* recording_skipped_accounts(PyObject* self, PyObject* /*unused*/) {
+  return int_list(recording_of(self).skipped_accounts());
+}
+
 PyObject* recording_interval_lines(PyObject* self, PyObject* /*unused*/) {
   const Recording& r = recording_of(self);
   PyRef out = PyRef::steal(PyList_New(0));
@@ -584,36 +588,49 @@ PyObject* recording_header_lines(PyObject* self, PyObject* /*unused*/) {
 }
 
 // The changes as lines of a report, in the order of their lines (changes on one line in the
-// order they were made): `before`, the line, `after`, the message and a line feed each. With the
-// line of each, as native-endian 64-bit integers, for whoever merges other lines in. None where a
-// message needs Python's repr(): the caller then goes change by change.
+// order they were made): `before`, the line, the severity's infix, the message and a line feed
+// each; a skipped line has `skipped`'s infix, every other change `repaired`'s, and where that is
+// None, those changes are left out. With the line of each, as native-endian 64-bit integers, for
+// whoever merges other lines in. None where a message needs Python's repr(): the caller then goes
+// change by change.
 PyObject* recording_change_report(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 2 || !PyUnicode_Check(args[0]) || !PyUnicode_Check(args[1])) {
-    PyErr_SetString(PyExc_TypeError, "change_report() takes two str: before and after the line");
+  if (nargs != 3 || !PyUnicode_Check(args[0]) ||
+      (args[1] != Py_None && !PyUnicode_Check(args[1])) || !PyUnicode_Check(args[2])) {
+    PyErr_SetString(PyExc_TypeError,
+                    "change_report() takes before, repaired (or None) and skipped, as str");
     return nullptr;
   }
   const std::optional<std::string_view> before = utf8_of(args[0]);
-  const std::optional<std::string_view> after = before ? utf8_of(args[1]) : std::nullopt;
-  if (!after) {
+  const std::optional<std::string_view> repaired = !before ? std::nullopt
+                                                   : args[1] == Py_None
+                                                       ? std::optional<std::string_view>("")
+                                                       : utf8_of(args[1]);
+  const std::optional<std::string_view> skipped = repaired ? utf8_of(args[2]) : std::nullopt;
+  if (!skipped) {
     return nullptr;
   }
+  const bool with_repairs = args[1] != Py_None;
   const ChangeLog& log = recording_of(self).changes();
   try {
-    std::vector<std::size_t> order(log.size());
+    std::vector<std::size_t> order;
     std::vector<std::uint64_t> lines(log.size());
     std::string room;
     for (std::size_t i = 0; i < log.size(); ++i) {
-      order[i] = i;
-      lines[i] = log.at(i, room).lineno;
+      const Change change = log.at(i, room);
+      lines[i] = change.lineno;
+      if (with_repairs || change.repair == Repair::SkippedLine) {
+        order.push_back(i);
+      }
     }
     std::stable_sort(order.begin(), order.end(),
                      [&lines](std::size_t a, std::size_t b) { return lines[a] < lines[b]; });
     std::string text;
     std::vector<std::uint64_t> sorted;
-    sorted.reserve(log.size());
+    sorted.reserve(order.size());
     for (const std::size_t i : order) {
       const Change change = log.at(i, room);
-      text.append(*before).append(std::to_string(change.lineno)).append(*after);
+      text.append(*before).append(std::to_string(change.lineno));
+      text.append(change.repair == Repair::SkippedLine ? *skipped : *repaired);
       if (!append_message(change, text)) {
         Py_RETURN_NONE;
       }
@@ -656,13 +673,16 @@ PyMethodDef kRecordingMethods[] = {
      "message."},
     {"document_lines", recording_document_lines, METH_NOARGS,
      "document_lines($self, /)\n--\n\nThe line each document's section opens on."},
+    {"skipped_accounts", recording_skipped_accounts, METH_NOARGS,
+     "skipped_accounts($self, /)\n--\n\nThe closing line of each account section left out with a "
+     "warning."},
     {"interval_lines", recording_interval_lines, METH_NOARGS,
      "interval_lines($self, /)\n--\n\nThe line each interval's section opens on, account by "
      "account."},
     {"change_report",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(recording_change_report)),
      METH_FASTCALL,
-     "change_report($self, before, after, /)\n--\n\n"
+     "change_report($self, before, repaired, skipped, /)\n--\n\n"
      "The changes as report lines, by line: (text, lines), lines packed as 64-bit integers; "
      "None where a message needs Python's repr()."},
     {"header_lines", recording_header_lines, METH_NOARGS,
@@ -750,7 +770,7 @@ void read_without_lock(std::string_view input, bool repairs, Tables& out) {
   out.header_lines = recording.header_lines();
   out.documents = document_table(statement.documents, free_unlocked);
   out.intervals = interval_table(statement.accounts, free_unlocked);
-  out.warnings = warning_table(statement.warnings, free_unlocked);
+  out.warnings = warning_table(statement.warnings, recording.skipped_accounts(), free_unlocked);
   out.changes = change_table(recording.changes(), free_unlocked);
   if (!out.changes) {
     out.changes_log = std::move(recording).take_changes();

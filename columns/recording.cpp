@@ -66,6 +66,70 @@ Recording::Recording(bool repairs) : repairs_(repairs) {
   hook_.section = repairs ? on_section : nullptr;
   hook_.header = on_header;
   hook_.records = on_records;
+  if (repairs) {
+    hook_.flags = TARVIK_HOOK_LENIENT;
+    hook_.damage = on_damage;
+  }
+}
+
+namespace {
+
+// How each kind of damage reads in a change: what the line was taken as, and why.
+struct DamageReading {
+  Repair repair;
+  std::string_view said;  // after the line, quoted, or alone
+};
+
+DamageReading reading_of(int kind) noexcept {
+  switch (kind) {
+    case TARVIK_DAMAGE_NOT_KEY_VALUE:
+      return {Repair::SkippedLine, "is not a key=value line: skipped"};
+    case TARVIK_DAMAGE_UNMATCHED_END:
+      return {Repair::SkippedLine, "closes no section: skipped"};
+    case TARVIK_DAMAGE_REPEATED_MARKER:
+      return {Repair::SkippedLine, "after the first line: skipped"};
+    case TARVIK_DAMAGE_AFTER_END:
+      return {Repair::SkippedLine, "after КонецФайла: skipped"};
+    case TARVIK_DAMAGE_LATE_HEADER:
+      return {Repair::LateHeader, "after the sections: kept in the header"};
+    case TARVIK_DAMAGE_BARE_SECTION:
+      return {Repair::BareSection, "without '=': opens a document"};
+    case TARVIK_DAMAGE_MISSPELT_MARKER:
+      return {Repair::MisspeltMarker, "read as the marker 1CClientBankExchange"};
+    default:
+      return {Repair::NoMarker,
+              "the file begins with a section, without the line 1CClientBankExchange: read as a "
+              "statement"};
+  }
+}
+
+}  // namespace
+
+int Recording::on_damage(void* state, const tarvik_damage* damage) noexcept {
+  auto* self = static_cast<Recording*>(state);
+  try {
+    if (damage->kind == TARVIK_DAMAGE_ACCOUNT_SKIPPED) {
+      self->skipped_accounts_.push_back(damage->lineno);
+      return 0;
+    }
+    const std::string line = utf8_text(view(damage->line), encoding_of(damage->encoding));
+    const std::size_t eq = line.find('=');
+    const std::string_view key = std::string_view(line).substr(0, eq);
+    const DamageReading reading = reading_of(damage->kind);
+    const std::string_view taken = reading.repair == Repair::LateHeader ? std::string_view(line)
+                                   : reading.repair == Repair::BareSection ? "СекцияДокумент="
+                                   : reading.repair == Repair::MisspeltMarker
+                                       ? "1CClientBankExchange"
+                                       : "";
+    self->changes_.add(reading.repair, damage->lineno, key, line, taken, reading.said,
+                       Encoding::Utf8);
+    if (reading.repair == Repair::LateHeader && eq != std::string::npos) {
+      self->header_.push_back(HeaderLine{std::string(key), line.substr(eq + 1), damage->lineno});
+    }
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
 }
 
 int Recording::on_begin(void* state, tarvik_text text, int encoding) noexcept {

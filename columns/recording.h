@@ -24,8 +24,10 @@ struct HeaderLine {
   friend bool operator==(const HeaderLine&, const HeaderLine&) = default;
 };
 
-// One reading: with `repairs`, the repairs run over every section and each change is logged; and
-// whatever the repairs do, the header's lines and the line of every record are kept.
+// One reading: with `repairs`, the repairs run over every section and each change is logged, and
+// the text is read leniently, each damaged line logged as a change too (an account section that
+// does not build becomes a warning, and its closing line is kept); and whatever the repairs do,
+// the header's lines and the line of every record are kept.
 class Recording {
  public:
   explicit Recording(bool repairs);
@@ -45,6 +47,8 @@ class Recording {
   const std::vector<std::uint64_t>& interval_lines() const noexcept { return intervals_; }
   const std::vector<std::size_t>& account_sizes() const noexcept { return accounts_; }
   bool read_whole() const noexcept { return read_whole_; }
+  // The closing line of each account section a lenient reading left out with a warning.
+  const std::vector<std::uint64_t>& skipped_accounts() const noexcept { return skipped_accounts_; }
 
  private:
   static int on_begin(void* state, tarvik_text text, int encoding) noexcept;
@@ -53,6 +57,7 @@ class Recording {
   static int on_header(void* state, const tarvik_line* lines, std::size_t count,
                        int encoding) noexcept;
   static int on_records(void* state, const tarvik_record_lines* lines) noexcept;
+  static int on_damage(void* state, const tarvik_damage* damage) noexcept;
 
   tarvik_native_hook hook_{};
   bool repairs_;
@@ -62,6 +67,7 @@ class Recording {
   std::vector<std::uint64_t> documents_;
   std::vector<std::uint64_t> intervals_;
   std::vector<std::size_t> accounts_;
+  std::vector<std::uint64_t> skipped_accounts_;
   bool read_whole_ = false;
 };
 

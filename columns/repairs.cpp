@@ -473,6 +473,12 @@ class Repairer {
         case Repair::CommaAmounts:
           comma_amounts();
           break;
+        case Repair::SkippedLine:
+        case Repair::LateHeader:
+        case Repair::BareSection:
+        case Repair::MisspeltMarker:
+        case Repair::NoMarker:
+          break;  // what the reader did with a damaged line, not a rule over a section
       }
     }
     if (memo_ != nullptr && indexed_) {
@@ -726,6 +732,16 @@ std::string_view name(Repair repair) noexcept {
       return "purpose_from_numbered";
     case Repair::CommaAmounts:
       return "comma_amounts";
+    case Repair::SkippedLine:
+      return "skipped_line";
+    case Repair::LateHeader:
+      return "late_header";
+    case Repair::BareSection:
+      return "bare_section";
+    case Repair::MisspeltMarker:
+      return "misspelt_marker";
+    case Repair::NoMarker:
+      return "no_marker";
   }
   return "";
 }
@@ -753,6 +769,16 @@ MessageParts message_parts(const Change& change) {
       parts.quoted = change.old.value_or("");
       parts.tail = " read as " + std::string(change.value);
       break;
+    case Repair::SkippedLine:
+    case Repair::LateHeader:
+    case Repair::BareSection:
+    case Repair::MisspeltMarker:
+      parts.quoted = change.old.value_or("");
+      parts.tail = " " + std::string(change.sources);
+      break;
+    case Repair::NoMarker:
+      parts.head = std::string(change.sources);
+      break;
   }
   return parts;
 }
@@ -761,6 +787,16 @@ bool append_message(const Change& change, std::string& out) {
   const std::size_t start = out.size();
   bool quoted = true;
   switch (change.repair) {
+    case Repair::SkippedLine:
+    case Repair::LateHeader:
+    case Repair::BareSection:
+    case Repair::MisspeltMarker:
+      quoted = append_repr(change.old.value_or(""), out);
+      out.append(" ").append(change.sources);
+      break;
+    case Repair::NoMarker:
+      out.append(change.sources);
+      break;
     case Repair::YoInKeys:
       out.append("key ").append(change.sources).append(" read as ").append(change.value);
       break;

@@ -21,8 +21,19 @@
 
 namespace tarvik::columns {
 
-// In the order they run: keys first, then values.
-enum class Repair : std::uint8_t { YoInKeys, NamesFromNumbered, PurposeFromNumbered, CommaAmounts };
+// In the order they run: keys first, then values. Then what a lenient reading did with a damaged
+// line (section_hook.h, DamageKind), which the changes report with the repairs'.
+enum class Repair : std::uint8_t {
+  YoInKeys,
+  NamesFromNumbered,
+  PurposeFromNumbered,
+  CommaAmounts,
+  SkippedLine,
+  LateHeader,
+  BareSection,
+  MisspeltMarker,
+  NoMarker,
+};
 inline constexpr std::array<Repair, 4> kRepairs = {
     Repair::YoInKeys, Repair::NamesFromNumbered, Repair::PurposeFromNumbered, Repair::CommaAmounts};
 
@@ -37,7 +48,7 @@ struct Change {
   std::optional<std::string_view> old;  // absent: the key was not there
   std::string_view value;
   // The keys the new text comes from: the renamed key, the numbered name, or the numbered
-  // purpose lines joined with ", ".
+  // purpose lines joined with ", "; for a skipped line, why it was.
   std::string_view sources;
   friend bool operator==(const Change&, const Change&) = default;
 };

@@ -1,15 +1,17 @@
-// The shipped repairs as the readers run them, over raw statement bytes. The first byte picks how
-// they are chained; the rest is the statement.
+// The shipped repairs and the lenient reading as the readers run them, over raw statement bytes.
+// The first byte picks how they are chained; the rest is the statement.
 //
-//   byte % 3 == 0: the recording alone, against the four repairs one by one, each its own hook;
+//   byte % 3 == 0: the recording alone (it repairs and reads leniently), against the four repairs
+//                  one by one, each its own hook, behind a hook that only asks for leniency;
 //   byte % 3 == 1: the recording with a map hook after it that changes nothing, so the lines go
 //                  through a map and back;
 //   byte % 3 == 2: the four repairs with that map hook between the second and the third.
 //
 // Every chain must read exactly what the recording alone reads. Each logged change must name a
 // line of the input, decode whole, and have a message (or be one only Python can quote); the
-// record lines the recording is told must be lines of the input. plain_amount() of the rest, read
-// as a value, must give digits and a point only where it gives anything.
+// record lines the recording is told must be lines of the input. A text the strict reader reads
+// must read the same leniently, with no damage. plain_amount() of the rest, read as a value,
+// must give digits and a point only where it gives anything.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +47,18 @@ class PassMapHook final : public MapHook {
   }
 };
 
+// Asks for a lenient reading and notes where it reports damage.
+class Lenient final : public SectionHook {
+ public:
+  HookOutcome on_section(tarvik::Section&, const AttrMap&) override {
+    return HookOutcome::proceed();
+  }
+  bool observable() const noexcept override { return false; }
+  bool lenient() const noexcept override { return true; }
+  void damage(const tarvik::Damage& damage) override { lines.push_back(damage.lineno); }
+  std::vector<std::uint64_t> lines;
+};
+
 Outcome read_apart(std::string_view input, bool with_map) {
   std::vector<NativeHook> repairs;
   repairs.reserve(tarvik::columns::kRepairs.size());
@@ -52,7 +66,8 @@ Outcome read_apart(std::string_view input, bool with_map) {
     repairs.emplace_back(tarvik::columns::repair_hook(repair));
   }
   PassMapHook map;
-  std::vector<SectionHook*> hooks;
+  Lenient lenient;
+  std::vector<SectionHook*> hooks = {&lenient};
   for (std::size_t i = 0; i < repairs.size(); ++i) {
     if (with_map && i == 2) {
       hooks.push_back(&map);
@@ -133,6 +148,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TARVIK_FUZZ_CHECK(recorded.value() == other.value());
   } else {
     TARVIK_FUZZ_CHECK(recorded.error() == other.error());
+  }
+
+  // What the strict reader reads, the lenient one reads alike, and finds no damage in.
+  Lenient lenient;
+  SectionHook* const leniently[] = {&lenient};
+  const Outcome lenient_read = tarvik::parse(input, leniently);
+  const std::uint64_t lines = tarvik::fuzz::line_count(input);
+  for (const std::uint64_t line : lenient.lines) {
+    TARVIK_FUZZ_CHECK(line >= 1 && line <= lines);
+  }
+  const Outcome strict = tarvik::parse(input, {});
+  if (strict) {
+    TARVIK_FUZZ_CHECK(lenient_read.has_value() && lenient_read.value() == strict.value());
+    TARVIK_FUZZ_CHECK(lenient.lines.empty());
   }
   return 0;
 }
