@@ -39,6 +39,7 @@ struct ModuleState {
   PyObject* table_type;
   PyObject* repair_type;
   PyObject* recording_type;
+  PyObject* observer_type;
   PyObject* read_type;
   PyObject* document_section;  // found on first use
   PyObject* edit_type;         // tarvik.hooks.Edit, found on first use
@@ -464,6 +465,8 @@ PyType_Spec kRepairSpec = {
 
 struct RecordingObject {
   PyObject_HEAD Recording* recording;
+  Py_buffer text;  // the bytes read, kept so that the extras' texts may lie in them
+  bool has_text;
 };
 
 Recording& recording_of(PyObject* self) {
@@ -471,28 +474,47 @@ Recording& recording_of(PyObject* self) {
 }
 
 PyObject* recording_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"repairs", nullptr};
+  static const char* keywords[] = {"repairs", "text", nullptr};
   int repairs = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "p:Recording", const_cast<char**>(keywords),
-                                   &repairs)) {
+  PyObject* text = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "p|O:Recording", const_cast<char**>(keywords),
+                                   &repairs, &text)) {
     return nullptr;
   }
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) {
     return nullptr;
   }
+  auto* object = reinterpret_cast<RecordingObject*>(self);
+  object->recording = nullptr;
+  object->has_text = false;
+  if (text != Py_None) {
+    if (PyObject_GetBuffer(text, &object->text, PyBUF_SIMPLE) < 0) {
+      Py_DECREF(self);
+      return nullptr;
+    }
+    object->has_text = true;
+  }
   try {
-    reinterpret_cast<RecordingObject*>(self)->recording = new Recording(repairs != 0);
+    object->recording = new Recording(repairs != 0);
   } catch (...) {
     Py_DECREF(self);
     return raise_current();
+  }
+  if (object->has_text) {
+    object->recording->keep_texts_in(std::string_view(static_cast<const char*>(object->text.buf),
+                                                      static_cast<std::size_t>(object->text.len)));
   }
   return self;
 }
 
 void recording_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  delete reinterpret_cast<RecordingObject*>(self)->recording;
+  auto* object = reinterpret_cast<RecordingObject*>(self);
+  delete object->recording;
+  if (object->has_text) {
+    PyBuffer_Release(&object->text);
+  }
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -543,6 +565,37 @@ PyObject* int_list(std::span<const std::uint64_t> values) {
 
 PyObject* recording_document_lines(PyObject* self, PyObject* /*unused*/) {
   return int_list(recording_of(self).document_lines());
+}
+
+PyObject* pair_list(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  PyRef out = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
+  for (std::size_t i = 0; out && i < pairs.size(); ++i) {
+    PyObject* item = Py_BuildValue(
+        "(s#s#)", pairs[i].first.data(), static_cast<Py_ssize_t>(pairs[i].first.size()),
+        pairs[i].second.data(), static_cast<Py_ssize_t>(pairs[i].second.size()));
+    if (item == nullptr) {
+      return nullptr;
+    }
+    PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return out.release();
+}
+
+template <std::vector<std::pair<std::string, std::string>> (Recording::*kExtra)(std::size_t) const>
+PyObject* recording_extra(PyObject* self, PyObject* arg) {
+  const Py_ssize_t i = PyLong_AsSsize_t(arg);
+  if (i == -1 && PyErr_Occurred()) {
+    return nullptr;
+  }
+  if (i < 0) {
+    PyErr_SetString(PyExc_IndexError, "a record's index is not negative");
+    return nullptr;
+  }
+  try {
+    return pair_list((recording_of(self).*kExtra)(static_cast<std::size_t>(i)));
+  } catch (...) {
+    return raise_current();
+  }
 }
 
 PyObject* recording_skipped_accounts(PyObject* self, PyObject* /*unused*/) {
@@ -648,6 +701,59 @@ PyObject* recording_change_report(PyObject* self, PyObject* const* args, Py_ssiz
   }
 }
 
+// --- Observer: a recording's second hook, for the end of a chain ------------------------------
+
+struct ObserverObject {
+  PyObject_HEAD PyObject* recording;  // a Recording, kept alive by the observer
+};
+
+const tarvik_native_hook* observer_hook_of(void* object) {
+  return &recording_of(static_cast<ObserverObject*>(object)->recording).observer();
+}
+
+constexpr tarvik_native_hook_type kObserverHookType = {
+    TARVIK_NATIVE_HOOK_ABI, sizeof(tarvik_native_hook_type), observer_hook_of};
+
+void observer_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  Py_XDECREF(reinterpret_cast<ObserverObject*>(self)->recording);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* observer_call(PyObject* /*self*/, PyObject* /*args*/, PyObject* /*kwargs*/) {
+  PyErr_SetString(
+      PyExc_RuntimeError,
+      "a Recording's observer runs natively inside tarvik_py.parse, not as a Python call");
+  return nullptr;
+}
+
+PyType_Slot kObserverSlots[] = {
+    {Py_tp_doc, const_cast<char*>("A recording's hook that only looks at each section.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(observer_dealloc)},
+    {Py_tp_call, reinterpret_cast<void*>(observer_call)},
+    {0, nullptr},
+};
+
+PyType_Spec kObserverSpec = {
+    "tarvik._columns.Observer",
+    sizeof(ObserverObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+    kObserverSlots,
+};
+
+PyObject* recording_observer(PyObject* self, PyObject* /*unused*/) {
+  auto* type = reinterpret_cast<PyTypeObject*>(state_of_type(Py_TYPE(self)).observer_type);
+  PyObject* observer = type->tp_alloc(type, 0);
+  if (observer == nullptr) {
+    return nullptr;
+  }
+  (void)recording_of(self).observer();  // from now on the extras are taken at the chain's end
+  reinterpret_cast<ObserverObject*>(observer)->recording = Py_NewRef(self);
+  return observer;
+}
+
 // A recording runs inside tarvik_py.parse, natively; called as Python it has nothing to go on.
 PyObject* recording_call(PyObject* /*self*/, PyObject* /*args*/, PyObject* /*kwargs*/) {
   PyErr_SetString(PyExc_RuntimeError,
@@ -673,6 +779,16 @@ PyMethodDef kRecordingMethods[] = {
      "message."},
     {"document_lines", recording_document_lines, METH_NOARGS,
      "document_lines($self, /)\n--\n\nThe line each document's section opens on."},
+    {"document_extra", recording_extra<&Recording::document_extra>, METH_O,
+     "document_extra($self, index, /)\n--\n\n"
+     "The keys the document's record has no field for, with their texts: (key, text) each."},
+    {"interval_extra", recording_extra<&Recording::interval_extra>, METH_O,
+     "interval_extra($self, index, /)\n--\n\n"
+     "The same for an interval, by its place among all, account by account."},
+    {"observer", recording_observer, METH_NOARGS,
+     "observer($self, /)\n--\n\n"
+     "A hook that only looks at each section, for the end of a chain with other hooks after the "
+     "recording: the extras are then taken there."},
     {"skipped_accounts", recording_skipped_accounts, METH_NOARGS,
      "skipped_accounts($self, /)\n--\n\nThe closing line of each account section left out with a "
      "warning."},
@@ -758,6 +874,7 @@ struct Tables {
 
 void read_without_lock(std::string_view input, bool repairs, Tables& out) {
   Recording recording(repairs);
+  recording.keep_texts_in(input);
   NativeHook adapter(recording.hook());
   SectionHook* const hooks[] = {&adapter};
   auto parsed = parse(input, hooks);  // for the header's lines, whether it repairs or not
@@ -765,10 +882,16 @@ void read_without_lock(std::string_view input, bool repairs, Tables& out) {
     return;
   }
   Statement& statement = parsed.value();
+  adapter.records(statement);
   out.encoding = encoding_name(statement.encoding);
   out.header = std::move(statement.header);
   out.header_lines = recording.header_lines();
-  out.documents = document_table(statement.documents, free_unlocked);
+  std::vector<Extra> room;  // of one document's extras at a time
+  const DocumentExtras extras{[&recording, &room](std::size_t document) {
+    const Encoding encoding = recording.document_extras(document, room);
+    return DocumentExtras::Pairs{room, encoding};
+  }};
+  out.documents = document_table(statement.documents, extras, free_unlocked);
   out.intervals = interval_table(statement.accounts, free_unlocked);
   out.warnings = warning_table(statement.warnings, recording.skipped_accounts(), free_unlocked);
   out.changes = change_table(recording.changes(), free_unlocked);
@@ -892,11 +1015,14 @@ int exec_module(PyObject* module) {
       state.table_type ? PyType_FromModuleAndSpec(module, &kRepairSpec, nullptr) : nullptr;
   state.recording_type =
       state.repair_type ? PyType_FromModuleAndSpec(module, &kRecordingSpec, nullptr) : nullptr;
-  state.read_type = state.recording_type
+  state.observer_type =
+      state.recording_type ? PyType_FromModuleAndSpec(module, &kObserverSpec, nullptr) : nullptr;
+  state.read_type = state.observer_type
                         ? reinterpret_cast<PyObject*>(PyStructSequence_NewType(&kReadDesc))
                         : nullptr;
   if (state.read_type == nullptr || offer_native_hook(state.repair_type, kRepairHookType) < 0 ||
-      offer_native_hook(state.recording_type, kRecordingHookType) < 0) {
+      offer_native_hook(state.recording_type, kRecordingHookType) < 0 ||
+      offer_native_hook(state.observer_type, kObserverHookType) < 0) {
     return -1;
   }
   if (PyModule_AddObjectRef(module, "Table", state.table_type) < 0 ||
@@ -926,6 +1052,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(state.table_type);
   Py_VISIT(state.repair_type);
   Py_VISIT(state.recording_type);
+  Py_VISIT(state.observer_type);
   Py_VISIT(state.read_type);
   Py_VISIT(state.document_section);
   Py_VISIT(state.edit_type);
@@ -937,6 +1064,7 @@ int clear_module(PyObject* module) {
   Py_CLEAR(state.table_type);
   Py_CLEAR(state.repair_type);
   Py_CLEAR(state.recording_type);
+  Py_CLEAR(state.observer_type);
   Py_CLEAR(state.read_type);
   Py_CLEAR(state.document_section);
   Py_CLEAR(state.edit_type);

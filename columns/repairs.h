@@ -90,6 +90,7 @@ class ChangeLog {
   // The change at `i`, its texts UTF-8: the log's own, or decoded into `room`, where they are
   // valid until `room` is used again.
   Change at(std::size_t i, std::string& room) const;
+  Repair repair(std::size_t i) const noexcept { return entry(i).repair; }
 
  private:
   struct Text {

@@ -168,7 +168,7 @@ def _read_prepared(
     text: bytes, bom: bool, dos: bool, name: str | None, hooks: Sequence[Hook], repairs: bool
 ) -> Reading:
     """`read` of bytes that `_prepare` gave."""
-    recording = _columns.Recording(repairs)
+    recording = _columns.Recording(repairs, text)
     try:
         statement = tarvik_py.parse(text, [recording, *hooks])
     except tarvik_py.ParseError as exc:
