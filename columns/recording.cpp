@@ -97,15 +97,26 @@ DamageReading reading_of(int kind) noexcept {
       return {Repair::SkippedLine, "after КонецФайла: skipped"};
     case TARVIK_DAMAGE_LATE_HEADER:
       return {Repair::LateHeader, "after the sections: kept in the header"};
+    case TARVIK_DAMAGE_LATE_REPEAT:
+      return {Repair::LateHeader,
+              "after the sections: kept among the header's lines; the header keeps its earlier "
+              "value"};
     case TARVIK_DAMAGE_BARE_SECTION:
       return {Repair::BareSection, "without '=': opens a document"};
     case TARVIK_DAMAGE_MISSPELT_MARKER:
       return {Repair::MisspeltMarker, "read as the marker 1CClientBankExchange"};
+    case TARVIK_DAMAGE_KEYWORD_ENCODING:
+      return {Repair::KeywordEncoding, {}};  // said with the keyword: keyword_said()
     default:
       return {Repair::NoMarker,
               "the file begins with a section, without the line 1CClientBankExchange: read as a "
               "statement"};
   }
+}
+
+// The keyword a line in the other encoding than the file's (`encoding`) is, as that one reads it.
+std::string keyword_of(std::string_view line, Encoding encoding) {
+  return encoding == Encoding::Cp1251 ? std::string(line) : utf8_text(line, Encoding::Cp1251);
 }
 
 }  // namespace
@@ -121,13 +132,20 @@ int Recording::on_damage(void* state, const tarvik_damage* damage) noexcept {
     const std::size_t eq = line.find('=');
     const std::string_view key = std::string_view(line).substr(0, eq);
     const DamageReading reading = reading_of(damage->kind);
-    const std::string_view taken = reading.repair == Repair::LateHeader ? std::string_view(line)
-                                   : reading.repair == Repair::BareSection ? "СекцияДокумент="
-                                   : reading.repair == Repair::MisspeltMarker
-                                       ? "1CClientBankExchange"
-                                       : "";
-    self->changes_.add(reading.repair, damage->lineno, key, line, taken, reading.said,
-                       Encoding::Utf8);
+    std::string said(reading.said);
+    std::string_view taken = reading.repair == Repair::LateHeader    ? std::string_view(line)
+                             : reading.repair == Repair::BareSection ? "СекцияДокумент="
+                             : reading.repair == Repair::MisspeltMarker ? "1CClientBankExchange"
+                                                                        : "";
+    std::string keyword;
+    if (reading.repair == Repair::KeywordEncoding) {
+      const Encoding encoding = encoding_of(damage->encoding);
+      keyword = keyword_of(view(damage->line), encoding);
+      said = "is " + keyword + " written in " +
+             (encoding == Encoding::Cp1251 ? "UTF-8" : "Windows-1251") + ": read as " + keyword;
+      taken = keyword;
+    }
+    self->changes_.add(reading.repair, damage->lineno, key, line, taken, said, Encoding::Utf8);
     if (reading.repair == Repair::LateHeader && eq != std::string::npos) {
       self->header_.push_back(HeaderLine{std::string(key), line.substr(eq + 1), damage->lineno});
     }

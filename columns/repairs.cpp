@@ -478,6 +478,7 @@ class Repairer {
         case Repair::BareSection:
         case Repair::MisspeltMarker:
         case Repair::NoMarker:
+        case Repair::KeywordEncoding:
           break;  // what the reader did with a damaged line, not a rule over a section
       }
     }
@@ -742,6 +743,8 @@ std::string_view name(Repair repair) noexcept {
       return "misspelt_marker";
     case Repair::NoMarker:
       return "no_marker";
+    case Repair::KeywordEncoding:
+      return "keyword_encoding";
   }
   return "";
 }
@@ -773,6 +776,7 @@ MessageParts message_parts(const Change& change) {
     case Repair::LateHeader:
     case Repair::BareSection:
     case Repair::MisspeltMarker:
+    case Repair::KeywordEncoding:
       parts.quoted = change.old.value_or("");
       parts.tail = " " + std::string(change.sources);
       break;
@@ -791,6 +795,7 @@ bool append_message(const Change& change, std::string& out) {
     case Repair::LateHeader:
     case Repair::BareSection:
     case Repair::MisspeltMarker:
+    case Repair::KeywordEncoding:
       quoted = append_repr(change.old.value_or(""), out);
       out.append(" ").append(change.sources);
       break;

@@ -33,6 +33,7 @@ enum class Repair : std::uint8_t {
   BareSection,
   MisspeltMarker,
   NoMarker,
+  KeywordEncoding,
 };
 inline constexpr std::array<Repair, 4> kRepairs = {
     Repair::YoInKeys, Repair::NamesFromNumbered, Repair::PurposeFromNumbered, Repair::CommaAmounts};

@@ -203,6 +203,12 @@ bool is_bare_document_opening(std::string_view line, Encoding encoding) noexcept
   return line == lexicon_of(encoding).document_key;
 }
 
+bool is_keyword_in_other_encoding(std::string_view line, Encoding encoding,
+                                  TokenKind& kind) noexcept {
+  const Encoding other = encoding == Encoding::Cp1251 ? Encoding::Utf8 : Encoding::Cp1251;
+  return keyword_kind(line, lexicon_of(other), kind) && kind != TokenKind::FileStart;
+}
+
 FirstLine first_line(std::string_view text, Encoding encoding) noexcept {
   const Lexicon& lexicon = lexicon_of(encoding);
   std::string_view line = text.substr(0, text.find('\n'));

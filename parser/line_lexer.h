@@ -58,6 +58,11 @@ bool is_misspelt_marker(std::string_view line) noexcept;
 // document. In the bytes of `encoding`.
 bool is_bare_document_opening(std::string_view line, Encoding encoding) noexcept;
 
+// Whether a line that fits no form in `encoding` is a keyword line (but the marker, which is
+// ASCII) written in the other encoding, as a writer that mixes them leaves it: its kind in `kind`.
+bool is_keyword_in_other_encoding(std::string_view line, Encoding encoding,
+                                  TokenKind& kind) noexcept;
+
 // The line a token was lexed from, as written (without its line end), in the bytes of
 // `encoding`.
 std::string_view line_text(const LineToken& token, Encoding encoding) noexcept;

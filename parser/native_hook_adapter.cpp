@@ -118,7 +118,9 @@ static_assert(TARVIK_DAMAGE_NOT_KEY_VALUE == int(DamageKind::NotKeyValue) &&
               TARVIK_DAMAGE_BARE_SECTION == int(DamageKind::BareSection) &&
               TARVIK_DAMAGE_MISSPELT_MARKER == int(DamageKind::MisspeltMarker) &&
               TARVIK_DAMAGE_NO_MARKER == int(DamageKind::NoMarker) &&
-              TARVIK_DAMAGE_ACCOUNT_SKIPPED == int(DamageKind::AccountSkipped));
+              TARVIK_DAMAGE_ACCOUNT_SKIPPED == int(DamageKind::AccountSkipped) &&
+              TARVIK_DAMAGE_LATE_REPEAT == int(DamageKind::LateRepeat) &&
+              TARVIK_DAMAGE_KEYWORD_ENCODING == int(DamageKind::KeywordEncoding));
 
 void NativeHook::damage(const Damage& damage) {
   if (hook_->damage == nullptr) {

@@ -119,6 +119,10 @@ enum class DamageKind : std::uint8_t {
   MisspeltMarker,  // a first line that is the marker but for a letter or two: read as the marker
   NoMarker,        // a first line that opens a section: read as a statement without its marker
   AccountSkipped,  // an account section that does not build: left out with a warning
+  LateRepeat,      // key=value between sections whose key the header holds with another value:
+                   // kept among the header's lines, the header's value stays
+  KeywordEncoding,  // a keyword line in the other encoding (КонецФайла in UTF-8 in a Windows-1251
+                    // file): read as that keyword
 };
 
 // One damaged line, as the reader meets it. `line` is the line as written, in the bytes of

@@ -63,6 +63,14 @@ class Reader {
       bare_line_ = {};
       return failure;
     }
+    TokenKind kind = TokenKind::Attribute;
+    if (state_ != ReaderState::Finished && is_keyword_in_other_encoding(line, encoding_, kind)) {
+      report(DamageKind::KeywordEncoding, token.lineno, line);
+      bare_line_ = line;
+      auto failure = step(LineToken{token.lineno, kind, {}, line.substr(line.size())});
+      bare_line_ = {};
+      return failure;
+    }
     report(state_ == ReaderState::Finished ? DamageKind::AfterEnd : DamageKind::NotKeyValue,
            token.lineno, line);
     return std::nullopt;
@@ -130,9 +138,10 @@ class Reader {
             collect(token);
             return std::nullopt;
           case TokenKind::FileStart:
+          case TokenKind::DocumentEnd:
+            return refused(token);  // a stray marker or end, where a lenient reading skips it
           case TokenKind::AccountStart:
           case TokenKind::DocumentStart:
-          case TokenKind::DocumentEnd:
           case TokenKind::FileEnd:
             return unexpected_section(token);
         }
@@ -145,8 +154,9 @@ class Reader {
             collect(token);
             return std::nullopt;
           case TokenKind::FileStart:
-          case TokenKind::AccountStart:
           case TokenKind::AccountEnd:
+            return refused(token);  // a stray marker or end, where a lenient reading skips it
+          case TokenKind::AccountStart:
           case TokenKind::DocumentStart:
           case TokenKind::FileEnd:
             return unexpected_section(token);
@@ -238,10 +248,13 @@ class Reader {
   // a late line adds to the header and never changes a value the header gave.
   void late_header(const LineToken& token) {
     const std::string_view key = as_utf8(token.key, encoding_, key_text_);
-    if (statement_.header.find(key) == nullptr) {
-      statement_.header.insert(key, as_utf8(token.value, encoding_, value_text_));
+    const std::string_view value = as_utf8(token.value, encoding_, value_text_);
+    const auto* given = statement_.header.find(key);
+    if (given == nullptr) {
+      statement_.header.insert(key, value);
     }
-    report(DamageKind::LateHeader, token.lineno, line_of(token));
+    const bool repeat = given != nullptr && std::string_view(*given) != value;
+    report(repeat ? DamageKind::LateRepeat : DamageKind::LateHeader, token.lineno, line_of(token));
   }
 
   ParseFailure unexpected_section(const LineToken& token) const {

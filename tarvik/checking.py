@@ -107,7 +107,7 @@ class Findings(Sequence[Finding]):
         """Writes each finding as its line (`repairs=False` leaves theirs out); returns how many."""
         report = None
         if repairs and self._recording is not None:
-            report = self._recording.change_report(f"{self._name}:", ": repair: ")
+            report = self._recording.change_report(f"{self._name}:", ": repair: ", ": repair: ")
         if report is None:
             shown = [f for f in self if repairs or f.severity != "repair"]
             out.write("".join(f"{f}\n" for f in shown))

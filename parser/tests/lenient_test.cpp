@@ -22,9 +22,9 @@ class DamageNotes final : public SectionHook {
   bool observable() const noexcept override { return false; }
   bool lenient() const noexcept override { return true; }
   void damage(const Damage& d) override {
-    static constexpr const char* kNames[] = {"not-key-value",   "unmatched-end", "repeated-marker",
-                                             "after-end",       "late-header",   "bare-section",
-                                             "misspelt-marker", "no-marker",     "account-skipped"};
+    static constexpr const char* kNames[] = {
+        "not-key-value", "unmatched-end",   "repeated-marker", "after-end",       "late-header",
+        "bare-section",  "misspelt-marker", "no-marker",       "account-skipped", "late-repeat"};
     notes.push_back(std::to_string(d.lineno) + " " + kNames[std::size_t(d.kind)] + " '" +
                     utf8_text(d.line, d.encoding) + "'" +
                     (d.message.empty() ? "" : " " + std::string(d.message)));
@@ -100,7 +100,7 @@ const std::vector<Case>& cases() {
         {"Документ=Платежное поручение", "ВерсияФормата=2"},
         kDocument,
         {"КонецФайла"}},
-       {"8 late-header 'Документ=Платежное поручение'", "9 late-header 'ВерсияФормата=2'"},
+       {"8 late-header 'Документ=Платежное поручение'", "9 late-repeat 'ВерсияФормата=2'"},
        "statement",
        1},
       {"a document closed twice, a closing line and the marker where nothing is open",
@@ -110,6 +110,19 @@ const std::vector<Case>& cases() {
         {"КонецФайла"}},
        {"16 unmatched-end 'КонецДокумента'", "17 unmatched-end 'КонецРасчСчет'",
         "18 repeated-marker '1CClientBankExchange'"},
+       "statement",
+       1},
+      {"a marker and the other section's end inside a document and an account section",
+       {{"1CClientBankExchange"},
+        Lines(kDocument.begin(), kDocument.begin() + 3),
+        {"1CClientBankExchange", "КонецРасчСчет"},
+        Lines(kDocument.begin() + 3, kDocument.end()),
+        Lines(kAccount.begin(), kAccount.begin() + 2),
+        {"КонецДокумента", "1CClientBankExchange"},
+        Lines(kAccount.begin() + 2, kAccount.end()),
+        {"КонецФайла"}},
+       {"5 repeated-marker '1CClientBankExchange'", "6 unmatched-end 'КонецРасчСчет'",
+        "20 unmatched-end 'КонецДокумента'", "21 repeated-marker '1CClientBankExchange'"},
        "statement",
        1},
       {"lines after the end",
