@@ -21,7 +21,9 @@ __all__ = ["write_partitioned"]
 _COPY: Final = "tarvik-partition-copy-"
 
 
-def write_partitioned(batches: Iterable[Any], path: str, schema: Any, partition: Sequence[str]) -> None:
+def write_partitioned(
+    batches: Iterable[Any], path: str, schema: Any, partition: Sequence[str]
+) -> None:
     """Writes `batches` (pyarrow record batches of `schema`) under `path`, partitioned by
     `partition`, hive style."""
     pa = importlib.import_module("pyarrow")
@@ -42,10 +44,18 @@ def write_partitioned(batches: Iterable[Any], path: str, schema: Any, partition:
             arrays += [batch.column(column) for column in text]
             yield pa.RecordBatch.from_arrays(arrays, schema=written)
 
-    ds.write_dataset(copied(), path, schema=written, format="parquet",
-                     partitioning=[_COPY + c if c in text else c for c in partition],
-                     partitioning_flavor="hive", existing_data_behavior="overwrite_or_ignore")
+    ds.write_dataset(
+        copied(),
+        path,
+        schema=written,
+        format="parquet",
+        partitioning=[_COPY + c if c in text else c for c in partition],
+        partitioning_flavor="hive",
+        existing_data_behavior="overwrite_or_ignore",
+    )
     for folder, dirs, _ in os.walk(path, topdown=False):
         for name in dirs:
             if name.startswith(_COPY):
-                os.rename(os.path.join(folder, name), os.path.join(folder, name.removeprefix(_COPY)))
+                os.rename(
+                    os.path.join(folder, name), os.path.join(folder, name.removeprefix(_COPY))
+                )

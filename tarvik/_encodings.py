@@ -25,7 +25,10 @@ _DOS_KEY_LINE: Final = b"\n" + ENCODING_KEY.encode("cp866") + b"="
 _SECTION_START: Final = re.compile(
     b"\n(?:"
     + b"|".join(
-        re.escape("СекцияДокумент=".encode(e)) + b"|" + re.escape("СекцияРасчСчет".encode(e)) + b"\r?(?:\n|$)"
+        re.escape("СекцияДокумент=".encode(e))
+        + b"|"
+        + re.escape("СекцияРасчСчет".encode(e))
+        + b"\r?(?:\n|$)"
         for e in ("cp866", "cp1251", "utf-8")
     )
     + b")"

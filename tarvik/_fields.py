@@ -82,7 +82,14 @@ INTERVAL_FIELDS: Final = (
 )
 
 # The attributes of tarvik_py.Interval in its own order, which differs from the file's.
-INTERVAL_RECORD_ORDER: Final = ("date_start", "date_end", "start_amount", "end_amount", "total_income", "total_expense")
+INTERVAL_RECORD_ORDER: Final = (
+    "date_start",
+    "date_end",
+    "start_amount",
+    "end_amount",
+    "total_income",
+    "total_expense",
+)
 assert sorted(INTERVAL_RECORD_ORDER) == sorted(f.attr for f in INTERVAL_FIELDS)
 
 # Written among the interval's lines, after its period, as 1C writes it.

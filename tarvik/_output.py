@@ -16,7 +16,12 @@ __all__ = ["STDOUT", "FORMATS", "Output", "OptionError", "plan"]
 
 STDOUT: Final = "-"
 # The output's format by its suffix, where --format does not name it.
-SUFFIX_FORMATS: Final = {".csv": "csv", ".jsonl": "jsonl", ".ndjson": "jsonl", ".parquet": "parquet"}
+SUFFIX_FORMATS: Final = {
+    ".csv": "csv",
+    ".jsonl": "jsonl",
+    ".ndjson": "jsonl",
+    ".parquet": "parquet",
+}
 FORMATS: Final = tuple(sorted(set(SUFFIX_FORMATS.values())))
 _NAMES: Final = {"csv": "CSV", "jsonl": "JSON lines", "parquet": "Parquet"}
 _CYRILLIC: Final = "АЯаяЁё№"
@@ -60,14 +65,20 @@ def plan(
             raise OptionError("Parquet cannot be written to standard output: name a file with -o")
     elif kind is None:
         if named is None:
-            raise OptionError(f"cannot tell the format of {path}: name it .csv, .jsonl or .parquet, or give --format")
+            raise OptionError(
+                f"cannot tell the format of {path}: name it .csv, .jsonl or .parquet, or give --format"
+            )
         kind = named
     elif named is not None and named != kind:
-        raise OptionError(f"--format {kind} contradicts the name {path}: leave out --format, or name the output .{kind}")
+        raise OptionError(
+            f"--format {kind} contradicts the name {path}: leave out --format, or name the output .{kind}"
+        )
 
     def only_for(wanted: tuple[str, ...], option: str, given: bool) -> None:
         if given and kind not in wanted:
-            raise OptionError(f"{option} applies to {' and '.join(_NAMES[w] for w in wanted)} output, not {_NAMES[kind]}")
+            raise OptionError(
+                f"{option} applies to {' and '.join(_NAMES[w] for w in wanted)} output, not {_NAMES[kind]}"
+            )
 
     only_for(("csv",), "--delimiter", delimiter is not None)
     only_for(("csv",), "--decimal-comma", decimal_comma)
@@ -101,9 +112,13 @@ def _check_encoding(encoding: str) -> None:
     try:
         _CYRILLIC.encode(encoding)
     except LookupError:
-        raise OptionError(f"--encoding {encoding}: not an encoding Python knows (utf-8, utf-8-sig and cp1251 are)") from None
+        raise OptionError(
+            f"--encoding {encoding}: not an encoding Python knows (utf-8, utf-8-sig and cp1251 are)"
+        ) from None
     except UnicodeEncodeError:
-        raise OptionError(f"--encoding {encoding} cannot hold Cyrillic letters: use utf-8, utf-8-sig or cp1251") from None
+        raise OptionError(
+            f"--encoding {encoding} cannot hold Cyrillic letters: use utf-8, utf-8-sig or cp1251"
+        ) from None
 
 
 def _delimiter(given: str | None) -> str:
@@ -111,8 +126,10 @@ def _delimiter(given: str | None) -> str:
         return ","
     delimiter = _DELIMITER_NAMES.get(given, given)
     if len(delimiter) != 1 or delimiter in "\"'\r\n" or delimiter.isalnum() or delimiter in ".-":
-        raise OptionError(f"--delimiter {given!r}: give one character that is no letter, digit, quote, point, "
-                          "minus or line end, such as ';' or tab")
+        raise OptionError(
+            f"--delimiter {given!r}: give one character that is no letter, digit, quote, point, "
+            "minus or line end, such as ';' or tab"
+        )
     return delimiter
 
 

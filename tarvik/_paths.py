@@ -67,7 +67,9 @@ def _identity(path: str) -> object:
     return stat.st_dev, stat.st_ino
 
 
-def expand(patterns: Sequence[str], *, skip_others: bool = True, exclude: str | None = None) -> Expansion:
+def expand(
+    patterns: Sequence[str], *, skip_others: bool = True, exclude: str | None = None
+) -> Expansion:
     """The files `patterns` name; `skip_others=False` keeps every file of a folder. The file
     `exclude` (a command's own output) is left out without a word."""
     out = Expansion()

@@ -56,7 +56,9 @@ def file_date(value: object) -> str:
     if isinstance(value, datetime.date):
         return f"{value.day:02}.{value.month:02}.{value.year:04}"
     if not isinstance(value, str):
-        raise TypeError(f"a date must be a datetime.date or YYYY-MM-DD text, not {type(value).__name__}")
+        raise TypeError(
+            f"a date must be a datetime.date or YYYY-MM-DD text, not {type(value).__name__}"
+        )
     year, month, day = record_date(value)
     # An unsigned year of four digits reads as written; any other needs its sign. One text per
     # day, so that equal days are written alike.
@@ -73,7 +75,9 @@ def file_amount(value: object) -> str:
     """
     if isinstance(value, bool) or not isinstance(value, (decimal.Decimal, int, str)):
         hint = "; give a Decimal or text" if isinstance(value, float) else ""
-        raise TypeError(f"an amount must be a Decimal, an int or decimal text, not {type(value).__name__}{hint}")
+        raise TypeError(
+            f"an amount must be a Decimal, an int or decimal text, not {type(value).__name__}{hint}"
+        )
     if isinstance(value, str):
         if _DECIMAL_TEXT.fullmatch(value) is None:
             raise ValueError(f"{value!r} is not a decimal number")

@@ -139,7 +139,12 @@ def mismatches(reading: Reading) -> list[tuple[int | None, str]]:
     lines = reading.interval_lines()
     for number, account in reading.statement.accounts.items():
         for interval, line in zip(account.intervals, lines[number], strict=True):
-            figures = (interval.start_amount, interval.total_income, interval.total_expense, interval.end_amount)
+            figures = (
+                interval.start_amount,
+                interval.total_income,
+                interval.total_expense,
+                interval.end_amount,
+            )
             if None in figures:
                 continue
             start, income, expense, end = (decimal.Decimal(t) for t in figures if t is not None)

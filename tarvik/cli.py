@@ -35,7 +35,9 @@ OK, PROBLEMS, UNREADABLE = 0, 1, 2
 T = TypeVar("T")
 
 
-def _statement_paths(command: str, patterns: Sequence[str], exclude: str | None = None) -> tuple[list[str], list[Finding]]:
+def _statement_paths(
+    command: str, patterns: Sequence[str], exclude: str | None = None
+) -> tuple[list[str], list[Finding]]:
     """The statements the patterns name, each once; an error for each pattern that names none.
 
     Files in folders that are not statements are skipped, with one note on stderr.
@@ -45,8 +47,11 @@ def _statement_paths(command: str, patterns: Sequence[str], exclude: str | None 
     errors += [Finding(p, None, "error", "no statement in this folder") for p in found.no_statement]
     if found.skipped:
         shown = ", ".join(found.skipped[:3]) + (", ..." if len(found.skipped) > 3 else "")
-        print(f"tarvik {command}: skipped {len(found.skipped)} files in folders that do not begin with "
-              f"1CClientBankExchange: {shown}", file=sys.stderr)
+        print(
+            f"tarvik {command}: skipped {len(found.skipped)} files in folders that do not begin with "
+            f"1CClientBankExchange: {shown}",
+            file=sys.stderr,
+        )
     return found.files, errors
 
 
@@ -60,8 +65,9 @@ def _in_workers(func: Callable[[str], T], paths: list[str], jobs: int, what: str
             pass
         else:
             columns, rows = _terminal_size()
-            bar = tqdm(total=len(paths), unit="file", desc=what, file=sys.stderr, ncols=columns,
-                       nrows=rows)
+            bar = tqdm(
+                total=len(paths), unit="file", desc=what, file=sys.stderr, ncols=columns, nrows=rows
+            )
     results: Iterable[T]
     if jobs <= 1 or len(paths) <= 1:
         results = map(func, paths)
@@ -152,7 +158,9 @@ def cmd_check(args: argparse.Namespace) -> int:
         print(f)
     files = shown = 0
     severities: set[str] = set()
-    for result in _in_workers(functools.partial(_check_one, repairs=args.repairs), paths, args.jobs, "check"):
+    for result in _in_workers(
+        functools.partial(_check_one, repairs=args.repairs), paths, args.jobs, "check"
+    ):
         files += 1
         severities |= result.severities()
         shown += bool(result.write(sys.stdout, repairs=not args.quiet))
@@ -223,7 +231,9 @@ def _text_output(output: _output.Output) -> Iterator[IO[str]]:
     where writing it fails."""
     if output.path == _output.STDOUT:
         sys.stdout.flush()
-        out = io.TextIOWrapper(sys.stdout.buffer, encoding=output.encoding, newline="", write_through=True)
+        out = io.TextIOWrapper(
+            sys.stdout.buffer, encoding=output.encoding, newline="", write_through=True
+        )
         try:
             yield out
         finally:
@@ -239,12 +249,16 @@ def _text_output(output: _output.Output) -> Iterator[IO[str]]:
             raise
 
 
-def _write_text(args: argparse.Namespace, output: _output.Output, paths: list[str], findings: list[Finding]) -> int | None:
+def _write_text(
+    args: argparse.Namespace, output: _output.Output, paths: list[str], findings: list[Finding]
+) -> int | None:
     """Writes CSV or JSON lines; the rows written, or None where standard output was closed."""
     columns = ("file", "line", *(INTERVAL_COLUMNS if args.intervals else DOCUMENT_COLUMNS))
     rows_written = 0
     with _text_output(output) as out:
-        write_row = _csv_writer(out, columns, output) if output.kind == "csv" else _jsonl_writer(out)
+        write_row = (
+            _csv_writer(out, columns, output) if output.kind == "csv" else _jsonl_writer(out)
+        )
         for rows, result in _in_workers(
             functools.partial(_convert_one, repairs=args.repairs, intervals=args.intervals),
             paths,
@@ -256,8 +270,12 @@ def _write_text(args: argparse.Namespace, output: _output.Output, paths: list[st
                 try:
                     write_row(row)
                 except UnicodeEncodeError as exc:
-                    lost = Finding(str(row["file"]), row["line"] if isinstance(row["line"], int) else None, "error",
-                                   f"row not written: {output.encoding} cannot hold {exc.object[exc.start:exc.end]!r}")
+                    lost = Finding(
+                        str(row["file"]),
+                        row["line"] if isinstance(row["line"], int) else None,
+                        "error",
+                        f"row not written: {output.encoding} cannot hold {exc.object[exc.start : exc.end]!r}",
+                    )
                     _report([lost], findings)
                 else:
                     rows_written += 1
@@ -277,12 +295,17 @@ def _table_one(path: str, repairs: bool, table: str, scale: int) -> tuple[Any, l
     tables = read_file(path, repairs=repairs, scale=scale)
     found = [Finding(path, f["line"], "error", f["message"]) for f in tables.failures.to_pylist()]
     found += [Finding(path, c["line"], "repair", c["message"]) for c in tables.changes.to_pylist()]
-    found += [Finding(path, w["line"], "warning", f"document skipped: {w['message']}") for w in tables.warnings.to_pylist()]
+    found += [
+        Finding(path, w["line"], "warning", f"document skipped: {w['message']}")
+        for w in tables.warnings.to_pylist()
+    ]
     found.sort(key=lambda f: f.lineno or 0)
     return getattr(tables, table), found
 
 
-def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Finding]) -> int | None:
+def _write_parquet(
+    args: argparse.Namespace, paths: list[str], findings: list[Finding]
+) -> int | None:
     """Writes one Parquet file, or a dataset folder partitioned by --partition-by; the rows
     written, or None (said on stderr) where nothing could be."""
     try:
@@ -290,7 +313,9 @@ def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Fi
         pc = importlib.import_module("pyarrow.compute")
         pq = importlib.import_module("pyarrow.parquet")
     except ImportError:
-        print("tarvik convert: Parquet needs pyarrow: pip install 'tarvik_py[arrow]'", file=sys.stderr)
+        print(
+            "tarvik convert: Parquet needs pyarrow: pip install 'tarvik_py[arrow]'", file=sys.stderr
+        )
         return None
     table = "intervals" if args.intervals else "documents"
     scale = DEFAULT_SCALE if args.scale is None else args.scale
@@ -299,16 +324,25 @@ def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Fi
     unknown = [c for c in partition if c not in columns.names and c not in PERIOD_COLUMNS]
     if unknown:
         known = ", ".join([*PERIOD_COLUMNS, *columns.names])
-        print(f"tarvik convert: cannot partition by {', '.join(unknown)}: choose from {known}", file=sys.stderr)
+        print(
+            f"tarvik convert: cannot partition by {', '.join(unknown)}: choose from {known}",
+            file=sys.stderr,
+        )
         return None
     periods = [c for c in PERIOD_COLUMNS if c in partition]
     for period in periods:
         columns = columns.append(pa.field(period, pa.int32()))
     if partition and os.path.isdir(args.output) and os.listdir(args.output):
-        print(f"tarvik convert: {args.output} is a folder that holds files already: remove it or name another", file=sys.stderr)
+        print(
+            f"tarvik convert: {args.output} is a folder that holds files already: remove it or name another",
+            file=sys.stderr,
+        )
         return None
     if not partition and os.path.isdir(args.output):
-        print(f"tarvik convert: {args.output} is a folder: name a file, or give --partition-by", file=sys.stderr)
+        print(
+            f"tarvik convert: {args.output} is a folder: name a file, or give --partition-by",
+            file=sys.stderr,
+        )
         return None
     rows_written = 0
 
@@ -336,7 +370,9 @@ def _write_parquet(args: argparse.Namespace, paths: list[str], findings: list[Fi
     return rows_written
 
 
-def _csv_writer(out: IO[str], columns: Sequence[str], output: _output.Output) -> Callable[[Row], None]:
+def _csv_writer(
+    out: IO[str], columns: Sequence[str], output: _output.Output
+) -> Callable[[Row], None]:
     # Each line is made in a buffer first, so a row that cannot be encoded leaves no half behind.
     buffer = io.StringIO()
     writer = csv.writer(buffer, delimiter=output.delimiter, lineterminator="\r\n")
@@ -387,8 +423,13 @@ class _Version(argparse.Action):
     """--version, which looks the version up only when asked: the lookup takes longer than
     reading a statement of some megabytes."""
 
-    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
-                 values: object, option_string: str | None = None) -> NoReturn:
+    def __call__(
+        self,
+        parser: argparse.ArgumentParser,
+        namespace: argparse.Namespace,
+        values: object,
+        option_string: str | None = None,
+    ) -> NoReturn:
         import importlib.metadata
 
         try:
@@ -405,7 +446,9 @@ def _parser() -> argparse.ArgumentParser:
         epilog=EXIT_STATUS,
     )
     parser.add_argument("--version", action=_Version, nargs=0, help="show the version and exit")
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND", parser_class=_Parser)
+    commands = parser.add_subparsers(
+        dest="command", required=True, metavar="COMMAND", parser_class=_Parser
+    )
 
     def common(sub: argparse.ArgumentParser) -> None:
         sub.add_argument(
@@ -452,7 +495,12 @@ def _parser() -> argparse.ArgumentParser:
         epilog=EXIT_STATUS,
     )
     many(check_cmd)
-    check_cmd.add_argument("-q", "--quiet", action="store_true", help="leave out the repairs, in the output and the count")
+    check_cmd.add_argument(
+        "-q",
+        "--quiet",
+        action="store_true",
+        help="leave out the repairs, in the output and the count",
+    )
     check_cmd.set_defaults(run=cmd_check)
 
     convert = commands.add_parser(
@@ -461,17 +509,33 @@ def _parser() -> argparse.ArgumentParser:
         description="Write one row per document (or per interval with --intervals), with the "
         "source file and the line where its section opens. In CSV and JSON lines, dates are "
         "YYYY-MM-DD and amounts plain decimals, as text; Parquet keeps them typed.",
-        epilog="For Excel in Russian: --delimiter ';' --encoding cp1251 (or utf-8-sig) --decimal-comma. " + EXIT_STATUS,
+        epilog="For Excel in Russian: --delimiter ';' --encoding cp1251 (or utf-8-sig) --decimal-comma. "
+        + EXIT_STATUS,
     )
     many(convert)
-    convert.add_argument("-o", "--output", required=True, metavar="OUT",
-                         help="OUT.csv, OUT.jsonl or OUT.parquet; - for standard output (CSV unless --format jsonl)")
-    convert.add_argument("--format", choices=_output.FORMATS, help="default: from the output's suffix")
-    convert.add_argument("--intervals", action="store_true", help="one row per account interval instead of per document")
+    convert.add_argument(
+        "-o",
+        "--output",
+        required=True,
+        metavar="OUT",
+        help="OUT.csv, OUT.jsonl or OUT.parquet; - for standard output (CSV unless --format jsonl)",
+    )
+    convert.add_argument(
+        "--format", choices=_output.FORMATS, help="default: from the output's suffix"
+    )
+    convert.add_argument(
+        "--intervals",
+        action="store_true",
+        help="one row per account interval instead of per document",
+    )
     text = convert.add_argument_group("CSV and JSON lines")
     text.add_argument("--delimiter", help="CSV field separator: one character, or tab (default: ,)")
-    text.add_argument("--encoding", help="encoding of CSV (default: utf-8; JSON lines are always UTF-8)")
-    text.add_argument("--decimal-comma", action="store_true", help="CSV amounts with a decimal comma, 1500,00")
+    text.add_argument(
+        "--encoding", help="encoding of CSV (default: utf-8; JSON lines are always UTF-8)"
+    )
+    text.add_argument(
+        "--decimal-comma", action="store_true", help="CSV amounts with a decimal comma, 1500,00"
+    )
     text.add_argument(
         "--no-formula-escape",
         dest="escape_formulas",
@@ -504,7 +568,8 @@ def _parser() -> argparse.ArgumentParser:
         type=int,
         choices=range(0, MAX_SCALE + 1),
         metavar="SCALE",
-        help="fraction digits of the amount columns, 0 to %d (default: %d, kopecks)" % (MAX_SCALE, DEFAULT_SCALE),
+        help="fraction digits of the amount columns, 0 to %d (default: %d, kopecks)"
+        % (MAX_SCALE, DEFAULT_SCALE),
     )
     convert.set_defaults(run=cmd_convert)
     return parser

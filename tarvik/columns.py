@@ -111,7 +111,9 @@ def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True
         # A statement that does not read raises here exactly as `read` raises; hooks are Python
         # callables, so with them the tables are built from the records.
         return from_reading(_read_prepared(text, bom, dos, name, hooks, repairs))
-    file_encoding: FileEncoding = "cp866" if dos else ("utf-8" if native.encoding == "utf-8" else "cp1251")
+    file_encoding: FileEncoding = (
+        "cp866" if dos else ("utf-8" if native.encoding == "utf-8" else "cp1251")
+    )
     return Columns(
         header=native.header,
         header_lines=tuple(native.header_lines),
@@ -184,7 +186,9 @@ def from_reading(reading: Reading) -> Columns:
 def _pyarrow() -> Any:
     pa = _optional_pyarrow()
     if pa is None:
-        raise ImportError("building tables from a Reading needs pyarrow: pip install 'tarvik_py[arrow]'")
+        raise ImportError(
+            "building tables from a Reading needs pyarrow: pip install 'tarvik_py[arrow]'"
+        )
     return pa
 
 
@@ -209,7 +213,9 @@ def _array(pa: Any, kind: Kind | None, texts: list[Any]) -> Any:
     scale, wide = decimal_shape(texts)
     decimal_type = pa.decimal256(76, scale) if wide else pa.decimal128(38, scale)
     # From unscaled integers through exact text, so that no context can round a value.
-    values = [None if t is None else decimal.Decimal(f"{_unscaled(t, scale)}E-{scale}") for t in texts]
+    values = [
+        None if t is None else decimal.Decimal(f"{_unscaled(t, scale)}E-{scale}") for t in texts
+    ]
     return pa.array(values, decimal_type)
 
 

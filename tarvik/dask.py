@@ -45,7 +45,11 @@ class StatementFrames:
 
 
 def read_statements(
-    paths: Paths, *, files_per_partition: int = 1, repairs: bool = True, scale: int = many.DEFAULT_SCALE
+    paths: Paths,
+    *,
+    files_per_partition: int = 1,
+    repairs: bool = True,
+    scale: int = many.DEFAULT_SCALE,
 ) -> StatementFrames:
     """Statement files (paths, folders read recursively, glob patterns) as lazy Dask frames.
 
@@ -58,9 +62,15 @@ def read_statements(
         raise ValueError(f"scale must be 0 to {many.MAX_SCALE}, not {scale}")
     dask = _dask("dask")
     dd = _dask("dask.dataframe")
-    patterns = [os.fsdecode(paths)] if isinstance(paths, (str, os.PathLike)) else [os.fsdecode(p) for p in paths]
+    patterns = (
+        [os.fsdecode(paths)]
+        if isinstance(paths, (str, os.PathLike))
+        else [os.fsdecode(p) for p in paths]
+    )
     files, unmatched = many.statement_paths(patterns)
-    groups = [tuple(files[i : i + files_per_partition]) for i in range(0, len(files), files_per_partition)]
+    groups = [
+        tuple(files[i : i + files_per_partition]) for i in range(0, len(files), files_per_partition)
+    ]
     parts = [dask.delayed(_read_group, pure=True)(group, repairs, scale) for group in groups]
     if unmatched:
         parts.append(dask.delayed(_frames, pure=True)(many.missing(unmatched, scale)))
@@ -68,14 +78,18 @@ def read_statements(
     for table in many.TABLES:
         meta = _pandas(many.schema(table, scale).empty_table())
         if parts:
-            frames[table] = dd.from_delayed([part[table] for part in parts], meta=meta, verify_meta=False)
+            frames[table] = dd.from_delayed(
+                [part[table] for part in parts], meta=meta, verify_meta=False
+            )
         else:
             frames[table] = dd.from_pandas(meta, npartitions=1)
     return StatementFrames(**frames)
 
 
 def _read_group(files: tuple[str, ...], repairs: bool, scale: int) -> dict[str, Any]:
-    return _frames(many.concat((many.read_file(f, repairs=repairs, scale=scale) for f in files), scale))
+    return _frames(
+        many.concat((many.read_file(f, repairs=repairs, scale=scale) for f in files), scale)
+    )
 
 
 def _frames(tables: many.FileTables) -> dict[str, Any]:

@@ -92,7 +92,10 @@ def schema(table: str, scale: int = DEFAULT_SCALE) -> Any:
     """The `pyarrow.Schema` of one of `TABLES` at `scale`."""
     pa = _pyarrow()
     return pa.schema(
-        [pa.field(c.name, _arrow_type(pa, c.kind, scale), nullable=c.nullable) for c in (FILE_COLUMN, *TABLES[table])]
+        [
+            pa.field(c.name, _arrow_type(pa, c.kind, scale), nullable=c.nullable)
+            for c in (FILE_COLUMN, *TABLES[table])
+        ]
     )
 
 
@@ -107,10 +110,18 @@ def read_file(
     if not 0 <= scale <= MAX_SCALE:
         raise ValueError(f"scale must be 0 to {MAX_SCALE}, not {scale}")
     pa = _pyarrow()
-    label = name if name is not None else os.fsdecode(source) if isinstance(source, (str, os.PathLike)) else "<bytes>"
+    label = (
+        name
+        if name is not None
+        else os.fsdecode(source)
+        if isinstance(source, (str, os.PathLike))
+        else "<bytes>"
+    )
     try:
         columns = to_arrow(source, repairs=repairs)
-        tables = {t: _conform(pa, t, getattr(columns, t), label, scale) for t in TABLES if t != "failures"}
+        tables = {
+            t: _conform(pa, t, getattr(columns, t), label, scale) for t in TABLES if t != "failures"
+        }
     except (tarvik_py.ParseError, OSError, ScaleError) as exc:
         return _failed(pa, label, exc, scale)
     return FileTables(**tables, failures=_empty(pa, "failures", scale))
@@ -144,7 +155,11 @@ def statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[str]]:
 def error_name(exc: BaseException) -> str:
     """The exception's class as code names it: tarvik_py.SyntaxError, not the builtin."""
     kind = type(exc)
-    return kind.__qualname__ if kind.__module__ == "builtins" else f"{kind.__module__}.{kind.__qualname__}"
+    return (
+        kind.__qualname__
+        if kind.__module__ == "builtins"
+        else f"{kind.__module__}.{kind.__qualname__}"
+    )
 
 
 def error_line(exc: BaseException) -> int | None:
@@ -157,9 +172,16 @@ def error_line(exc: BaseException) -> int | None:
 
 
 def _failed(pa: Any, label: str, exc: BaseException, scale: int) -> FileTables:
-    row = {"file": [label], "error": [error_name(exc)], "message": [_diagnosis.message(exc)], "line": [error_line(exc)]}
+    row = {
+        "file": [label],
+        "error": [error_name(exc)],
+        "message": [_diagnosis.message(exc)],
+        "line": [error_line(exc)],
+    }
     failures = pa.Table.from_pydict(row, schema=schema("failures", scale))
-    return FileTables(**{t: _empty(pa, t, scale) for t in TABLES if t != "failures"}, failures=failures)
+    return FileTables(
+        **{t: _empty(pa, t, scale) for t in TABLES if t != "failures"}, failures=failures
+    )
 
 
 def _empty(pa: Any, table: str, scale: int) -> Any:
@@ -189,7 +211,11 @@ def _scale_error(table: Any, column: str, scale: int) -> ScaleError:
         for row, value in enumerate(table.column(column).to_pylist()):
             if value is not None and value != value.quantize(unit, rounding=decimal.ROUND_DOWN):
                 line = table.column("line")[row].as_py()
-                where = f"account {table.column('account')[row].as_py()}: " if "account" in table.column_names else ""
+                where = (
+                    f"account {table.column('account')[row].as_py()}: "
+                    if "account" in table.column_names
+                    else ""
+                )
                 return ScaleError(
                     f"{where}{column} {value} has more fraction digits than the scale, {scale}",
                     line,
@@ -213,4 +239,6 @@ def _pyarrow() -> Any:
     try:
         return importlib.import_module("pyarrow")
     except ImportError:
-        raise ImportError("tables of many statements need pyarrow: pip install 'tarvik_py[arrow]'") from None
+        raise ImportError(
+            "tables of many statements need pyarrow: pip install 'tarvik_py[arrow]'"
+        ) from None

@@ -138,7 +138,9 @@ def _load(source: Source) -> tuple[bytes, str | None]:
         )
     data = read()
     if not isinstance(data, bytes):
-        raise TypeError(f"source.read() gave {type(data).__name__}, not bytes: open it in 'rb' mode")
+        raise TypeError(
+            f"source.read() gave {type(data).__name__}, not bytes: open it in 'rb' mode"
+        )
     label = getattr(source, "name", None)
     return data, label if isinstance(label, str) else None
 

@@ -14,11 +14,25 @@ from typing import Union
 
 import tarvik_py
 
-from ._fields import DOC_TYPE_ATTR, DOCUMENT_COLUMNS, DOCUMENT_FIELDS, INTERVAL_COLUMNS, INTERVAL_FIELDS, Kind
+from ._fields import (
+    DOC_TYPE_ATTR,
+    DOCUMENT_COLUMNS,
+    DOCUMENT_FIELDS,
+    INTERVAL_COLUMNS,
+    INTERVAL_FIELDS,
+    Kind,
+)
 from ._values import to_date, to_decimal
 from .reading import Reading
 
-__all__ = ["DOCUMENT_COLUMNS", "INTERVAL_COLUMNS", "Value", "as_dict", "document_rows", "interval_rows"]
+__all__ = [
+    "DOCUMENT_COLUMNS",
+    "INTERVAL_COLUMNS",
+    "Value",
+    "as_dict",
+    "document_rows",
+    "interval_rows",
+]
 
 Value = Union[str, datetime.date, decimal.Decimal, None]
 

@@ -45,7 +45,9 @@ _DOCUMENT_ATTRS: Final = frozenset({f.attr for f in DOCUMENT_FIELDS} | {DOC_TYPE
 _INTERVAL_ATTRS: Final = frozenset(f.attr for f in INTERVAL_FIELDS)
 _KNOWN_DOCUMENT_KEYS: Final = frozenset({f.key for f in DOCUMENT_FIELDS} | {DOC_TYPE_KEY})
 # The field a line's key belongs to, for naming it when its text cannot be encoded.
-_DOCUMENT_FIELD_OF_KEY: Final = {f.key: f.attr for f in DOCUMENT_FIELDS} | {DOC_TYPE_KEY: DOC_TYPE_ATTR}
+_DOCUMENT_FIELD_OF_KEY: Final = {f.key: f.attr for f in DOCUMENT_FIELDS} | {
+    DOC_TYPE_KEY: DOC_TYPE_ATTR
+}
 _INTERVAL_FIELD_OF_KEY: Final = {f.key: f.attr for f in INTERVAL_FIELDS} | {ACCOUNT_KEY: "number"}
 
 # Payment orders sent to the bank must also carry who pays whom and how; a name may stand in
@@ -58,9 +60,7 @@ _TO_BANK_PRESENT: Final = ("counterparty_cor_account", "payee_cor_account")
 # in a hundred must be ASCII letters, digits, punctuation, tab, line feed, form feed, carriage
 # return and space, or characters from U+0400 up.
 _SAMPLE: Final = 20480
-_PLAIN: Final = frozenset(
-    "\t\n\x0c\r " + "".join(chr(c) for c in range(0x21, 0x7F))
-)
+_PLAIN: Final = frozenset("\t\n\x0c\r " + "".join(chr(c) for c in range(0x21, 0x7F)))
 
 
 class WriteError(ValueError):
@@ -93,7 +93,9 @@ def write(
     that would not read back.
     """
     if encoding not in _encodings.DECLARED:
-        raise ValueError(f"encoding must be one of {', '.join(_encodings.DECLARED)}, not {encoding!r}")
+        raise ValueError(
+            f"encoding must be one of {', '.join(_encodings.DECLARED)}, not {encoding!r}"
+        )
     if direction not in (None, "to_bank"):
         raise ValueError(f"direction must be None or 'to_bank', not {direction!r}")
     to_bank = direction == "to_bank"
@@ -122,7 +124,9 @@ def write(
 
     head_chunk = _encoded([MARKER, *(f"{k}={v}" for k, v in head)], "header", encoding)
     if not account_chunks and not doc_chunks:
-        raise WriteError("file", None, "nothing to write: a statement needs an account or a document")
+        raise WriteError(
+            "file", None, "nothing to write: a statement needs an account or a document"
+        )
     chunks = [head_chunk]
     chunks += account_chunks
     chunks += doc_chunks
@@ -151,7 +155,9 @@ def _document(index: int, doc: DocumentLike, to_bank: bool) -> list[str]:
             raise WriteError(where, _EXTRA, f"must be a mapping, not {type(raw_extra).__name__}")
         extra = raw_extra
     else:
-        raise WriteError(where, None, f"must be a tarvik_py.Document or a mapping, not {type(doc).__name__}")
+        raise WriteError(
+            where, None, f"must be a tarvik_py.Document or a mapping, not {type(doc).__name__}"
+        )
 
     lines = [f"{DOC_TYPE_KEY}={_text(where, DOC_TYPE_ATTR, doc_type)}"]
     lines.extend(_field_lines(where, DOCUMENT_FIELDS, values))
@@ -208,10 +214,14 @@ def _extra_key(where: str, key: object) -> str:
 
 def _check_to_bank(where: str, values: Mapping[str, object], extra: Mapping[str, object]) -> None:
     for attr, numbered in _TO_BANK_NAMES:
-        if not values.get(attr) and not extra.get(numbered) and not (
-            attr == "counterparty" and values.get("counterparty_1")
+        if (
+            not values.get(attr)
+            and not extra.get(numbered)
+            and not (attr == "counterparty" and values.get("counterparty_1"))
         ):
-            raise WriteError(where, attr, f"a payment order to the bank needs a name (or {numbered})")
+            raise WriteError(
+                where, attr, f"a payment order to the bank needs a name (or {numbered})"
+            )
     for attr in _TO_BANK_FILLED:
         if not values.get(attr):
             raise WriteError(where, attr, "a payment order to the bank needs it")
@@ -228,7 +238,9 @@ def _interval_values(where: str, interval: object) -> Mapping[str, object]:
         if unknown:
             raise WriteError(where, str(unknown[0]), "no such field of an interval")
         return interval
-    raise WriteError(where, None, f"must be a tarvik_py.Interval or a mapping, not {type(interval).__name__}")
+    raise WriteError(
+        where, None, f"must be a tarvik_py.Interval or a mapping, not {type(interval).__name__}"
+    )
 
 
 def _account(number: object, given: object) -> tuple[str, list[tuple[int, list[str]]]]:
@@ -246,7 +258,9 @@ def _account(number: object, given: object) -> tuple[str, list[tuple[int, list[s
         # The reader keeps one of intervals that are equal by value: a repeat would be lost.
         figures = _interval_identity(lines)
         if figures in seen:
-            raise WriteError(where, None, f"repeats interval {seen[figures]}, and the reader keeps one")
+            raise WriteError(
+                where, None, f"repeats interval {seen[figures]}, and the reader keeps one"
+            )
         seen[figures] = index
         # The start date is the first line, already in the file's form.
         rows.append((index, lines, _file_date_order(lines[0].partition("=")[2])))
@@ -279,7 +293,9 @@ def _in_reading_order(
     return out
 
 
-def _given_header(header: Mapping[str, str], encoding: FileEncoding, to_bank: bool) -> list[tuple[str, str]]:
+def _given_header(
+    header: Mapping[str, str], encoding: FileEncoding, to_bank: bool
+) -> list[tuple[str, str]]:
     pairs = []
     for key, value in header.items():
         where = "header"
@@ -351,7 +367,9 @@ def _encoded(
         key = line.partition("=")[0]
         field = key if fields is None else fields.get(key, f"extra[{key!r}]")
         char = text[exc.start]
-        raise WriteError(where, field, f"{encoding} cannot hold {char!r} (U+{ord(char):04X})") from None
+        raise WriteError(
+            where, field, f"{encoding} cannot hold {char!r} (U+{ord(char):04X})"
+        ) from None
 
 
 def _check_read_back(
@@ -367,7 +385,9 @@ def _check_read_back(
             pass
         else:
             raise WriteError(
-                "file", None, "its Windows-1251 bytes also form UTF-8, and readers take them for UTF-8: write it as utf-8"
+                "file",
+                None,
+                "its Windows-1251 bytes also form UTF-8, and readers take them for UTF-8: write it as utf-8",
             )
         sample = _encodings.decode(data[:_SAMPLE], encoding)
         odd = sum(1 for c in sample if c not in _PLAIN and c < "\u0400")
@@ -390,6 +410,8 @@ def _check_read_back(
     read_intervals = sum(len(a.intervals) for a in statement.accounts.values())
     if statement.warnings or len(statement.documents) != documents or read_intervals != intervals:
         raise WriteError(
-            "file", None, f"would read back as {len(statement.documents)} documents and "
-            f"{read_intervals} intervals, not {documents} and {intervals}: {statement.warnings[:1]}"
+            "file",
+            None,
+            f"would read back as {len(statement.documents)} documents and "
+            f"{read_intervals} intervals, not {documents} and {intervals}: {statement.warnings[:1]}",
         )
