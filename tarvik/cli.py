@@ -25,11 +25,10 @@ import tarvik_py
 from . import _console, _output, _paths
 from ._cells import cell_writer
 from ._dataset import write_partitioned
-from ._fields import DOCUMENT_COLUMNS, INTERVAL_COLUMNS
 from .checking import Finding, Findings, check, failure, mismatches, notices
 from .many import DEFAULT_SCALE, MAX_SCALE, NO_MATCH, read_file, schema
 from .reading import read
-from .records import document_rows, interval_rows
+from .records import DOCUMENT_COLUMNS, INTERVAL_COLUMNS, document_rows, interval_rows
 
 OK, PROBLEMS, UNREADABLE = 0, 1, 2
 T = TypeVar("T")

@@ -20,11 +20,12 @@ import functools
 import importlib
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any, Final, Protocol, cast
+from typing import Any, Protocol, cast
 
 from . import _columns
 from ._encodings import FileEncoding
-from ._fields import DOC_TYPE_ATTR, DOCUMENT_FIELDS, INTERVAL_FIELDS, INTERVAL_RECORD_ORDER, Kind
+from ._fields import Kind
+from ._tables import CHANGE_TABLE, DOCUMENT_TABLE, INTERVAL_TABLE, WARNING_TABLE, Column
 from .reading import Hook, Reading, Source, _load, _prepare, _read_prepared
 
 __all__ = ["ArrowTable", "Column", "Columns", "to_arrow"]
@@ -49,48 +50,6 @@ class Columns:
     intervals: ArrowTable  # line, account, then the fields of tarvik_py.Interval in its order
     warnings: ArrowTable  # line, message: documents left out and what hooks warned of
     changes: ArrowTable  # line, repair, key, old, new, message: as `Reading.changes`
-
-
-@dataclass(frozen=True)
-class Column:
-    """One column of a table: its name, how its values read, and whether it may be null."""
-
-    name: str
-    kind: Kind | None  # None: an integer (a line number)
-    nullable: bool
-
-
-def _record_columns(fields: Sequence[tuple[str, Kind, bool]]) -> tuple[Column, ...]:
-    return tuple(Column(attr, kind, not required) for attr, kind, required in fields)
-
-
-_DOCUMENT_KINDS: Final = {f.attr: (f.kind, f.required) for f in DOCUMENT_FIELDS}
-_DOCUMENT_KINDS[DOC_TYPE_ATTR] = (Kind.TEXT, True)
-_INTERVAL_KINDS: Final = {f.attr: (f.kind, f.required) for f in INTERVAL_FIELDS}
-
-# The tables' columns, in order. The records' attributes keep the records' own order.
-DOCUMENT_TABLE: Final = (
-    Column("line", None, False),
-    *_record_columns(
-        [(DOCUMENT_FIELDS[0].attr, *_DOCUMENT_KINDS[DOCUMENT_FIELDS[0].attr])]
-        + [(DOC_TYPE_ATTR, Kind.TEXT, True)]
-        + [(f.attr, f.kind, f.required) for f in DOCUMENT_FIELDS[1:]]
-    ),
-)
-INTERVAL_TABLE: Final = (
-    Column("line", None, False),
-    Column("account", Kind.TEXT, False),
-    *_record_columns([(attr, *_INTERVAL_KINDS[attr]) for attr in INTERVAL_RECORD_ORDER]),
-)
-WARNING_TABLE: Final = (Column("line", None, False), Column("message", Kind.TEXT, False))
-CHANGE_TABLE: Final = (
-    Column("line", None, False),
-    Column("repair", Kind.TEXT, False),
-    Column("key", Kind.TEXT, False),
-    Column("old", Kind.TEXT, True),
-    Column("new", Kind.TEXT, False),
-    Column("message", Kind.TEXT, False),
-)
 
 
 def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True) -> Columns:

@@ -30,7 +30,15 @@ import tarvik_py
 
 from . import _diagnosis, _paths
 from ._fields import Kind
-from .columns import CHANGE_TABLE, DOCUMENT_TABLE, INTERVAL_TABLE, WARNING_TABLE, Column, to_arrow
+from ._tables import (
+    CHANGE_TABLE,
+    DOCUMENT_TABLE,
+    FAILURE_TABLE,
+    FILE,
+    INTERVAL_TABLE,
+    WARNING_TABLE,
+)
+from .columns import to_arrow
 from .reading import Source
 
 __all__ = [
@@ -50,12 +58,6 @@ MAX_SCALE: Final = 28  # the format's own limit on fraction digits
 _INTEGER_DIGITS: Final = 29  # of the largest magnitude the format reads, 2**96 - 1
 NO_MATCH: Final = "no such file, folder or match"
 
-FILE_COLUMN: Final = Column("file", Kind.TEXT, False)
-FAILURE_TABLE: Final = (
-    Column("error", Kind.TEXT, False),  # the exception's class: tarvik_py.SyntaxError, OSError ...
-    Column("message", Kind.TEXT, False),
-    Column("line", None, True),  # where the reader stopped, where it says
-)
 # Each table of a FileTables, by name, with its columns after `file`.
 TABLES: Final = {
     "documents": DOCUMENT_TABLE,
@@ -94,7 +96,7 @@ def schema(table: str, scale: int = DEFAULT_SCALE) -> Any:
     return pa.schema(
         [
             pa.field(c.name, _arrow_type(pa, c.kind, scale), nullable=c.nullable)
-            for c in (FILE_COLUMN, *TABLES[table])
+            for c in (FILE, *TABLES[table])
         ]
     )
 

@@ -20,6 +20,7 @@ echo "formatted: $(git ls-files -- '*.cpp' '*.h' | wc -l) files"
 echo "== generated tables"
 python3 tools/gen_cp1251_table.py --check
 python3 tools/gen_unicode_tables.py --check
+python3 tools/gen_fields.py --check
 echo "generated tables are current"
 
 echo "== core unit tests"
