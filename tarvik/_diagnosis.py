@@ -22,10 +22,6 @@ from . import _encodings
 __all__ = ["Reason", "explain", "message", "reason"]
 
 MARKER: Final = "1CClientBankExchange"
-# What the reader requires to take a text for Windows-1251: at most this share of the leading
-# characters may be neither letters, digits, punctuation nor white space.
-_SAMPLE: Final = 20480
-_PLAUSIBLE_PERCENT: Final = 95
 _SHOWN: Final = 48  # characters of a line shown in a reason; longer lines are cut
 # Where the first bytes name a format, the reason names it.
 _SIGNATURES: Final = (
@@ -75,7 +71,7 @@ def message(exc: BaseException) -> str:
 
 
 def diagnose(exc: tarvik_py.ParseError, data: bytes) -> Reason | None:
-    """Why `tarvik_py` raised `exc` for `data` (the bytes it read), or None where it is not clear."""
+    """Why `tarvik_py` raised `exc` for `data` (the bytes it read); None where that is unclear."""
     if isinstance(exc, tarvik_py.NotStatementError):
         return _not_statement(data)
     if isinstance(exc, tarvik_py.UnfinishedError):
@@ -110,7 +106,7 @@ def _not_statement(data: bytes) -> Reason | None:
         text = data.decode("utf-8")
     except UnicodeDecodeError:
         # The first line and the share of odd characters are judged on the leading bytes alone.
-        head = _encodings.decode(data[: _SAMPLE * 4], "cp1251")
+        head = _encodings.decode(data[: _encodings.PLAUSIBLE_SAMPLE * 4], "cp1251")
         return _first_line(head) or _dos(data) or _stray_bytes(data) or _implausible(head)
     return _first_line(text)
 
@@ -211,26 +207,22 @@ def _stray_bytes(data: bytes) -> Reason | None:
 
 
 def _implausible(text: str) -> Reason | None:
-    sample = text[:_SAMPLE]
-    odd = collections.Counter(ch for ch in sample if not _acceptable(ch))
-    bad = sum(odd.values())
-    if not sample or (len(sample) - bad) * 100 // len(sample) > _PLAUSIBLE_PERCENT:
+    found = _encodings.odd_characters(text)
+    if found is None:
         return None
+    odd, size = found
+    bad = sum(odd.values())
     common = ", ".join(
         f"{ch!r} ({unicodedata.name(ch, 'a control character').lower()})"
         for ch, _ in odd.most_common(3)
     )
-    share = bad * 100 // len(sample)
+    share = bad * 100 // size
     return Reason(
         None,
-        f"read as Windows-1251, {bad} of the first {len(sample)} characters ({share} %) are neither "
+        f"read as Windows-1251, {bad} of the first {size} characters ({share} %) are neither "
         f"letters, digits, punctuation nor white space, most often {common}; a Windows-1251 "
         "statement may have at most 4 % of them",
     )
-
-
-def _acceptable(ch: str) -> bool:
-    return ch >= "\u0400" or ("\x21" <= ch <= "\x7e") or ch in "\t\n\f\r "
 
 
 # The lines that open and close sections, as the reader matches them: whole lines, exactly.
@@ -242,9 +234,8 @@ _SECTION_EDGE: Final = re.compile(
 def _unfinished(text: str) -> Reason:
     """Which section the text leaves open at its end, and the line it began on."""
     last = text.count("\n") + (not text.endswith("\n"))
-    edge = None
-    for edge in _SECTION_EDGE.finditer(text):
-        pass
+    edges = collections.deque(_SECTION_EDGE.finditer(text), maxlen=1)
+    edge = edges[0] if edges else None
     if edge is None:
         return Reason(
             1,

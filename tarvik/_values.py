@@ -46,6 +46,12 @@ def record_date(text: str) -> tuple[int, int, int]:
     return year, month, day
 
 
+def file_date_order(text: str) -> tuple[int, int, int]:
+    """Year, month and day of a `DD.MM.YYYY` text that `file_date` wrote, to sort dates by."""
+    day, month, year = text.split(".")
+    return int(year), int(month), int(day)
+
+
 def file_date(value: object) -> str:
     """The file's `DD.MM.YYYY` text of a `datetime.date` or a record's `YYYY-MM-DD` text.
 

@@ -2,14 +2,14 @@
 
 The law: what `write` returns, `tarvik_py.parse` (for code page 866, `tarvik.read`) reads back as
 the same header, accounts and documents. Whatever would break it is refused with a `WriteError`
-that names the document or interval and the field.
+that names the document or interval and the field. Where the law rests on how the reader reads,
+the writer asks the reader: the order in which it lists an account's intervals, which intervals
+it takes for one, and which encoding it takes the bytes for.
 """
 
 from __future__ import annotations
 
 import datetime
-import decimal
-import itertools
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Final, Literal
 
@@ -18,7 +18,8 @@ import tarvik_py
 from . import _encodings
 from ._encodings import FileEncoding
 from ._fields import ACCOUNT_NUMBER, DOCUMENT_FIELDS, INTERVAL_FIELDS, Field, Kind
-from ._values import file_amount, file_date
+from ._values import file_amount, file_date, file_date_order
+from .reading import read
 
 __all__ = ["WriteError", "write"]
 
@@ -54,7 +55,6 @@ _DOCUMENT_ATTRS: Final = frozenset({f.attr for f in DOCUMENT_FIELDS} | {_EXTRA})
 _INTERVAL_ATTRS: Final = frozenset(f.attr for f in INTERVAL_FIELDS)
 _INTERVAL_DATE_KEYS: Final = tuple(f.key for f in _INTERVAL_WRITTEN if f.kind is Kind.DATE)
 _START_KEY: Final = {f.attr: f.key for f in INTERVAL_FIELDS}["date_start"]
-_INTERVAL_AMOUNT_KEYS: Final = frozenset(f.key for f in INTERVAL_FIELDS if f.kind is Kind.AMOUNT)
 # The field a line's key belongs to, for naming it when its text cannot be encoded.
 _DOCUMENT_FIELD_OF_KEY: Final = {f.key: f.attr for f in DOCUMENT_FIELDS}
 _INTERVAL_FIELD_OF_KEY: Final = {f.key: f.attr for f in _INTERVAL_WRITTEN}
@@ -64,12 +64,6 @@ _INTERVAL_FIELD_OF_KEY: Final = {f.key: f.attr for f in _INTERVAL_WRITTEN}
 _TO_BANK_NAMES: Final = (("counterparty", "Плательщик1"), ("payee", "Получатель1"))
 _TO_BANK_FILLED: Final = ("payment_type", "ordering")
 _TO_BANK_PRESENT: Final = ("counterparty_cor_account", "payee_cor_account")
-
-# How tarvik_py tells Windows-1251 from other bytes: of the first 20480 characters, more than 95
-# in a hundred must be ASCII letters, digits, punctuation, tab, line feed, form feed, carriage
-# return and space, or characters from U+0400 up.
-_SAMPLE: Final = 20480
-_PLAIN: Final = frozenset("\t\n\x0c\r " + "".join(chr(c) for c in range(0x21, 0x7F)))
 
 
 class WriteError(ValueError):
@@ -268,46 +262,75 @@ def _account(number: object, given: object) -> tuple[str, list[tuple[int, Pairs]
     if not isinstance(intervals, Iterable) or isinstance(intervals, (str, bytes, Mapping)):
         raise WriteError(f"account {number!r}", None, "must be an Account or a list of intervals")
     sections: list[tuple[int, Pairs]] = []
-    seen: dict[frozenset[tuple[str, object]], int] = {}
+    refused = None
     for index, interval in enumerate(intervals):
         where = f"account {number!r}, interval {index}"
-        values = {**_interval_values(where, interval), ACCOUNT_NUMBER.attr: number}
-        pairs = _field_pairs(where, _INTERVAL_WRITTEN, values)
-        # The reader keeps one of intervals that are equal by value: a repeat would be lost.
-        figures = _interval_identity(pairs)
-        if figures in seen:
-            raise WriteError(
-                where, None, f"repeats interval {seen[figures]}, and the reader keeps one"
-            )
-        seen[figures] = index
-        sections.append((index, pairs))
-    return number, _in_reading_order(sections)
+        try:
+            values = {**_interval_values(where, interval), ACCOUNT_NUMBER.attr: number}
+            sections.append((index, _field_pairs(where, _INTERVAL_WRITTEN, values)))
+        except WriteError as exc:
+            refused = exc  # but an interval before it that repeats another is refused first
+            break
+    sections = _as_the_reader_lists(number, sections)
+    if refused is not None:
+        raise refused
+    return number, sections
 
 
-def _interval_identity(pairs: Pairs) -> frozenset[tuple[str, object]]:
-    """An interval as the reader compares intervals: amounts by value (1000 equals 1000.00)."""
-    return frozenset(
-        (key, decimal.Decimal(text) if key in _INTERVAL_AMOUNT_KEYS else text)
-        for key, text in pairs
-    )
+def _as_the_reader_lists(number: str, sections: list[tuple[int, Pairs]]) -> list[tuple[int, Pairs]]:
+    """The sections in the order that makes the reader list the intervals as given, sorted by
+    start date; a WriteError for the first that the reader would take for an earlier one.
 
-
-def _in_reading_order(sections: list[tuple[int, Pairs]]) -> list[tuple[int, Pairs]]:
-    """The intervals in the order that makes the reader list them as given, sorted by start.
-
-    The reader files an interval among those of the same start date after the later ones and
-    before the first: A, B, C arriving give B, C, A. Writing the last of such a group first
-    undoes that.
+    The reader is asked rather than imitated. Its order depends on the start dates alone, so it
+    reads the sections sorted, and where it lists each one says where each must stand.
     """
-
-    def start(section: tuple[int, Pairs]) -> tuple[int, int, int]:
-        return _file_date_order(dict(section[1])[_START_KEY])
-
-    out: list[tuple[int, Pairs]] = []
-    for _, group in itertools.groupby(sorted(sections, key=start), key=start):
-        same = list(group)
-        out.extend(same[-1:] + same[:-1])
+    if len(sections) < 2:
+        return sections
+    wanted = sorted(sections, key=lambda s: file_date_order(dict(s[1])[_START_KEY]))
+    listed = _listing(wanted)
+    if len(listed) < len(wanted):
+        _refuse_repeat(number, wanted, listed)
+    # The reader lists at place i the section that came at place listed[i], so the one wanted
+    # at place i is written there.
+    out = list(wanted)
+    for place, arrival in enumerate(listed):
+        out[arrival] = wanted[place]
     return out
+
+
+def _listing(sections: Sequence[tuple[int, Pairs]]) -> list[int]:
+    """How the reader lists the intervals of `sections`, one account's: the place of each in
+    `sections`, in the reader's order; a repeat it keeps once is listed once."""
+    lines = [MARKER]
+    place_at_line = {}
+    for place, (_, pairs) in enumerate(sections):
+        place_at_line[len(lines) + 1] = place
+        lines += [_ACCOUNT_OPEN, *(f"{key}={text}" for key, text in pairs), _ACCOUNT_CLOSE]
+    lines.append(_FILE_END)
+    # Only the account's number may hold a character UTF-8 cannot encode, and it is the same in
+    # every section; what the encoding cannot hold is said when the sections are encoded.
+    data = ("\r\n".join(lines) + "\r\n").encode("utf-8", "replace")
+    try:
+        reading = read(data, repairs=False)
+    except tarvik_py.ParseError as exc:
+        raise WriteError("file", None, f"would not read back: {exc}") from exc
+    return [place_at_line[line] for found in reading.interval_lines().values() for line in found]
+
+
+def _refuse_repeat(number: str, wanted: list[tuple[int, Pairs]], listed: list[int]) -> None:
+    """Raises for the first interval as given that the reader keeps only once with an earlier."""
+    kept = set(listed)
+    index, pairs = min(s for place, s in enumerate(wanted) if place not in kept)
+    first = next(
+        i
+        for i, other in sorted(wanted)
+        if i < index and len(_listing([(i, other), (index, pairs)])) == 1
+    )
+    raise WriteError(
+        f"account {number!r}, interval {index}",
+        None,
+        f"repeats interval {first}, and the reader keeps one",
+    )
 
 
 def _given_header(header: Mapping[str, str], encoding: FileEncoding, to_bank: bool) -> Pairs:
@@ -357,7 +380,7 @@ def _made_header(
         if key in _INTERVAL_DATE_KEYS
     ]
     if dates:
-        ordered = sorted(dates, key=_file_date_order)
+        ordered = sorted(dates, key=file_date_order)
         head += [("ДатаНачала", ordered[0]), ("ДатаКонца", ordered[-1])]
     numbers = [number for number, _ in books]
     if not numbers and to_bank:
@@ -365,11 +388,6 @@ def _made_header(
     head += [(ACCOUNT_NUMBER.key, number) for number in numbers]
     head += [("Документ", doc_type) for doc_type in dict.fromkeys(t for t, _, _ in docs)]
     return head
-
-
-def _file_date_order(text: str) -> tuple[int, int, int]:
-    day, month, year = text.split(".")
-    return int(year), int(month), int(day)
 
 
 def _encoded(
@@ -397,35 +415,34 @@ def _encoded(
 
 
 def _check_read_back(data: bytes, encoding: FileEncoding, documents: int, intervals: int) -> None:
-    if encoding == "cp1251" and not data.isascii():
-        try:
-            data.decode("utf-8")
-        except UnicodeDecodeError:
-            pass
-        else:
-            raise WriteError(
-                "file",
-                None,
-                "its Windows-1251 bytes also form UTF-8, and readers take them for UTF-8: write it "
-                "as utf-8",
-            )
-        sample = _encodings.decode(data[:_SAMPLE], encoding)
-        odd = sum(1 for c in sample if c not in _PLAIN and c < "\u0400")
-        if (len(sample) - odd) * 100 // len(sample) <= 95:
-            raise WriteError(
-                "file",
-                None,
-                f"{odd} of its first {len(sample)} characters are neither ASCII nor from U+0400 up "
-                "(no-break spaces, guillemets, signs), too many for readers to recognise "
-                "Windows-1251: write it as utf-8",
-            )
-    # A last look through the reader itself: no rule above may have missed a section.
-    from .reading import read
-
+    """A last look through the reader itself: it must take the bytes for `encoding`, and read
+    every section written."""
     try:
-        statement = read(data, repairs=False).statement
+        reading = read(data, repairs=False)
     except tarvik_py.ParseError as exc:
+        if encoding == "cp1251" and isinstance(exc, tarvik_py.NotStatementError):
+            sample = _encodings.decode(data[: _encodings.PLAUSIBLE_SAMPLE], encoding)
+            found = _encodings.odd_characters(sample)
+            if found is not None:
+                odd, size = found
+                raise WriteError(
+                    "file",
+                    None,
+                    f"{sum(odd.values())} of its first {size} characters are neither ASCII nor "
+                    "from U+0400 up (no-break spaces, guillemets, signs), too many for readers "
+                    "to recognise Windows-1251: write it as utf-8",
+                ) from None
         raise WriteError("file", None, f"would not read back: {exc}") from exc
+    if reading.encoding != encoding and not data.isascii():
+        raise WriteError(
+            "file",
+            None,
+            "its Windows-1251 bytes also form UTF-8, and readers take them for UTF-8: write it as "
+            "utf-8"
+            if encoding == "cp1251"
+            else f"readers take its bytes for {reading.encoding}, not {encoding}",
+        )
+    statement = reading.statement
     read_intervals = sum(len(a.intervals) for a in statement.accounts.values())
     if statement.warnings or len(statement.documents) != documents or read_intervals != intervals:
         raise WriteError(
