@@ -9,10 +9,11 @@ pyarrow take its type from there: text, as written. Numbers and dates are left t
 
 from __future__ import annotations
 
-import importlib
 import os
 from collections.abc import Iterable, Sequence
 from typing import Any, Final
+
+from . import _extras
 
 __all__ = ["write_partitioned"]
 
@@ -26,8 +27,8 @@ def write_partitioned(
 ) -> None:
     """Writes `batches` (pyarrow record batches of `schema`) under `path`, partitioned by
     `partition`, hive style."""
-    pa = importlib.import_module("pyarrow")
-    ds = importlib.import_module("pyarrow.dataset")
+    pa = _extras.require("pyarrow", "Parquet")
+    ds = _extras.require("pyarrow.dataset", "Parquet")
     text = [c for c in partition if pa.types.is_string(schema.field(c).type)]
     dictionary = pa.dictionary(pa.int32(), pa.string())
     written = schema

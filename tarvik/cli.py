@@ -12,7 +12,6 @@ import argparse
 import contextlib
 import csv
 import functools
-import importlib
 import io
 import json
 import os
@@ -20,13 +19,13 @@ import sys
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import IO, Any, NoReturn, TypeVar
 
-import tarvik_py
-
-from . import _console, _output, _paths
+from . import _console, _extras, _output, _paths
 from ._cells import cell_writer
 from ._dataset import write_partitioned
-from .checking import Finding, Findings, check, failure, mismatches, notices
-from .many import DEFAULT_SCALE, MAX_SCALE, NO_MATCH, read_file, schema
+from ._faults import FILE_FAULTS
+from ._findings import Finding, Findings, failure, notices, unread_paths
+from .checking import check, mismatches
+from .many import DEFAULT_SCALE, MAX_SCALE, read_file, schema
 from .reading import read
 from .records import DOCUMENT_COLUMNS, INTERVAL_COLUMNS, document_rows, interval_rows
 
@@ -42,8 +41,7 @@ def _statement_paths(
     Files in folders that are not statements are skipped, with one note on stderr.
     """
     found = _paths.expand(patterns, exclude=exclude)
-    errors = [Finding(p, None, "error", NO_MATCH) for p in found.unmatched]
-    errors += [Finding(p, None, "error", "no statement in this folder") for p in found.no_statement]
+    errors = unread_paths(found.unmatched, found.no_statement)
     if found.skipped:
         shown = ", ".join(found.skipped[:3]) + (", ..." if len(found.skipped) > 3 else "")
         print(
@@ -109,7 +107,7 @@ def cmd_show(args: argparse.Namespace) -> int:
     path = args.file
     try:
         reading = read(path, repairs=args.repairs)
-    except (tarvik_py.ParseError, OSError) as exc:
+    except FILE_FAULTS as exc:
         print(failure(path, exc), file=sys.stderr)
         return UNREADABLE
     statement = reading.statement
@@ -173,12 +171,11 @@ Row = dict[str, str | int | None]
 def _convert_one(path: str, repairs: bool, intervals: bool) -> tuple[list[Row], list[Finding]]:
     try:
         reading = read(path, repairs=repairs)
-    except (tarvik_py.ParseError, OSError) as exc:
+    except FILE_FAULTS as exc:
         return [], [failure(path, exc)]
     rows = list(interval_rows(reading) if intervals else document_rows(reading))
-    for row in rows:
-        row["file"] = path
-    return rows, notices(reading, path)
+    changes = [(c.lineno, c.message) for c in reading.changes]
+    return rows, notices(path, changes, reading.statement.warnings)
 
 
 # What --partition-by takes besides a table's own columns: the year and month of its date.
@@ -293,13 +290,13 @@ def _table_one(path: str, repairs: bool, table: str, scale: int) -> tuple[Any, l
     """One file's table for Parquet, and what reading it found, as `check` words it."""
     tables = read_file(path, repairs=repairs, scale=scale)
     found = [Finding(path, f["line"], "error", f["message"]) for f in tables.failures.to_pylist()]
-    found += [Finding(path, c["line"], "repair", c["message"]) for c in tables.changes.to_pylist()]
-    found += [
-        Finding(path, w["line"], "warning", f"document skipped: {w['message']}")
-        for w in tables.warnings.to_pylist()
-    ]
-    found.sort(key=lambda f: f.lineno or 0)
-    return getattr(tables, table), found
+    return getattr(tables, table), found + notices(
+        path, _line_messages(tables.changes), _line_messages(tables.warnings)
+    )
+
+
+def _line_messages(table: Any) -> list[tuple[int, str]]:
+    return list(zip(table["line"].to_pylist(), table["message"].to_pylist(), strict=True))
 
 
 def _write_parquet(
@@ -308,13 +305,11 @@ def _write_parquet(
     """Writes one Parquet file, or a dataset folder partitioned by --partition-by; the rows
     written, or None (said on stderr) where nothing could be."""
     try:
-        pa = importlib.import_module("pyarrow")
-        pc = importlib.import_module("pyarrow.compute")
-        pq = importlib.import_module("pyarrow.parquet")
-    except ImportError:
-        print(
-            "tarvik convert: Parquet needs pyarrow: pip install 'tarvik_py[arrow]'", file=sys.stderr
-        )
+        pa = _extras.require("pyarrow", "Parquet")
+        pc = _extras.require("pyarrow.compute", "Parquet")
+        pq = _extras.require("pyarrow.parquet", "Parquet")
+    except ImportError as exc:
+        print(f"tarvik convert: {exc}", file=sys.stderr)
         return None
     table = "intervals" if args.intervals else "documents"
     scale = DEFAULT_SCALE if args.scale is None else args.scale

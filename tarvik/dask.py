@@ -17,17 +17,14 @@ frames.failures)`) and each file is read once. Needs the extra `tarvik_py[dask]`
 
 from __future__ import annotations
 
-import importlib
-import os
-from collections.abc import Iterable
 from dataclasses import dataclass
 from typing import Any
 
-from . import many
+from . import _extras, _paths, many
+from ._paths import Paths
+from ._values import check_scale
 
 __all__ = ["StatementFrames", "read_statements"]
-
-Paths = str | os.PathLike[str] | Iterable[str | os.PathLike[str]]
 
 
 @dataclass(frozen=True)
@@ -58,16 +55,10 @@ def read_statements(
     """
     if files_per_partition < 1:
         raise ValueError(f"files_per_partition must be at least 1, not {files_per_partition}")
-    if not 0 <= scale <= many.MAX_SCALE:
-        raise ValueError(f"scale must be 0 to {many.MAX_SCALE}, not {scale}")
+    check_scale(scale)
     dask = _dask("dask")
     dd = _dask("dask.dataframe")
-    patterns = (
-        [os.fsdecode(paths)]
-        if isinstance(paths, (str, os.PathLike))
-        else [os.fsdecode(p) for p in paths]
-    )
-    files, unmatched = many.statement_paths(patterns)
+    files, unmatched = many.statement_paths(_paths.patterns(paths))
     groups = [
         tuple(files[i : i + files_per_partition]) for i in range(0, len(files), files_per_partition)
     ]
@@ -103,7 +94,4 @@ def _pandas(table: Any) -> Any:
 
 
 def _dask(module: str) -> Any:
-    try:
-        return importlib.import_module(module)
-    except ImportError:
-        raise ImportError(f"tarvik.dask needs {module}: pip install 'tarvik_py[dask]'") from None
+    return _extras.require(module, "tarvik.dask")
