@@ -2,9 +2,8 @@
 from collections.abc import Buffer
 from typing import ClassVar, Final, final
 
-from _typeshed import structseq
-
 import tarvik_py
+from _typeshed import structseq
 
 from .hooks import Edit
 
