@@ -45,8 +45,6 @@ Repair = _columns.Repair
 `repair.apply(section_type, attrs)` does the same and returns its `Edit`s; `repair.name` is its
 name below."""
 
-PURPOSE_KEY: Final = "НазначениеПлатежа"
-
 yo_in_keys: Final[Repair] = _columns.REPAIRS[0]
 """`ПолучательСчёт` and any other key written with `ё`/`Ё` is read with `е`/`Е`, where that key is
 not there too."""
