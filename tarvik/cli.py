@@ -35,18 +35,14 @@ def _status(findings: Iterable[Finding], severities: Iterable[str] = ()) -> int:
     return PROBLEMS if severities & {"warning", "mismatch"} else OK
 
 
-def _skipped(command: str) -> Callable[[list[str]], None]:
-    """What says, in one line, which files in folders were left out as no statements."""
-
-    def say(paths: list[str]) -> None:
-        shown = ", ".join(paths[:3]) + (", ..." if len(paths) > 3 else "")
-        print(
-            f"tarvik {command}: skipped {len(paths)} files in folders that do not begin with "
-            f"1CClientBankExchange: {shown}",
-            file=sys.stderr,
-        )
-
-    return say
+def _say_skipped(command: str, paths: list[str]) -> None:
+    """Says in one line which files in folders were left out as no statements."""
+    shown = ", ".join(paths[:3]) + (", ..." if len(paths) > 3 else "")
+    print(
+        f"tarvik {command}: skipped {len(paths)} files in folders that do not begin with "
+        f"1CClientBankExchange: {shown}",
+        file=sys.stderr,
+    )
 
 
 def _to_stderr(finding: Finding) -> None:
@@ -66,7 +62,7 @@ def cmd_show(args: argparse.Namespace) -> int:
 def cmd_check(args: argparse.Namespace) -> int:
     found = _paths.expand(args.paths)
     if found.skipped:
-        _skipped("check")(found.skipped)
+        _say_skipped("check", found.skipped)
     findings = unread_paths(found.unmatched, found.no_statement)
     for f in findings:
         print(f)
@@ -97,7 +93,7 @@ def cmd_convert(args: argparse.Namespace) -> int:
             jobs=args.jobs,
             repairs=args.repairs,
             on_finding=_to_stderr,
-            on_skipped=_skipped("convert"),
+            on_skipped=functools.partial(_say_skipped, "convert"),
             progress=True,
         )
     except (ConvertError, ImportError) as exc:
