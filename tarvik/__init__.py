@@ -9,14 +9,19 @@
 `tarvik_py` is the strict reader underneath; `tarvik` meets files as banks write them.
 """
 
+import importlib
+from typing import TYPE_CHECKING
+
 from . import hooks
 from .checking import Finding, check
 from .columns import ArrowTable, Columns, to_arrow
-from .converting import Conversion, convert
 from .reading import Change, Hook, Reading, Source, read
 from .records import as_dict, document_rows, interval_rows
 from .showing import Summary, show
 from .writing import WriteError, write
+
+if TYPE_CHECKING:
+    from .converting import Conversion, convert
 
 __all__ = [
     "ArrowTable",
@@ -40,3 +45,11 @@ __all__ = [
     "to_arrow",
     "write",
 ]
+
+
+def __getattr__(name: str) -> object:
+    # convert, and what it writes with (csv, json, the tables of many files), is imported when
+    # first used, so that it costs `import tarvik` nothing.
+    if name in ("Conversion", "convert"):
+        return getattr(importlib.import_module(".converting", __name__), name)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
