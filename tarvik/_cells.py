@@ -17,12 +17,16 @@ from ._fields import DOCUMENT_FIELDS, INTERVAL_FIELDS, Kind
 __all__ = ["cell_writer"]
 
 FORMULA_STARTS: Final = ("=", "+", "-", "@", "\t", "\r")
-AMOUNT_COLUMNS: Final = frozenset(f.attr for f in (*DOCUMENT_FIELDS, *INTERVAL_FIELDS) if f.kind is Kind.AMOUNT)
+AMOUNT_COLUMNS: Final = frozenset(
+    f.attr for f in (*DOCUMENT_FIELDS, *INTERVAL_FIELDS) if f.kind is Kind.AMOUNT
+)
 
 Cell = str | int
 
 
-def cell_writer(*, escape_formulas: bool, decimal_comma: bool) -> Callable[[str, str | int | None], Cell]:
+def cell_writer(
+    *, escape_formulas: bool, decimal_comma: bool
+) -> Callable[[str, str | int | None], Cell]:
     """A function of (column, value) giving the cell: "" for None, numbers as they are."""
 
     def cell(column: str, value: str | int | None) -> Cell:

@@ -2,9 +2,8 @@
 from collections.abc import Buffer
 from typing import ClassVar, Final, final
 
-from _typeshed import structseq
-
 import tarvik_py
+from _typeshed import structseq
 
 from .hooks import Edit
 
@@ -22,7 +21,9 @@ class Repair:
     def __call__(
         self, section_type: tarvik_py.SectionType, attrs: dict[str, str], header: object
     ) -> None: ...
-    def apply(self, section_type: tarvik_py.SectionType, attrs: dict[str, str], /) -> list[Edit]: ...
+    def apply(
+        self, section_type: tarvik_py.SectionType, attrs: dict[str, str], /
+    ) -> list[Edit]: ...
 
 @final
 class Recording:
@@ -48,7 +49,13 @@ class Read(
     tuple[dict[str, str], list[tuple[str, str]], str, Table, Table, Table, Table],
 ):
     __match_args__: Final = (
-        "header", "header_lines", "encoding", "documents", "intervals", "warnings", "changes"
+        "header",
+        "header_lines",
+        "encoding",
+        "documents",
+        "intervals",
+        "warnings",
+        "changes",
     )
     @property
     def header(self) -> dict[str, str]: ...

@@ -11,20 +11,17 @@ of every change, record and header line, so nothing is looked for in the text af
 
 from __future__ import annotations
 
-import codecs
-import os
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
-from typing import BinaryIO, Protocol, Union, overload
+from typing import Protocol, overload
 
 import tarvik_py
 
-from . import _columns, _diagnosis, _encodings
+from . import _columns, _diagnosis
 from ._encodings import FileEncoding
+from ._sources import Loaded, Source, load
 
 __all__ = ["Change", "Changes", "Hook", "Reading", "Source", "read"]
-
-Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, BinaryIO]
 
 
 class Hook(Protocol):
@@ -85,7 +82,7 @@ class Changes(Sequence[Change]):
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Sequence) or isinstance(other, (str, bytes)):
             return NotImplemented
-        return len(self) == len(other) and all(a == b for a, b in zip(self, other))
+        return len(self) == len(other) and all(a == b for a, b in zip(self, other, strict=True))
 
     __hash__ = None  # type: ignore[assignment]
 
@@ -107,7 +104,8 @@ class Reading:
     recording: _columns.Recording = field(repr=False, compare=False)
 
     def interval_lines(self) -> dict[str, list[int]]:
-        """The line on which each interval's section opens, by account, as in `statement.accounts`."""
+        """The line on which each interval's section opens, by account, as in
+        `statement.accounts`."""
         return dict(zip(self.statement.accounts, self.recording.interval_lines(), strict=True))
 
     def document_lines(self) -> list[int]:
@@ -122,59 +120,33 @@ class Reading:
         return [(key, value) for key, value, _ in self.recording.header_lines()]
 
 
-def _load(source: Source) -> tuple[bytes, str | None]:
-    if isinstance(source, (str, os.PathLike)):
-        name = os.fsdecode(source)
-        with open(source, "rb") as f:
-            return f.read(), name
-    if isinstance(source, bytes):
-        return source, None
-    if isinstance(source, (bytearray, memoryview)):
-        return bytes(source), None
-    read = getattr(source, "read", None)
-    if read is None:
-        raise TypeError(
-            f"source must be a path, bytes or a binary file, not {type(source).__name__}"
-        )
-    data = read()
-    if not isinstance(data, bytes):
-        raise TypeError(f"source.read() gave {type(data).__name__}, not bytes: open it in 'rb' mode")
-    label = getattr(source, "name", None)
-    return data, label if isinstance(label, str) else None
-
-
-def _prepare(data: bytes) -> tuple[bytes, bool, bool]:
-    """The bytes for tarvik_py, whether a byte-order mark was dropped, whether the file is DOS."""
-    bom = data.startswith(codecs.BOM_UTF8)
-    if bom:
-        data = data[len(codecs.BOM_UTF8) :]
-    if _encodings.is_dos(data):
-        return data.decode("cp866").encode("utf-8"), bom, True
-    return data, bom, False
-
-
 def read(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True) -> Reading:
     """Read a statement from a path, bytes or a binary file.
 
     Raises what `tarvik_py.parse` raises, with a note naming the file; OSError where the file
     cannot be read. The repairs run before `hooks`, which see what the repairs left.
     """
-    data, name = _load(source)
-    text, bom, dos = _prepare(data)
-    return _read_prepared(text, bom, dos, name, hooks, repairs)
+    return read_loaded(load(source), hooks, repairs)
 
 
-def _read_prepared(
-    text: bytes, bom: bool, dos: bool, name: str | None, hooks: Sequence[Hook], repairs: bool
-) -> Reading:
-    """`read` of bytes that `_prepare` gave."""
-    recording = _columns.Recording(repairs, text)
+def read_loaded(loaded: Loaded, hooks: Sequence[Hook] = (), repairs: bool = True) -> Reading:
+    """`read` of a source already loaded, for `to_arrow`, which reads its bytes first itself."""
+    recording = _columns.Recording(repairs, loaded.text)
     try:
-        statement = tarvik_py.parse(text, [recording, *hooks])
+        statement = tarvik_py.parse(loaded.text, [recording, *hooks])
     except tarvik_py.ParseError as exc:
-        if name is not None:
-            exc.add_note(f"in {name}")
-        _diagnosis.explain(exc, text)
+        if loaded.name is not None:
+            exc.add_note(f"in {loaded.name}")
+        _diagnosis.explain(exc, loaded.text)
         raise
-    encoding: FileEncoding = "cp866" if dos else statement.encoding
-    return Reading(statement, encoding, bom, Changes(recording), name, repairs, text, recording)
+    encoding: FileEncoding = "cp866" if loaded.dos else statement.encoding
+    return Reading(
+        statement,
+        encoding,
+        loaded.byte_order_mark,
+        Changes(recording),
+        loaded.name,
+        repairs,
+        loaded.text,
+        recording,
+    )

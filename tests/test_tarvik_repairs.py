@@ -21,7 +21,7 @@ import test_properties as gen
 import test_tarvik_write
 from samples import MARKER
 from tarvik import hooks
-from tarvik.reading import _prepare
+from tarvik._sources import prepare as _prepare
 from test_tarvik_columns_differential import repaired_statements
 
 ROOT = Path(__file__).resolve().parent.parent

@@ -64,3 +64,15 @@ def arrow_tables(path: pathlib.Path) -> int:
     columns.documents = columns.intervals  # type: ignore[misc]
     tarvik.to_arrow(path, hooks=[payee_upper])
     return len(columns.header)
+
+
+def show_and_convert(path: str) -> int:
+    summary = tarvik.show(path, repairs=False)
+    assert_type(summary.problems, bool)
+    print(summary)
+    done = tarvik.convert([path], "out.parquet", partition_by=["year"], scale=3, jobs=2)
+    assert_type(done, tarvik.Conversion)
+    tarvik.convert([path], "out.csv", on_finding=lambda f: print(f.lineno))
+    tarvik.convert(pathlib.Path(path), "out.jsonl", intervals=True)
+    tarvik.convert([path], "out.csv", intervals="yes")  # type: ignore[arg-type]
+    return done.rows
