@@ -526,8 +526,7 @@ SharedTable warning_table(const std::vector<ParseWarning>& warnings,
   for (const ParseWarning& w : warnings) {
     rows.lines.push_back(static_cast<std::int64_t>(w.lineno));
     rows.texts[0].emplace_back(w.message);
-    const bool account =
-        std::find(account_lines.begin(), account_lines.end(), w.lineno) != account_lines.end();
+    const bool account = std::binary_search(account_lines.begin(), account_lines.end(), w.lineno);
     rows.texts[1].emplace_back(account ? "account" : "document");
   }
   return lined_table(rows, free);

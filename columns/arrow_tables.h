@@ -51,7 +51,7 @@ SharedTable document_table(std::vector<Document>& documents, const DocumentExtra
 SharedTable interval_table(const std::vector<Account>& accounts, TableFree free = nullptr);
 
 // `line`, `message`, and the `section` left out: "document", or "account" for a warning on one of
-// `account_lines` (the closing lines of account sections a lenient reading left out).
+// `account_lines` (the closing lines of the account sections read, in file order).
 SharedTable warning_table(const std::vector<ParseWarning>& warnings,
                           std::span<const std::uint64_t> account_lines = {},
                           TableFree free = nullptr);

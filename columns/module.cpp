@@ -523,6 +523,31 @@ PyObject* recording_change_count(PyObject* self, PyObject* /*unused*/) {
   return PyLong_FromSize_t(recording_of(self).changes().size());
 }
 
+PyObject* recording_change_counts(PyObject* self, PyObject* /*unused*/) {
+  const ChangeLog& log = recording_of(self).changes();
+  std::array<std::size_t, 256> counts{};
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    ++counts[static_cast<std::size_t>(log.repair(i))];
+  }
+  PyRef out = PyRef::steal(PyDict_New());
+  if (!out) {
+    return nullptr;
+  }
+  for (std::size_t r = 0; r < counts.size(); ++r) {
+    if (counts[r] == 0) {
+      continue;
+    }
+    const std::string_view repair_name = name(static_cast<Repair>(r));
+    PyRef key = PyRef::steal(PyUnicode_FromStringAndSize(
+        repair_name.data(), static_cast<Py_ssize_t>(repair_name.size())));
+    PyRef count = PyRef::steal(PyLong_FromSize_t(counts[r]));
+    if (!key || !count || PyDict_SetItem(out.get(), key.get(), count.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return out.release();
+}
+
 PyObject* recording_change(PyObject* self, PyObject* arg) {
   const Py_ssize_t i = PyLong_AsSsize_t(arg);
   if (i == -1 && PyErr_Occurred()) {
@@ -598,8 +623,8 @@ PyObject* recording_extra(PyObject* self, PyObject* arg) {
   }
 }
 
-PyObject* recording_skipped_accounts(PyObject* self, PyObject* /*unused*/) {
-  return int_list(recording_of(self).skipped_accounts());
+PyObject* recording_account_closing_lines(PyObject* self, PyObject* /*unused*/) {
+  return int_list(recording_of(self).account_closing_lines());
 }
 
 PyObject* recording_interval_lines(PyObject* self, PyObject* /*unused*/) {
@@ -771,6 +796,9 @@ constexpr tarvik_native_hook_type kRecordingHookType = {
 PyMethodDef kRecordingMethods[] = {
     {"change_count", recording_change_count, METH_NOARGS,
      "change_count($self, /)\n--\n\nHow many values the repairs changed."},
+    {"change_counts", recording_change_counts, METH_NOARGS,
+     "change_counts($self, /)\n--\n\nHow many changes each repair made, by its name, where it "
+     "made any."},
     {"change", recording_change, METH_O,
      "change($self, index, /)\n--\n\nThe change at `index`: (line, repair, key, old, new, "
      "message)."},
@@ -789,9 +817,9 @@ PyMethodDef kRecordingMethods[] = {
      "observer($self, /)\n--\n\n"
      "A hook that only looks at each section, for the end of a chain with other hooks after the "
      "recording: the extras are then taken there."},
-    {"skipped_accounts", recording_skipped_accounts, METH_NOARGS,
-     "skipped_accounts($self, /)\n--\n\nThe closing line of each account section left out with a "
-     "warning."},
+    {"account_closing_lines", recording_account_closing_lines, METH_NOARGS,
+     "account_closing_lines($self, /)\n--\n\nThe closing line of each account section read, before "
+     "any hook: a warning on one of them is an account section's."},
     {"interval_lines", recording_interval_lines, METH_NOARGS,
      "interval_lines($self, /)\n--\n\nThe line each interval's section opens on, account by "
      "account."},
@@ -809,10 +837,13 @@ PyMethodDef kRecordingMethods[] = {
 
 PyType_Slot kRecordingSlots[] = {
     {Py_tp_doc, const_cast<char*>(
-                    "Recording(repairs)\n--\n\n"
+                    "Recording(repairs, text=None)\n--\n\n"
                     "One reading through tarvik_py.parse, given to it as a hook: with `repairs`, "
-                    "the shipped repairs run on every section and each change is kept with its "
-                    "line; the header's lines and each record's line are kept too.")},
+                    "the shipped repairs run on every section, damage around intact records is "
+                    "read, and each change is kept with its line; the header's lines, each "
+                    "record's line and the keys no record models are kept too. `text`, the bytes "
+                    "that will be parsed, lets it keep those keys where they lie instead of "
+                    "copying them.")},
     {Py_tp_new, reinterpret_cast<void*>(recording_new)},
     {Py_tp_call, reinterpret_cast<void*>(recording_call)},
     {Py_tp_dealloc, reinterpret_cast<void*>(recording_dealloc)},
@@ -893,7 +924,8 @@ void read_without_lock(std::string_view input, bool repairs, Tables& out) {
   }};
   out.documents = document_table(statement.documents, extras, free_unlocked);
   out.intervals = interval_table(statement.accounts, free_unlocked);
-  out.warnings = warning_table(statement.warnings, recording.skipped_accounts(), free_unlocked);
+  out.warnings =
+      warning_table(statement.warnings, recording.account_closing_lines(), free_unlocked);
   out.changes = change_table(recording.changes(), free_unlocked);
   if (!out.changes) {
     out.changes_log = std::move(recording).take_changes();
@@ -1028,6 +1060,7 @@ int exec_module(PyObject* module) {
   if (PyModule_AddObjectRef(module, "Table", state.table_type) < 0 ||
       PyModule_AddObjectRef(module, "Repair", state.repair_type) < 0 ||
       PyModule_AddObjectRef(module, "Recording", state.recording_type) < 0 ||
+      PyModule_AddObjectRef(module, "Observer", state.observer_type) < 0 ||
       PyModule_AddObjectRef(module, "Read", state.read_type) < 0) {
     return -1;
   }

@@ -125,8 +125,7 @@ int Recording::on_damage(void* state, const tarvik_damage* damage) noexcept {
   auto* self = static_cast<Recording*>(state);
   try {
     if (damage->kind == TARVIK_DAMAGE_ACCOUNT_SKIPPED) {
-      self->skipped_accounts_.push_back(damage->lineno);
-      return 0;
+      return 0;  // a warning, which names its line; account_closing_lines() tells its section
     }
     const std::string line = utf8_text(view(damage->line), encoding_of(damage->encoding));
     const std::size_t eq = line.find('=');
@@ -176,21 +175,26 @@ int Recording::on_begin(void* state, tarvik_text text, int encoding) noexcept {
 int Recording::on_section(void* state, const tarvik_section_view* view, tarvik_section* section,
                           const tarvik_section_api* api, tarvik_text* /*message*/) noexcept {
   auto* self = static_cast<Recording*>(state);
-  bool renamed = false;  // a key, by the repairs
+  if (view->type == TARVIK_SECTION_ACCOUNT) {
+    try {
+      self->account_closings_.push_back(view->closing_line);
+    } catch (const std::bad_alloc&) {
+      return TARVIK_NO_MEMORY;
+    }
+  }
+  // The view was taken before the repairs: a section they changed is not as written, and every
+  // change they make is logged.
+  const std::size_t logged = self->changes_.size();
   if (self->repairs_) {
-    const std::size_t logged = self->changes_.size();
     const int outcome =
         repair_section(kRepairs, *view, section, *api, &self->changes_, &self->facts_);
     if (outcome != TARVIK_CONTINUE) {
       return outcome;
     }
-    for (std::size_t i = logged; i < self->changes_.size(); ++i) {
-      renamed = renamed || self->changes_.repair(i) == Repair::YoInKeys;
-    }
   }
   if (!self->observed_apart_) {
     try {
-      self->observe(*view, section, *api, view->changes == 0 && !renamed);
+      self->observe(*view, section, *api, view->changes == 0 && self->changes_.size() == logged);
     } catch (const std::bad_alloc&) {
       return TARVIK_NO_MEMORY;
     }
@@ -251,12 +255,18 @@ void Recording::observe(const tarvik_section_view& view, tarvik_section* section
   if (as_written && count > 0 && lies_in_input(text_)) {
     // The lines as read stand one after the other in the text, from the first key to the last
     // value, and so do the extras among them.
+    // An empty value need not point into the text: the last line ends after its key's "=".
+    const tarvik_line& final_line = lines[count - 1];
     const char* const first = lines[0].key.data;
-    const char* const last = lines[count - 1].value.data + lines[count - 1].value.size;
-    observed_.push_back(Observed{view.opening_line, document, encoding, true,
-                                 static_cast<std::size_t>(first - input_.data()),
-                                 static_cast<std::size_t>(last - input_.data())});
-    return;
+    const char* const last = final_line.value.size > 0
+                                 ? final_line.value.data + final_line.value.size
+                                 : final_line.key.data + final_line.key.size + 1;
+    if (first <= last && lies_in_input({first, static_cast<std::size_t>(last - first)})) {
+      observed_.push_back(Observed{view.opening_line, document, encoding, true,
+                                   static_cast<std::size_t>(first - input_.data()),
+                                   static_cast<std::size_t>(last - input_.data())});
+      return;
+    }
   }
   const std::size_t begin = extras_.size();
   for (std::size_t i = 0; i < count; ++i) {

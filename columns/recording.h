@@ -87,8 +87,11 @@ class Recording {
   const std::vector<std::uint64_t>& interval_lines() const noexcept { return intervals_; }
   const std::vector<std::size_t>& account_sizes() const noexcept { return accounts_; }
   bool read_whole() const noexcept { return read_whole_; }
-  // The closing line of each account section a lenient reading left out with a warning.
-  const std::vector<std::uint64_t>& skipped_accounts() const noexcept { return skipped_accounts_; }
+  // The closing line of each account section read, before any hook: a warning on one of these
+  // lines is an account section's (a document's is on its own closing line).
+  const std::vector<std::uint64_t>& account_closing_lines() const noexcept {
+    return account_closings_;
+  }
 
  private:
   static int on_begin(void* state, tarvik_text text, int encoding) noexcept;
@@ -123,7 +126,7 @@ class Recording {
   std::vector<std::uint64_t> documents_;
   std::vector<std::uint64_t> intervals_;
   std::vector<std::size_t> accounts_;
-  std::vector<std::uint64_t> skipped_accounts_;
+  std::vector<std::uint64_t> account_closings_;
   bool read_whole_ = false;
   // The sections as observed, in file order, and their extras.
   std::string_view input_;

@@ -4,7 +4,9 @@
 //   byte % 3 == 0: the recording alone (it repairs and reads leniently), against the four repairs
 //                  one by one, each its own hook, behind a hook that only asks for leniency;
 //   byte % 3 == 1: the recording with a map hook after it that changes nothing, so the lines go
-//                  through a map and back;
+//                  through a map and back, and its observer at the end of the chain: the keys
+//                  the records do not model must be those the recording alone keeps of the
+//                  input as it lies;
 //   byte % 3 == 2: the four repairs with that map hook between the second and the third.
 //
 // Every chain must read exactly what the recording alone reads. Each logged change must name a
@@ -13,6 +15,7 @@
 // must read the same leniently, with no damage. plain_amount() of the rest, read as a value,
 // must give digits and a point only where it gives anything.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -127,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_plain_amount(input.substr(0, 64));
 
   Recording recording(true);
+  recording.keep_texts_in(input);
   NativeHook adapter(recording.hook());
   SectionHook* const alone[] = {&adapter};
   Outcome recorded = tarvik::parse(input, alone);
@@ -135,17 +139,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   check_changes(recording, input);
 
+  Recording again(true);
   Outcome other = mode == 1 ? [&] {
-    Recording again(true);
     NativeHook first(again.hook());
     PassMapHook map;
-    SectionHook* const hooks[] = {&first, &map};
-    return tarvik::parse(input, hooks);
+    NativeHook observer(again.observer());
+    SectionHook* const hooks[] = {&first, &map, &observer};
+    auto out = tarvik::parse(input, hooks);
+    if (out) {
+      first.records(out.value());
+    }
+    return out;
   }()
                             : read_apart(input, mode == 2);
   TARVIK_FUZZ_CHECK(recorded.has_value() == other.has_value());
   if (recorded) {
     TARVIK_FUZZ_CHECK(recorded.value() == other.value());
+    for (std::size_t i = 0; i < recording.document_lines().size(); ++i) {
+      auto kept = recording.document_extra(i);
+      for (const auto& [key, value] : kept) {
+        TARVIK_FUZZ_CHECK(tarvik::fuzz::is_valid_utf8(key) && tarvik::fuzz::is_valid_utf8(value));
+      }
+      if (mode == 1) {
+        auto observed = again.document_extra(i);
+        std::sort(kept.begin(), kept.end());
+        std::sort(observed.begin(), observed.end());
+        TARVIK_FUZZ_CHECK(kept == observed);
+      }
+    }
+    for (std::size_t i = 0; i < recording.interval_lines().size(); ++i) {
+      auto kept = recording.interval_extra(i);
+      if (mode == 1) {
+        auto observed = again.interval_extra(i);
+        std::sort(kept.begin(), kept.end());
+        std::sort(observed.begin(), observed.end());
+        TARVIK_FUZZ_CHECK(kept == observed);
+      }
+    }
   } else {
     TARVIK_FUZZ_CHECK(recorded.error() == other.error());
   }
