@@ -182,8 +182,13 @@ int Recording::on_section(void* state, const tarvik_section_view* view, tarvik_s
       return TARVIK_NO_MEMORY;
     }
   }
-  // The view was taken before the repairs: a section they changed is not as written, and every
-  // change they make is logged.
+  // The span of the lines as read is taken before the repairs, whose texts lie elsewhere. They
+  // change the values of record fields and add such fields, which leaves every other key where
+  // it was read; only a key renamed (ё) is not where it was read.
+  std::optional<std::pair<std::size_t, std::size_t>> as_read;
+  if (!self->observed_apart_ && view->changes == 0) {
+    as_read = self->span_as_read(view->lines, view->count);
+  }
   const std::size_t logged = self->changes_.size();
   if (self->repairs_) {
     const int outcome =
@@ -192,9 +197,14 @@ int Recording::on_section(void* state, const tarvik_section_view* view, tarvik_s
       return outcome;
     }
   }
+  for (std::size_t i = logged; as_read && i < self->changes_.size(); ++i) {
+    if (self->changes_.repair(i) == Repair::YoInKeys) {
+      as_read.reset();
+    }
+  }
   if (!self->observed_apart_) {
     try {
-      self->observe(*view, section, *api, view->changes == 0 && self->changes_.size() == logged);
+      self->observe(*view, section, *api, as_read);
     } catch (const std::bad_alloc&) {
       return TARVIK_NO_MEMORY;
     }
@@ -206,7 +216,7 @@ int Recording::on_observe(void* state, const tarvik_section_view* view, tarvik_s
                           const tarvik_section_api* api, tarvik_text* /*message*/) noexcept {
   try {
     // The changes of the repairs in front count too: the recording knows none of its own here.
-    static_cast<Recording*>(state)->observe(*view, section, *api, false);
+    static_cast<Recording*>(state)->observe(*view, section, *api, std::nullopt);
     return TARVIK_CONTINUE;
   } catch (const std::bad_alloc&) {
     return TARVIK_NO_MEMORY;
@@ -246,28 +256,38 @@ bool is_extra(std::string_view key, bool document, Encoding encoding) noexcept {
 
 }  // namespace
 
+std::optional<std::pair<std::size_t, std::size_t>> Recording::span_as_read(
+    const tarvik_line* lines, std::size_t count) const noexcept {
+  if (count == 0 || !lies_in_input(text_)) {
+    return std::nullopt;
+  }
+  // The lines as read stand one after the other in the text, from the first key to the last
+  // value, and so do the extras among them. An empty value need not point into the text: the
+  // last line then ends after its key's "=".
+  const tarvik_line& final_line = lines[count - 1];
+  const char* const first = lines[0].key.data;
+  const char* const last = final_line.value.size > 0
+                               ? final_line.value.data + final_line.value.size
+                               : final_line.key.data + final_line.key.size + 1;
+  if (first > last || !lies_in_input({first, static_cast<std::size_t>(last - first)})) {
+    return std::nullopt;
+  }
+  return std::pair{static_cast<std::size_t>(first - input_.data()),
+                   static_cast<std::size_t>(last - input_.data())};
+}
+
 void Recording::observe(const tarvik_section_view& view, tarvik_section* section,
-                        const tarvik_section_api& api, bool as_written) {
-  std::size_t count = 0;
-  const tarvik_line* lines = api.lines(section, &count);  // as the hooks before left them
+                        const tarvik_section_api& api,
+                        std::optional<std::pair<std::size_t, std::size_t>> as_read) {
   const Encoding encoding = encoding_of(view.encoding);
   const bool document = view.type == TARVIK_SECTION_DOCUMENT;
-  if (as_written && count > 0 && lies_in_input(text_)) {
-    // The lines as read stand one after the other in the text, from the first key to the last
-    // value, and so do the extras among them.
-    // An empty value need not point into the text: the last line ends after its key's "=".
-    const tarvik_line& final_line = lines[count - 1];
-    const char* const first = lines[0].key.data;
-    const char* const last = final_line.value.size > 0
-                                 ? final_line.value.data + final_line.value.size
-                                 : final_line.key.data + final_line.key.size + 1;
-    if (first <= last && lies_in_input({first, static_cast<std::size_t>(last - first)})) {
-      observed_.push_back(Observed{view.opening_line, document, encoding, true,
-                                   static_cast<std::size_t>(first - input_.data()),
-                                   static_cast<std::size_t>(last - input_.data())});
-      return;
-    }
+  if (as_read) {
+    observed_.push_back(
+        Observed{view.opening_line, document, encoding, true, as_read->first, as_read->second});
+    return;
   }
+  std::size_t count = 0;
+  const tarvik_line* lines = api.lines(section, &count);  // as the hooks before left them
   const std::size_t begin = extras_.size();
   for (std::size_t i = 0; i < count; ++i) {
     const std::string_view key = tarvik::view(lines[i].key);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -104,10 +105,14 @@ class Recording {
   static int on_observe(void* state, const tarvik_section_view* view, tarvik_section* section,
                         const tarvik_section_api* api, tarvik_text* message) noexcept;
 
-  // Notes where the section's extras are as it stands now; `as_written` where no hook has
-  // changed a key of it.
+  // Where lines as read lie in the input, from the first key to the last value: (begin, end).
+  std::optional<std::pair<std::size_t, std::size_t>> span_as_read(const tarvik_line* lines,
+                                                                  std::size_t count) const noexcept;
+  // Notes where the section's extras are: in `as_read`, the span of its lines as read, where
+  // they stand there still; else as the section stands now.
   void observe(const tarvik_section_view& view, tarvik_section* section,
-               const tarvik_section_api& api, bool as_written);
+               const tarvik_section_api& api,
+               std::optional<std::pair<std::size_t, std::size_t>> as_read);
   std::string_view kept(std::string_view text);
   bool lies_in_input(std::string_view text) const noexcept;
   // The observed section a record's section opened on; null where none was.
