@@ -20,7 +20,10 @@ import collections
 import re
 from typing import Final, Literal
 
-FileEncoding = Literal["utf-8", "cp1251", "cp866"]
+FileEncoding = Literal["utf-8", "cp1251", "cp866"]  # what `write` writes
+# What a file read was written in: also UTF-16 with its byte-order mark, which `tarvik_py` reads
+# (and calls "cp1251") but no bank writes back.
+ReadEncoding = Literal["utf-8", "cp1251", "cp866", "utf-16"]
 
 ENCODING_KEY: Final = "Кодировка"
 # The header's `Кодировка` value for each encoding the writer writes.

@@ -1,8 +1,9 @@
 """What `check` and the command find in a statement, each with its place, worded once.
 
 A finding is one line of the command's output, `FILE:LINE: SEVERITY: MESSAGE`: a file that does
-not read ("error"), a document the reader left out ("warning"), a balance that does not add up
-("mismatch") or a value a repair changed ("repair").
+not read ("error"), a section the reader left out ("warning"), a balance that does not add up
+("mismatch"), a damaged line the reader skipped ("skipped"), or a value a repair changed or a
+damaged line it took in the obvious way ("repair").
 """
 
 from __future__ import annotations
@@ -11,7 +12,7 @@ import bisect
 import re
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Literal, TextIO, overload
+from typing import TYPE_CHECKING, Final, Literal, TextIO, overload
 
 from ._faults import line_of, message_of
 from ._paths import NO_MATCH
@@ -22,14 +23,28 @@ if TYPE_CHECKING:
 __all__ = [
     "Finding",
     "Findings",
+    "SKIPPED_REPAIRS",
+    "Section",
     "Severity",
     "failure",
     "notices",
-    "skipped_documents",
+    "severity_of",
+    "skipped_sections",
     "unread_paths",
 ]
 
-Severity = Literal["error", "warning", "mismatch", "repair"]
+Severity = Literal["error", "warning", "mismatch", "skipped", "repair"]
+Section = Literal["document", "account"]
+
+# The repairs whose change is a line not read at all: a line of the file lost, which counts as a
+# finding, where the other repairs read every line.
+SKIPPED_REPAIRS: Final = frozenset({"skipped_line"})
+_SECTION_WORDS: Final[dict[str, str]] = {"document": "document", "account": "account section"}
+
+
+def severity_of(repair: str) -> Severity:
+    """The severity of a change that the repair named `repair` made."""
+    return "skipped" if repair in SKIPPED_REPAIRS else "repair"
 
 
 def _place(name: str, lineno: int | None) -> str:
@@ -53,7 +68,8 @@ class Findings(Sequence[Finding]):
     """What `check` found in one statement, in line order: a sequence of `Finding`.
 
     A statement a bank wrote may need tens of thousands of repairs; their findings are made only
-    when asked for, and `write` writes them all at once, as lines of `str(finding)`.
+    when asked for, and `write` writes them all at once, as lines of `str(finding)`. The changes
+    of the reading are "repair" findings, but for the lines it skipped, which are "skipped".
     """
 
     __slots__ = ("_name", "_others", "_recording", "_all")
@@ -71,8 +87,8 @@ class Findings(Sequence[Finding]):
             found = []
             if self._recording is not None:
                 for i in range(self._recording.change_count()):
-                    lineno, _, _, _, _, message = self._recording.change(i)
-                    found.append(Finding(self._name, lineno, "repair", message))
+                    lineno, repair, _, _, _, message = self._recording.change(i)
+                    found.append(Finding(self._name, lineno, severity_of(repair), message))
             found += self._others
             found.sort(key=lambda f: f.lineno or 0)  # a repair first, then the rest, on one line
             self._all = found
@@ -108,15 +124,17 @@ class Findings(Sequence[Finding]):
     def severities(self) -> set[Severity]:
         """The severities among the findings."""
         found: set[Severity] = {f.severity for f in self._others}
-        if self._recording is not None and self._recording.change_count():
-            found.add("repair")
+        if self._recording is not None:
+            found |= {severity_of(repair) for repair in self._recording.change_counts()}
         return found
 
     def write(self, out: TextIO, *, repairs: bool = True) -> int:
-        """Writes each finding as its line (`repairs=False` leaves theirs out); returns how many."""
+        """Writes each finding as its line (`repairs=False` leaves the "repair" ones out, and
+        keeps the lines skipped); returns how many."""
         report = None
-        if repairs and self._recording is not None:
-            report = self._recording.change_report(f"{self._name}:", ": repair: ")
+        if self._recording is not None:
+            repaired = ": repair: " if repairs else None
+            report = self._recording.change_report(f"{self._name}:", repaired, ": skipped: ")
         if report is None:
             shown = [f for f in self if repairs or f.severity != "repair"]
             out.write("".join(f"{f}\n" for f in shown))
@@ -144,21 +162,28 @@ def failure(label: str, exc: BaseException) -> Finding:
     return Finding(label, line_of(exc), "error", message_of(exc))
 
 
-def skipped_documents(label: str, warnings: Iterable[tuple[int, str]]) -> list[Finding]:
-    """The reader's warnings, (line, message) each: the documents it left out."""
+def skipped_sections(
+    label: str, warnings: Iterable[tuple[int, str]], sections: Iterable[str]
+) -> list[Finding]:
+    """The reader's warnings, (line, message) each, and the kind of section each left out."""
     return [
-        Finding(label, lineno, "warning", f"document skipped: {message}")
-        for lineno, message in warnings
+        Finding(label, lineno, "warning", f"{_SECTION_WORDS[section]} skipped: {message}")
+        for (lineno, message), section in zip(warnings, sections, strict=True)
     ]
 
 
 def notices(
-    label: str, changes: Iterable[tuple[int, str]], warnings: Iterable[tuple[int, str]]
+    label: str,
+    changes: Iterable[tuple[int, str, str]],
+    warnings: Iterable[tuple[int, str]],
+    sections: Iterable[str],
 ) -> list[Finding]:
-    """What reading took, in line order: its repairs, (line, message) each, and the documents
-    it left out."""
-    found = [Finding(label, lineno, "repair", message) for lineno, message in changes]
-    found += skipped_documents(label, warnings)
+    """What reading took, in line order: its changes, (line, repair, message) each, and the
+    sections it left out, with the kind of each."""
+    found = [
+        Finding(label, lineno, severity_of(repair), message) for lineno, repair, message in changes
+    ]
+    found += skipped_sections(label, warnings, sections)
     found.sort(key=lambda f: f.lineno or 0)
     return found
 

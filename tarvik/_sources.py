@@ -13,6 +13,7 @@ from dataclasses import dataclass
 from typing import BinaryIO, Final
 
 from . import _encodings
+from ._encodings import ReadEncoding
 
 __all__ = ["NO_NAME", "Loaded", "Source", "label", "load", "name_of", "prepare"]
 
@@ -29,6 +30,19 @@ class Loaded:
     byte_order_mark: bool  # a UTF-8 byte-order mark was dropped
     dos: bool  # the file is code page 866
     name: str | None
+
+    @property
+    def utf16(self) -> bool:
+        """Whether the file is UTF-16, by its byte-order mark, which `tarvik_py` reads itself."""
+        return self.text.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE))
+
+    def encoding(self, read_as: str) -> ReadEncoding:
+        """The file's own encoding, where the reader said it read it `read_as`."""
+        if self.dos:
+            return "cp866"
+        if self.utf16:
+            return "utf-16"
+        return "utf-8" if read_as == "utf-8" else "cp1251"
 
 
 def name_of(source: Source) -> str | None:

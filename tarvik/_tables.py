@@ -9,13 +9,14 @@ from __future__ import annotations
 
 from collections.abc import Iterable
 from dataclasses import dataclass
-from typing import Final
+from typing import Final, Literal
 
 from ._fields import ACCOUNT_NUMBER, DOCUMENT_FIELDS, INTERVAL_FIELDS, Field, Kind
 
 __all__ = [
     "CHANGE_TABLE",
     "DOCUMENT_TABLE",
+    "EXTRA",
     "FAILURE_TABLE",
     "FILE",
     "INTERVAL_TABLE",
@@ -30,7 +31,7 @@ class Column:
     """One column of a table: its name, how its values read, and whether it may be null."""
 
     name: str
-    kind: Kind | None  # None: an integer (a line number)
+    kind: Kind | None | Literal["map"]  # None: an integer (a line number); "map": text to text
     nullable: bool
 
 
@@ -41,13 +42,21 @@ def _fields(fields: Iterable[Field]) -> tuple[Column, ...]:
 LINE: Final = Column("line", None, False)
 FILE: Final = Column("file", Kind.TEXT, False)  # the source, in tables of many files
 
-DOCUMENT_TABLE: Final = (LINE, *_fields(DOCUMENT_FIELDS))
+# The keys of a section that its record has no field for, with their texts.
+EXTRA: Final = Column("extra", "map", False)
+
+DOCUMENT_TABLE: Final = (LINE, *_fields(DOCUMENT_FIELDS), EXTRA)
 INTERVAL_TABLE: Final = (
     LINE,
     Column("account", ACCOUNT_NUMBER.kind, not ACCOUNT_NUMBER.required),
     *_fields(INTERVAL_FIELDS),
 )
-WARNING_TABLE: Final = (LINE, Column("message", Kind.TEXT, False))
+# What the reader left out, and of which kind of section: "document" or "account".
+WARNING_TABLE: Final = (
+    LINE,
+    Column("message", Kind.TEXT, False),
+    Column("section", Kind.TEXT, False),
+)
 CHANGE_TABLE: Final = (
     LINE,
     Column("repair", Kind.TEXT, False),

@@ -6,7 +6,7 @@ import decimal
 
 from . import _sources
 from ._faults import FILE_FAULTS
-from ._findings import Finding, Findings, failure, skipped_documents
+from ._findings import Finding, Findings, failure, skipped_sections
 from .reading import Reading, Source, read
 
 __all__ = ["Finding", "Findings", "check", "mismatches"]
@@ -45,7 +45,8 @@ def mismatches(reading: Reading) -> list[tuple[int | None, str]]:
 
 
 def check(source: Source, *, repairs: bool = True, name: str | None = None) -> Findings:
-    """Read `source` and report its failure, or its warnings, repairs and balance mismatches.
+    """Read `source` and report its failure, or its warnings, skipped lines, repairs and balance
+    mismatches.
 
     Never raises for the content of the file: a statement that cannot be read is one "error"
     finding. `name` labels the findings (default: the path, a file's name, or "<bytes>").
@@ -55,6 +56,6 @@ def check(source: Source, *, repairs: bool = True, name: str | None = None) -> F
         reading = read(source, repairs=repairs)
     except FILE_FAULTS as exc:
         return Findings(label, [failure(label, exc)])
-    found = skipped_documents(label, reading.statement.warnings)
+    found = skipped_sections(label, reading.statement.warnings, reading.warning_sections())
     found += [Finding(label, line, "mismatch", text) for line, text in mismatches(reading)]
     return Findings(label, found, reading.recording if reading.changes else None)

@@ -2,8 +2,8 @@
 
 Each command is a thin layer over the library function of the same name, with the same option
 names: it adds argument parsing, output and exit status. The one rule of the status, for every
-command: 0 all is well, 1 warnings or mismatches, 2 a file could not be read, an option was
-wrong, or the run read no statement at all.
+command: 0 all is well, 1 warnings, skipped lines or mismatches, 2 a file could not be read, an
+option was wrong, or the run read no statement at all.
 """
 
 from __future__ import annotations
@@ -32,7 +32,7 @@ def _status(findings: Iterable[Finding], severities: Iterable[str] = ()) -> int:
     severities = {f.severity for f in findings} | set(severities)
     if "error" in severities:
         return UNREADABLE
-    return PROBLEMS if severities & {"warning", "mismatch"} else OK
+    return PROBLEMS if severities & {"warning", "mismatch", "skipped"} else OK
 
 
 def _say_skipped(command: str, paths: list[str]) -> None:
@@ -128,8 +128,8 @@ def _at_least_one(text: str) -> int:
 
 
 EXIT_STATUS = (
-    "Exit status: 0 all is well, 1 warnings or mismatches, 2 a file could not be read, an option "
-    "was wrong, or no statement was read at all."
+    "Exit status: 0 all is well, 1 warnings, skipped lines or mismatches, 2 a file could not be "
+    "read, an option was wrong, or no statement was read at all."
 )
 
 
@@ -203,10 +203,10 @@ def _parser() -> argparse.ArgumentParser:
 
     check_cmd = commands.add_parser(
         "check",
-        help="report errors, warnings, repairs and balances that do not add up",
-        description="Read each statement and print every error, skipped document, repair and "
-        "interval whose opening + income - expense is not its closing balance, as "
-        "FILE:LINE: SEVERITY: MESSAGE. Made for cron jobs and CI.",
+        help="report errors, warnings, skipped lines, repairs and balances that do not add up",
+        description="Read each statement and print every error, section left out, damaged line "
+        "skipped, repair and interval whose opening + income - expense is not its closing "
+        "balance, as FILE:LINE: SEVERITY: MESSAGE. Made for cron jobs and CI.",
         epilog=EXIT_STATUS,
     )
     many(check_cmd)
@@ -214,7 +214,7 @@ def _parser() -> argparse.ArgumentParser:
         "-q",
         "--quiet",
         action="store_true",
-        help="leave out the repairs, in the output and the count",
+        help="leave out the repairs, in the output and the count (skipped lines stay)",
     )
     check_cmd.set_defaults(run=cmd_check)
 

@@ -1,7 +1,7 @@
 """`to_arrow`: a statement as Apache Arrow tables, for pyarrow, polars, pandas and DuckDB.
 
     columns = tarvik.to_arrow("kl_to_1c.txt")
-    columns.documents          # one row per document: its line, then the record's 26 fields
+    columns.documents          # one row per document: its line, the record's 26 fields, extra
     columns.intervals          # one row per interval, the account number first
     columns.warnings, columns.changes
 
@@ -18,13 +18,13 @@ from __future__ import annotations
 import decimal
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any, Protocol, cast
+from typing import Any, Literal, Protocol, cast
 
 from . import _columns, _extras
-from ._encodings import FileEncoding
+from ._encodings import ReadEncoding
 from ._fields import Kind
 from ._sources import Source, load
-from ._tables import CHANGE_TABLE, DOCUMENT_TABLE, INTERVAL_TABLE, WARNING_TABLE, Column
+from ._tables import CHANGE_TABLE, DOCUMENT_TABLE, EXTRA, INTERVAL_TABLE, WARNING_TABLE, Column
 from ._values import epoch_days, scale_of, unscaled
 from .reading import Hook, Reading, read_loaded
 
@@ -43,12 +43,12 @@ class Columns:
 
     header: dict[str, str]
     header_lines: tuple[tuple[str, str], ...]  # (key, value) as read, in order, repeats kept
-    encoding: FileEncoding  # as `Reading.encoding`
+    encoding: ReadEncoding  # as `Reading.encoding`
     byte_order_mark: bool  # a UTF-8 byte-order mark was dropped
     name: str | None  # the path read, where the source was one
-    documents: ArrowTable  # line, then the fields of tarvik_py.Document in its order
+    documents: ArrowTable  # line, the fields of tarvik_py.Document in its order, then extra
     intervals: ArrowTable  # line, account, then the fields of tarvik_py.Interval in its order
-    warnings: ArrowTable  # line, message: documents left out and what hooks warned of
+    warnings: ArrowTable  # line, message, section: sections left out, what hooks warned of
     changes: ArrowTable  # line, repair, key, old, new, message: as `Reading.changes`
 
 
@@ -69,13 +69,10 @@ def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True
         # A statement that does not read raises here exactly as `read` raises; hooks are Python
         # callables, so with them the tables are built from the records.
         return from_reading(read_loaded(loaded, hooks, repairs))
-    file_encoding: FileEncoding = (
-        "cp866" if loaded.dos else ("utf-8" if native.encoding == "utf-8" else "cp1251")
-    )
     return Columns(
         header=native.header,
         header_lines=tuple(native.header_lines),
-        encoding=file_encoding,
+        encoding=loaded.encoding(native.encoding),
         byte_order_mark=loaded.byte_order_mark,
         name=loaded.name,
         documents=_as_table(native.documents),
@@ -105,7 +102,9 @@ def from_reading(reading: Reading) -> Columns:
     statement = reading.statement
     documents: dict[str, list[Any]] = {"line": reading.document_lines()}
     for column in DOCUMENT_TABLE[1:]:
-        documents[column.name] = [getattr(doc, column.name) for doc in statement.documents]
+        if column is not EXTRA:
+            documents[column.name] = [getattr(doc, column.name) for doc in statement.documents]
+    documents[EXTRA.name] = list(reading.document_extras())
     intervals: dict[str, list[Any]] = {c.name: [] for c in INTERVAL_TABLE}
     interval_lines = reading.interval_lines()
     for number, account in statement.accounts.items():
@@ -117,6 +116,7 @@ def from_reading(reading: Reading) -> Columns:
     warnings: dict[str, list[Any]] = {
         "line": [line for line, _ in statement.warnings],
         "message": [message for _, message in statement.warnings],
+        "section": reading.warning_sections(),
     }
     changes: dict[str, list[Any]] = {
         "line": [c.lineno for c in reading.changes],
@@ -149,9 +149,12 @@ def _table(pa: Any, columns: Sequence[Column], values: dict[str, list[Any]]) -> 
     return pa.Table.from_arrays(arrays, schema=pa.schema(fields))
 
 
-def _array(pa: Any, kind: Kind | None, texts: list[Any]) -> Any:
+def _array(pa: Any, kind: Kind | None | Literal["map"], texts: list[Any]) -> Any:
     if kind is None:
         return pa.array(texts, pa.int64())
+    if kind == "map":
+        value = pa.field("value", pa.string(), nullable=False)
+        return pa.array([list(m.items()) for m in texts], pa.map_(pa.string(), value))
     if kind is Kind.TEXT:
         return pa.array(texts, pa.string())
     if kind is Kind.DATE:

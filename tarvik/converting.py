@@ -154,17 +154,19 @@ def _rows(path: str, *, table: str, repairs: bool, scale: int | None) -> tuple[A
         except FILE_FAULTS as exc:
             return [], [failure(path, exc)]
         rows = list(interval_rows(reading) if table == "intervals" else document_rows(reading))
-        changes = [(c.lineno, c.message) for c in reading.changes]
-        return rows, notices(path, changes, reading.statement.warnings)
+        changes = [(c.lineno, c.repair, c.message) for c in reading.changes]
+        return rows, notices(path, changes, reading.statement.warnings, reading.warning_sections())
     tables = many.read_file(path, repairs=repairs, scale=scale)
     found = [Finding(path, f["line"], "error", f["message"]) for f in tables.failures.to_pylist()]
-    return getattr(tables, table), found + notices(
-        path, _line_messages(tables.changes), _line_messages(tables.warnings)
-    )
+    changes = _columns_of(tables.changes, "line", "repair", "message")
+    warnings = _columns_of(tables.warnings, "line", "message")
+    sections = tables.warnings["section"].to_pylist()
+    return getattr(tables, table), found + notices(path, changes, warnings, sections)
 
 
-def _line_messages(table: Any) -> list[tuple[int, str]]:
-    return list(zip(table["line"].to_pylist(), table["message"].to_pylist(), strict=True))
+def _columns_of(table: Any, *names: str) -> list[Any]:
+    """The rows of `table` as tuples of the columns `names`."""
+    return list(zip(*(table[name].to_pylist() for name in names), strict=True))
 
 
 # --- CSV and JSON lines -----------------------------------------------------------------------

@@ -36,7 +36,7 @@ class StatementFrames:
 
     documents: Any
     intervals: Any
-    warnings: Any  # documents left out: file, line, message
+    warnings: Any  # sections left out: file, line, message, section
     changes: Any  # what the repairs changed
     failures: Any  # file, error, message, line
 

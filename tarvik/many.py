@@ -22,7 +22,7 @@ from __future__ import annotations
 import decimal
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
-from typing import Any, Final
+from typing import Any, Final, Literal
 
 from . import _extras, _paths, _sources
 from ._faults import FILE_FAULTS, LinedFault, error_name, line_of, message_of
@@ -77,7 +77,7 @@ class FileTables:
 
     documents: Any
     intervals: Any
-    warnings: Any  # documents left out: file, line, message
+    warnings: Any  # sections left out: file, line, message, section
     changes: Any  # what the repairs changed
     failures: Any  # files that did not read: file, error, message, line
 
@@ -193,9 +193,11 @@ def _scale_error(table: Any, column: str, scale: int) -> ScaleError:
     return ScaleError(f"{column} does not fit decimal at scale {scale}", None)
 
 
-def _arrow_type(pa: Any, kind: Kind | None, scale: int) -> Any:
+def _arrow_type(pa: Any, kind: Kind | None | Literal["map"], scale: int) -> Any:
     if kind is None:
         return pa.int64()
+    if kind == "map":
+        return pa.map_(pa.string(), pa.field("value", pa.string(), nullable=False))
     if kind is Kind.TEXT:
         return pa.string()
     if kind is Kind.DATE:

@@ -11,17 +11,19 @@ of every change, record and header line, so nothing is looked for in the text af
 
 from __future__ import annotations
 
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
-from typing import Protocol, overload
+from typing import Literal, Protocol, overload
 
 import tarvik_py
 
 from . import _columns, _diagnosis
-from ._encodings import FileEncoding
+from ._encodings import ReadEncoding
 from ._sources import Loaded, Source, load
 
-__all__ = ["Change", "Changes", "Hook", "Reading", "Source", "read"]
+__all__ = ["Change", "Changes", "Extras", "Hook", "Reading", "Section", "Source", "read"]
+
+Section = Literal["document", "account"]
 
 
 class Hook(Protocol):
@@ -90,12 +92,49 @@ class Changes(Sequence[Change]):
         return f"Changes({list(self)!r})"
 
 
+class Extras(Sequence[dict[str, str]]):
+    """The keys of each section that its record has no field for, with their texts, in file
+    order: the `extra` mapping that `tarvik.write` takes. A repeated key is there once, where it
+    first stands, with its last text.
+
+    Each mapping is made when it is asked for, from the file's own bytes.
+    """
+
+    __slots__ = ("_count", "_extra")
+
+    def __init__(self, count: int, extra: Callable[[int], list[tuple[str, str]]]) -> None:
+        self._count = count
+        self._extra = extra
+
+    def __len__(self) -> int:
+        return self._count
+
+    @overload
+    def __getitem__(self, index: int) -> dict[str, str]: ...
+    @overload
+    def __getitem__(self, index: slice) -> list[dict[str, str]]: ...
+    def __getitem__(self, index: int | slice) -> dict[str, str] | list[dict[str, str]]:
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(self._count))]
+        if index < 0:
+            index += self._count
+        if not 0 <= index < self._count:
+            raise IndexError("section index out of range")
+        return dict(self._extra(index))
+
+    def __iter__(self) -> Iterator[dict[str, str]]:
+        return (dict(self._extra(i)) for i in range(self._count))
+
+    def __repr__(self) -> str:
+        return f"Extras({list(self)!r})"
+
+
 @dataclass(frozen=True)
 class Reading:
     """What `read` gives: the statement, and everything that was done to the input to get it."""
 
     statement: tarvik_py.Statement
-    encoding: FileEncoding  # the file's own encoding ("cp1251" also for UTF-16, as tarvik_py says)
+    encoding: ReadEncoding  # the file's own ("utf-16" where tarvik_py says "cp1251" of it)
     byte_order_mark: bool  # a UTF-8 byte-order mark was dropped
     changes: Changes  # what the repairs changed, in file order
     name: str | None  # the path read, where the source was one
@@ -119,6 +158,32 @@ class Reading:
         several `РасчСчет`."""
         return [(key, value) for key, value, _ in self.recording.header_lines()]
 
+    def document_extras(self) -> Extras:
+        """For each of `statement.documents`, the keys its record has no field for: the tax
+        fields (`ПоказательКБК`, `ОКАТО` ...), `Код`, `ВидПлатежа`, numbered names and the
+        like, as the last hook left them."""
+        return Extras(len(self.statement.documents), self.recording.document_extra)
+
+    def interval_extras(self) -> dict[str, list[dict[str, str]]]:
+        """For each interval, by account as in `statement.accounts`, the keys of its account
+        section that its record has no field for."""
+        out: dict[str, list[dict[str, str]]] = {}
+        index = 0
+        for number, account in self.statement.accounts.items():
+            out[number] = [
+                dict(self.recording.interval_extra(index + i))
+                for i in range(len(account.intervals))
+            ]
+            index += len(account.intervals)
+        return out
+
+    def warning_sections(self) -> list[Section]:
+        """For each of `statement.warnings`, the kind of section it left out."""
+        accounts = set(self.recording.account_closing_lines())
+        return [
+            "account" if line in accounts else "document" for line, _ in self.statement.warnings
+        ]
+
 
 def read(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True) -> Reading:
     """Read a statement from a path, bytes or a binary file.
@@ -131,18 +196,19 @@ def read(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True) ->
 
 def read_loaded(loaded: Loaded, hooks: Sequence[Hook] = (), repairs: bool = True) -> Reading:
     """`read` of a source already loaded, for `to_arrow`, which reads its bytes first itself."""
-    recording = _columns.Recording(repairs)
+    recording = _columns.Recording(repairs, loaded.text)
+    # The keys the records have no field for are taken from what the last hook left.
+    chain = [recording, *hooks, recording.observer()] if hooks else [recording]
     try:
-        statement = tarvik_py.parse(loaded.text, [recording, *hooks])
+        statement = tarvik_py.parse(loaded.text, chain)
     except tarvik_py.ParseError as exc:
         if loaded.name is not None:
             exc.add_note(f"in {loaded.name}")
         _diagnosis.explain(exc, loaded.text)
         raise
-    encoding: FileEncoding = "cp866" if loaded.dos else statement.encoding
     return Reading(
         statement,
-        encoding,
+        loaded.encoding(statement.encoding),
         loaded.byte_order_mark,
         Changes(recording),
         loaded.name,

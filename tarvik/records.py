@@ -16,7 +16,7 @@ from typing import Final
 import tarvik_py
 
 from ._fields import DOCUMENT_FIELDS, INTERVAL_FIELDS, Kind
-from ._tables import DOCUMENT_TABLE, INTERVAL_TABLE
+from ._tables import DOCUMENT_TABLE, EXTRA, INTERVAL_TABLE
 from ._values import to_date, to_decimal
 from .reading import Reading
 
@@ -31,11 +31,12 @@ __all__ = [
 ]
 
 Value = str | datetime.date | decimal.Decimal | None
-Row = dict[str, str | int | None]
+Row = dict[str, str | int | dict[str, str] | None]
 
 # The columns of a row after `file` and `line`: the record's attributes, in its order; an
 # interval's after the number of its account.
 DOCUMENT_COLUMNS: Final = tuple(c.name for c in DOCUMENT_TABLE[1:])
+_DOCUMENT_FIELD_COLUMNS: Final = tuple(c.name for c in DOCUMENT_TABLE[1:] if c is not EXTRA)
 INTERVAL_COLUMNS: Final = tuple(c.name for c in INTERVAL_TABLE[1:])
 
 _DOCUMENT_KINDS: Final = {f.attr: f.kind for f in DOCUMENT_FIELDS}
@@ -64,12 +65,15 @@ def as_dict(record: tarvik_py.Document | tarvik_py.Interval) -> dict[str, Value]
 
 
 def document_rows(reading: Reading) -> Iterator[Row]:
-    """One row per document: `file`, `line` (where its section opens), then its fields as text."""
+    """One row per document: `file`, `line` (where its section opens), its fields as text, then
+    `extra`, the keys its record has no field for."""
     lines = reading.document_lines()
-    for doc, line in zip(reading.statement.documents, lines, strict=True):
+    extras = reading.document_extras()
+    for doc, line, extra in zip(reading.statement.documents, lines, extras, strict=True):
         row: Row = {"file": reading.name, "line": line}
-        for attr in DOCUMENT_COLUMNS:
+        for attr in _DOCUMENT_FIELD_COLUMNS:
             row[attr] = getattr(doc, attr)
+        row[EXTRA.name] = extra
         yield row
 
 

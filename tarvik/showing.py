@@ -8,6 +8,7 @@ from __future__ import annotations
 import os
 from dataclasses import dataclass
 
+from ._findings import SKIPPED_REPAIRS
 from ._sources import NO_NAME, Source
 from .checking import mismatches
 from .reading import Reading, read
@@ -24,8 +25,9 @@ class Summary:
 
     @property
     def problems(self) -> bool:
-        """Whether the reader left documents out or a balance does not add up."""
-        return bool(self.reading.statement.warnings or self.mismatches)
+        """Whether the reader left a section or a line out, or a balance does not add up."""
+        skipped = SKIPPED_REPAIRS & set(self.reading.recording.change_counts())
+        return bool(self.reading.statement.warnings or self.mismatches or skipped)
 
     def lines(self) -> list[str]:
         """The text, line by line: the file and its encoding, header, accounts with their
@@ -52,11 +54,16 @@ class Summary:
             for doc in statement.documents
         ]
         out.append(f"Warnings: {len(statement.warnings)}")
-        out += [f"  line {lineno}: {message}" for lineno, message in statement.warnings]
+        out += [
+            f"  line {lineno}: {'account section: ' if section == 'account' else ''}{message}"
+            for (lineno, message), section in zip(
+                statement.warnings, reading.warning_sections(), strict=True
+            )
+        ]
         if self.mismatches:
             out.append(f"Mismatches: {len(self.mismatches)}")
             out += [f"  line {line}: {text}" for line, text in self.mismatches]
-        out.append(f"Repairs: {len(reading.changes)}")
+        out.append(f"Repairs: {len(reading.changes)}")  # the damaged lines read or skipped too
         out += [f"  {change}" for change in reading.changes]
         return out
 

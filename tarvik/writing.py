@@ -2,7 +2,9 @@
 
 The law: what `write` returns, `tarvik_py.parse` (for code page 866, `tarvik.read`) reads back as
 the same header, accounts and documents. Whatever would break it is refused with a `WriteError`
-that names the document or interval and the field. Where the law rests on how the reader reads,
+that names the document or interval and the field. A whole `Reading` is written back with every
+key the file held: the header's lines as they stood, and each section's keys that its record has
+no field for. Where the law rests on how the reader reads,
 the writer asks the reader: the order in which it lists an account's intervals, which intervals
 it takes for one, and which encoding it takes the bytes for.
 """
@@ -19,7 +21,7 @@ from . import _encodings
 from ._encodings import FileEncoding
 from ._fields import ACCOUNT_NUMBER, DOCUMENT_FIELDS, INTERVAL_FIELDS, Field, Kind
 from ._values import file_amount, file_date, file_date_order
-from .reading import read
+from .reading import Reading, read
 
 __all__ = ["WriteError", "write"]
 
@@ -52,7 +54,7 @@ _INTERVAL_WRITTEN: Final = _written((*INTERVAL_FIELDS, ACCOUNT_NUMBER))
 _KEY: Final = {f.attr: f.key for f in DOCUMENT_FIELDS}
 _DOC_TYPE: Final = _DOCUMENT_WRITTEN[0]
 _DOCUMENT_ATTRS: Final = frozenset({f.attr for f in DOCUMENT_FIELDS} | {_EXTRA})
-_INTERVAL_ATTRS: Final = frozenset(f.attr for f in INTERVAL_FIELDS)
+_INTERVAL_ATTRS: Final = frozenset({f.attr for f in INTERVAL_FIELDS} | {_EXTRA})
 _INTERVAL_DATE_KEYS: Final = tuple(f.key for f in _INTERVAL_WRITTEN if f.kind is Kind.DATE)
 _START_KEY: Final = {f.attr: f.key for f in INTERVAL_FIELDS}["date_start"]
 # The field a line's key belongs to, for naming it when its text cannot be encoded.
@@ -78,11 +80,11 @@ class WriteError(ValueError):
 
 
 def write(
-    documents: Iterable[DocumentLike] = (),
+    documents: Iterable[DocumentLike] | Reading = (),
     *,
     accounts: AccountsLike | None = None,
-    header: Mapping[str, str] | None = None,
-    encoding: FileEncoding = "cp1251",
+    header: Mapping[str, str] | Sequence[tuple[str, str]] | None = None,
+    encoding: FileEncoding | None = None,
     direction: Direction | None = None,
 ) -> bytes:
     """The bytes of a statement holding `documents` and the intervals of `accounts`.
@@ -90,11 +92,30 @@ def write(
     `documents` are `tarvik_py.Document` records or mappings keyed by their attribute names
     (dates as `datetime.date` or `YYYY-MM-DD`, amounts as `Decimal`, `int` or decimal text,
     `doc_type` "Платежное поручение" when left out), a mapping's `extra` holding other keys of the
-    format. `accounts` maps an account number to its `tarvik_py.Account` or its intervals.
-    `header` is written as given; without it one is made. `direction="to_bank"` also requires
-    what a bank requires of a payment order. Raises WriteError (a ValueError) on the first thing
-    that would not read back.
+    format. `accounts` maps an account number to its `tarvik_py.Account` or its intervals (an
+    interval's mapping may have its `extra` too). `header` is written as given, a mapping or
+    (key, text) pairs, repeats and all; without it one is made. `encoding` is "cp1251" unless
+    given. `direction="to_bank"` also requires what a bank requires of a payment order. Raises
+    WriteError (a ValueError) on the first thing that would not read back.
+
+    `documents` may instead be a whole `Reading`, which brings its header and accounts: it is
+    written back with every key the file held, in its own encoding unless `encoding` says
+    another. A reading that left a section out (a warning) is refused: that section would be
+    lost.
     """
+    if isinstance(documents, Reading):
+        if accounts is not None or header is not None:
+            raise ValueError("a Reading brings its own header and accounts: give neither")
+        reading = documents
+        documents, accounts, header = _whole(reading)
+        if encoding is None:
+            if reading.encoding == "utf-16":
+                raise ValueError(
+                    "the statement was read from UTF-16, which is not written: give encoding "
+                    f"as one of {', '.join(_encodings.DECLARED)}"
+                )
+            encoding = reading.encoding
+    encoding = "cp1251" if encoding is None else encoding
     if encoding not in _encodings.DECLARED:
         raise ValueError(
             f"encoding must be one of {', '.join(_encodings.DECLARED)}, not {encoding!r}"
@@ -152,6 +173,35 @@ def write(
     return data
 
 
+def _whole(
+    reading: Reading,
+) -> tuple[list[dict[str, object]], dict[str, list[dict[str, object]]], list[tuple[str, str]]]:
+    """A reading as `write` takes it: its documents and intervals as mappings with their
+    `extra`, and its header's lines."""
+    statement = reading.statement
+    if statement.warnings:
+        line, message = statement.warnings[0]
+        raise WriteError(
+            "file",
+            None,
+            f"the reading left {len(statement.warnings)} section(s) out (line {line}: {message}), "
+            "which cannot be written back: write its records instead",
+        )
+    documents = [
+        {**{f.attr: getattr(doc, f.attr) for f in DOCUMENT_FIELDS}, _EXTRA: extra}
+        for doc, extra in zip(statement.documents, reading.document_extras(), strict=True)
+    ]
+    extras = reading.interval_extras()
+    accounts = {
+        number: [
+            {**{f.attr: getattr(interval, f.attr) for f in INTERVAL_FIELDS}, _EXTRA: extra}
+            for interval, extra in zip(account.intervals, extras[number], strict=True)
+        ]
+        for number, account in statement.accounts.items()
+    }
+    return documents, accounts, reading.header_lines()
+
+
 def _document(index: int, doc: DocumentLike, to_bank: bool) -> Pairs:
     where = f"document {index}"
     extra: Mapping[str, object] = {}
@@ -173,9 +223,7 @@ def _document(index: int, doc: DocumentLike, to_bank: bool) -> Pairs:
         )
 
     pairs = _field_pairs(where, _DOCUMENT_WRITTEN, values)
-    for key, value in extra.items():
-        key = _extra_key(where, key)
-        pairs.append((key, _text(where, f"extra[{key!r}]", value)))
+    pairs += _extra_pairs(where, extra, _DOCUMENT_FIELD_OF_KEY, "the document")
     if to_bank:
         _check_to_bank(where, values, extra)
     return pairs
@@ -212,15 +260,21 @@ def _text(where: str, field: str, value: object) -> str:
     return value
 
 
-def _extra_key(where: str, key: object) -> str:
-    field = f"extra[{key!r}]"
-    if not isinstance(key, str):
-        raise WriteError(where, field, f"a key must be str, not {type(key).__name__}")
-    if "=" in key or "\n" in key or "\r" in key:
-        raise WriteError(where, field, "a key cannot hold '=' or a line break")
-    if key in _DOCUMENT_FIELD_OF_KEY:
-        raise WriteError(where, field, f"{key} is a field of the document: give it by its name")
-    return key
+def _extra_pairs(where: str, extra: object, fields: Mapping[str, str], of: str) -> Pairs:
+    """The lines of a section's `extra`: keys its record has no field for (`fields`, by key)."""
+    if not isinstance(extra, Mapping):
+        raise WriteError(where, _EXTRA, f"must be a mapping, not {type(extra).__name__}")
+    pairs = []
+    for key, value in extra.items():
+        field = f"extra[{key!r}]"
+        if not isinstance(key, str):
+            raise WriteError(where, field, f"a key must be str, not {type(key).__name__}")
+        if "=" in key or "\n" in key or "\r" in key:
+            raise WriteError(where, field, "a key cannot hold '=' or a line break")
+        if key in fields:
+            raise WriteError(where, field, f"{key} is a field of {of}: give it by its name")
+        pairs.append((key, _text(where, field, value)))
+    return pairs
 
 
 def _check_to_bank(where: str, values: Mapping[str, object], extra: Mapping[str, object]) -> None:
@@ -267,7 +321,10 @@ def _account(number: object, given: object) -> tuple[str, list[tuple[int, Pairs]
         where = f"account {number!r}, interval {index}"
         try:
             values = {**_interval_values(where, interval), ACCOUNT_NUMBER.attr: number}
-            sections.append((index, _field_pairs(where, _INTERVAL_WRITTEN, values)))
+            pairs = _field_pairs(where, _INTERVAL_WRITTEN, values)
+            extra = values.get(_EXTRA) or {}
+            pairs += _extra_pairs(where, extra, _INTERVAL_FIELD_OF_KEY, "the interval")
+            sections.append((index, pairs))
         except WriteError as exc:
             refused = exc  # but an interval before it that repeats another is refused first
             break
@@ -333,9 +390,14 @@ def _refuse_repeat(number: str, wanted: list[tuple[int, Pairs]], listed: list[in
     )
 
 
-def _given_header(header: Mapping[str, str], encoding: FileEncoding, to_bank: bool) -> Pairs:
+def _given_header(
+    header: Mapping[str, str] | Sequence[tuple[str, str]], encoding: FileEncoding, to_bank: bool
+) -> Pairs:
+    given = list(header.items()) if isinstance(header, Mapping) else list(header)
+    if not all(isinstance(item, tuple) and len(item) == 2 for item in given):
+        raise WriteError("header", None, "must be a mapping or a sequence of (key, text) pairs")
     pairs = []
-    for key, value in header.items():
+    for key, value in given:
         where = "header"
         key = _text(where, repr(key), key)
         if "=" in key:
@@ -343,7 +405,8 @@ def _given_header(header: Mapping[str, str], encoding: FileEncoding, to_bank: bo
         if key == _DOC_TYPE.key:
             raise WriteError(where, repr(key), "this key would open a document")
         pairs.append((key, _text(where, key, value)))
-    declared = header.get(_encodings.ENCODING_KEY)
+    last = dict(pairs)  # of a repeated key, the reader keeps the last
+    declared = last.get(_encodings.ENCODING_KEY)
     if encoding == "cp866" and not (declared is not None and _encodings.declares_dos(declared)):
         raise WriteError(
             "header",
@@ -351,7 +414,7 @@ def _given_header(header: Mapping[str, str], encoding: FileEncoding, to_bank: bo
             f"a cp866 file must declare {_encodings.ENCODING_KEY}=DOS, or its readers take it "
             "for another",
         )
-    if to_bank and not header.get(SENDER_KEY):
+    if to_bank and not last.get(SENDER_KEY):
         raise WriteError("header", SENDER_KEY, "a file to the bank names its sender")
     return pairs
 

@@ -60,6 +60,9 @@ def rows_of(out, columns):
     for row in rows:
         cells = {c: value(row[c]) for c in columns}
         cells["line"] = int(cells["line"])
+        if "extra" in cells:  # a JSON object in CSV, an object in JSON lines, a map in Parquet
+            extra = row["extra"]
+            cells["extra"] = json.loads(extra) if isinstance(extra, str) else dict(extra)
         for c in amounts:
             if cells[c] is not None:
                 cells[c] = decimal.Decimal(cells[c]).normalize()
