@@ -27,7 +27,16 @@ from typing import Literal, NamedTuple
 
 from ._ledger_parts import Cover, Entry, Finding, Interval, finding
 
-__all__ = ["Balance", "Settlement", "bucket", "by_day", "document_key", "reconcile", "reconcile_all", "settle"]
+__all__ = [
+    "Balance",
+    "Settlement",
+    "bucket",
+    "by_day",
+    "document_key",
+    "reconcile",
+    "reconcile_all",
+    "settle",
+]
 
 DocumentKey = tuple[str, str, datetime.date, str, str]
 Version = tuple[decimal.Decimal, str, str, str | None, str, str, str | None, str]
@@ -78,7 +87,14 @@ def bucket(key: Sequence[object], buckets: int) -> int:
 
 # What each place of a `Version` is, as a conflict names it.
 _FIELDS = (
-    "amount", "purpose", "payer's INN", "payer's KPP", "payer's BIC", "payee's INN", "payee's KPP", "payee's BIC"
+    "amount",
+    "purpose",
+    "payer's INN",
+    "payer's KPP",
+    "payer's BIC",
+    "payee's INN",
+    "payee's KPP",
+    "payee's BIC",
 )
 
 
@@ -114,7 +130,11 @@ class Settlement:
         refused: set[tuple[DocumentKey, Version]] = set()
         for key, versions in held.items():
             earlier = self._first.setdefault(key, versions)
-            if earlier is versions or versions.keys() <= earlier.keys() or earlier.keys() <= versions.keys():
+            if (
+                earlier is versions
+                or versions.keys() <= earlier.keys()
+                or earlier.keys() <= versions.keys()
+            ):
                 continue
             ours = next(e for v, e in versions.items() if v not in earlier)
             theirs = next(e for v, e in earlier.items() if v not in versions)
@@ -123,7 +143,9 @@ class Settlement:
         copies: dict[Identity, list[Entry]] = {}
         for key, its, entry in keyed:
             if not refused or (key, its) not in refused:
-                copies.setdefault((key, entry.amount, entry.account, entry.direction), []).append(entry)
+                copies.setdefault((key, entry.amount, entry.account, entry.direction), []).append(
+                    entry
+                )
         for identity, these in copies.items():
             kept = self._kept.get(identity)
             if kept is None or len(these) > len(kept):
@@ -144,7 +166,9 @@ def settle(statements: Iterable[Sequence[Entry]]) -> tuple[list[Entry], list[Fin
 def _conflict(ours: Entry, theirs: Entry) -> Finding:
     mine, other = version(ours), version(theirs)
     differences = "; ".join(
-        f"{field} {_shown(b)} there, {_shown(a)} here" for field, a, b in zip(_FIELDS, mine, other) if a != b
+        f"{field} {_shown(b)} there, {_shown(a)} here"
+        for field, a, b in zip(_FIELDS, mine, other, strict=False)
+        if a != b
     )
     return finding(
         ours.file,
@@ -201,7 +225,10 @@ class _Net:
 
     def after(self, first: int, last: int) -> decimal.Decimal:
         """Over the days after `first` up to `last`."""
-        return self.sums[bisect.bisect_right(self.days, last)] - self.sums[bisect.bisect_right(self.days, first)]
+        return (
+            self.sums[bisect.bisect_right(self.days, last)]
+            - self.sums[bisect.bisect_right(self.days, first)]
+        )
 
 
 def _day(ordinal: int) -> datetime.date:
@@ -243,7 +270,8 @@ def reconcile(
                     span.file,
                     span.line,
                     "gap",
-                    f"account {account}: no statement covers {_day(reach.end + 1)}..{_day(span.start - 1)}, "
+                    f"account {account}: no statement covers "
+                    f"{_day(reach.end + 1)}..{_day(span.start - 1)}, "
                     f"the days between the statement at {reach.file}:{reach.line} and this one",
                 )
             )
@@ -260,7 +288,9 @@ def reconcile_all(
     intervals: Iterable[Interval], covers: Iterable[Cover], days: Mapping[str, Mapping[int, Day]]
 ) -> tuple[list[Balance], list[Finding]]:
     """`reconcile` of each account that has intervals or a declared period."""
-    by_account: dict[str, tuple[list[Interval], list[Cover]]] = collections.defaultdict(lambda: ([], []))
+    by_account: dict[str, tuple[list[Interval], list[Cover]]] = collections.defaultdict(
+        lambda: ([], [])
+    )
     for interval in intervals:
         by_account[interval.account][0].append(interval)
     for cover in covers:
@@ -286,16 +316,25 @@ class _Span(NamedTuple):
 
 
 def _run(
-    account: str, run: Sequence[_Span], last: int, net: _Net, days: Mapping[int, Day], balances: list[Balance]
+    account: str,
+    run: Sequence[_Span],
+    last: int,
+    net: _Net,
+    days: Mapping[int, Day],
+    balances: list[Balance],
 ) -> list[Finding]:
     """The findings of one stretch of covered days; its balances go to `balances`."""
     inside = [span.interval for span in run if span.interval is not None]
     points = sorted(
         [_Point(i.start - 1, True, i.order, i.line, i.opening, i) for i in inside]
-        + [_Point(i.end, False, i.order, i.line, i.closing, i) for i in inside if i.closing is not None]
+        + [
+            _Point(i.end, False, i.order, i.line, i.closing, i)
+            for i in inside
+            if i.closing is not None
+        ]
     )
     found: list[Finding] = []
-    for before, point in zip(points, points[1:]):
+    for before, point in zip(points, points[1:], strict=False):
         if before.interval is point.interval:
             continue
         expected = before.value + net.after(before.t, point.t)
@@ -303,13 +342,17 @@ def _run(
             continue
         stated = f"{before.what()} at {before.interval.file}:{before.interval.line}"
         if before.t < point.t:
-            stated += f", {before.value}, and the entries booked {_day(before.t + 1)}..{_day(point.t)} make it"
+            booked = f"{_day(before.t + 1)}..{_day(point.t)}"
+            stated += f", {before.value}, and the entries booked {booked} make it"
         else:
             stated += " is"
-        kind: Literal["continuity", "overlap"] = "continuity" if point.opening and not before.opening else "overlap"
+        kind: Literal["continuity", "overlap"] = (
+            "continuity" if point.opening and not before.opening else "overlap"
+        )
         message = (
             f"account {account}: the {point.what()} is {point.value}, but the "
-            f"{'overlapping interval' + chr(39) + 's ' if kind == 'overlap' else ''}{stated} {expected} "
+            f"{'overlapping interval' + chr(39) + 's ' if kind == 'overlap' else ''}"
+            f"{stated} {expected} "
             f"(difference {point.value - expected})"
         )
         found.append(finding(point.interval.file, point.interval.line, kind, message))
@@ -319,7 +362,12 @@ def _run(
 
 
 def _balances(
-    account: str, inside: Sequence[Interval], first: _Point, last: int, days: Mapping[int, Day], out: list[Balance]
+    account: str,
+    inside: Sequence[Interval],
+    first: _Point,
+    last: int,
+    days: Mapping[int, Day],
+    out: list[Balance],
 ) -> None:
     """Each day from the first opening balance on: the figures an interval states for it where
     one does (the earliest statement's), the rest from the entries and the day before."""
@@ -342,6 +390,10 @@ def _balances(
             income = income if stated.income is None else stated.income
             expense = expense if stated.expense is None else stated.expense
         ended = stated if stated is not None and stated.closing is not None else ends.get(ordinal)
-        closing = opening + income - expense if ended is None or ended.closing is None else ended.closing
-        out.append(Balance(account, _day(ordinal), opening, income, expense, closing, stated is None))
+        closing = (
+            opening + income - expense if ended is None or ended.closing is None else ended.closing
+        )
+        out.append(
+            Balance(account, _day(ordinal), opening, income, expense, closing, stated is None)
+        )
         balance = closing

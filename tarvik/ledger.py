@@ -2,7 +2,7 @@
 
     book = tarvik.ledger("archive/")        # files, folders, glob patterns or bytes
     book.entries                            # one row per document and own account it moves
-    book.balances                           # each account's opening, income, expense, closing by day
+    book.balances                           # each account's balances and turnover by day
     for finding in book.findings:           # what does not add up, and where
         print(finding)
 
@@ -26,9 +26,10 @@ import decimal
 import os
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
-from typing import Final, Literal, Union
+from typing import Final, Literal
 
 from . import _columns, _paths
+from ._findings import Severity
 from ._ledger_merge import Balance, Settlement, by_day, reconcile_all
 from ._ledger_parts import (
     EXACT,
@@ -39,7 +40,6 @@ from ._ledger_parts import (
     Finding,
     Interval,
     Kind,
-    Severity,
     StatementPart,
     finding,
     read_statement,
@@ -64,8 +64,8 @@ __all__ = [
     "read_statement",
 ]
 
-OneSource = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview]
-Sources = Union[OneSource, Iterable[OneSource]]
+OneSource = str | os.PathLike[str] | bytes | bytearray | memoryview
+Sources = OneSource | Iterable[OneSource]
 ColumnType = Literal["int64", "string", "date32", "decimal", "bool"]
 
 NO_MATCH: Final = "no such file, folder or match"
@@ -189,12 +189,15 @@ def assemble(
     `orders` gives each statement's place, by its file."""
     entries.sort(key=lambda e: (e.account, e.booked, e.order, e.line, e.direction))
     balances.sort(key=lambda b: (b.account, b.day))
-    findings = sorted_findings(found, orders) + [finding(p, None, "error", NO_MATCH) for p in unmatched]
+    findings = sorted_findings(found, orders) + [
+        finding(p, None, "error", NO_MATCH) for p in unmatched
+    ]
     return Ledger(table(ENTRY_COLUMNS, entries), table(BALANCE_COLUMNS, balances), findings)
 
 
 _RANK: Final = {kind: rank for rank, kind in enumerate(KINDS)}
-_OWN: Final = frozenset(KINDS[:6])  # a statement's own findings, made in one order wherever it is read
+# A statement's own findings, made in one order wherever it is read.
+_OWN: Final = frozenset(KINDS[: KINDS.index("turnover") + 1])
 
 
 def sorted_findings(found: Iterable[Finding], orders: dict[str, int]) -> list[Finding]:
@@ -203,12 +206,17 @@ def sorted_findings(found: Iterable[Finding], orders: dict[str, int]) -> list[Fi
     return sorted(
         found,
         key=lambda f: (
-            orders.get(f.file, len(orders)), f.line or 0, _RANK[f.kind], "" if f.kind in _OWN else f.message
+            orders.get(f.file, len(orders)),
+            f.line or 0,
+            _RANK[f.kind],
+            "" if f.kind in _OWN else f.message,
         ),
     )
 
 
-def table(columns: Sequence[tuple[str, ColumnType, bool]], rows: Sequence[Sequence[object]]) -> ArrowTable:
+def table(
+    columns: Sequence[tuple[str, ColumnType, bool]], rows: Sequence[Sequence[object]]
+) -> ArrowTable:
     """The rows as an Arrow table of `columns`: dates as date32, amounts as decimal128 at the
     largest scale among them (two at least), or decimal256 where one needs more than 38 digits."""
     spec = []

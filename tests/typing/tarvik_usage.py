@@ -76,3 +76,15 @@ def ledger(folder: pathlib.Path, data: bytes) -> int:
         print(str(finding))
     tarvik.ledger(42)  # type: ignore[arg-type]
     return len(book.findings)
+
+
+def show_and_convert(path: str) -> int:
+    summary = tarvik.show(path, repairs=False)
+    assert_type(summary.problems, bool)
+    print(summary)
+    done = tarvik.convert([path], "out.parquet", partition_by=["year"], scale=3, jobs=2)
+    assert_type(done, tarvik.Conversion)
+    tarvik.convert([path], "out.csv", on_finding=lambda f: print(f.lineno))
+    tarvik.convert(pathlib.Path(path), "out.jsonl", intervals=True)
+    tarvik.convert([path], "out.csv", intervals="yes")  # type: ignore[arg-type]
+    return done.rows
