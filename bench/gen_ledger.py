@@ -15,8 +15,8 @@ with the right turnovers and balances; its header declares the period and lists 
 
     python3 bench/gen_ledger.py --files 300 -o build/ledger-data     # about 20 KB a file
 
-writes the files and, beside them, `known.json`: how many entries and balance days the ledger
-of them must give.
+writes the files and, beside the folder, `ledger-data.json`: how many entries and balance days
+the ledger of them must give.
 """
 
 from __future__ import annotations
@@ -184,11 +184,12 @@ def known_ledger(
                 kopecks = rng.choice([rng.randrange(1, 100_000), rng.randrange(100_000, 10**10)])
                 amount = decimal.Decimal(kopecks).scaleb(-2)
                 values = {"inv": number, "date": day.strftime("%d.%m.%Y"), "year": day.year,
-                          "month": vocabulary.MONTHS[day.month - 1], "amount": amount, "vat": (amount / 6).quantize(amount)}
+                          "month": vocabulary.MONTHS[day.month - 1], "amount": amount,
+                          "vat": (amount / 6).quantize(amount)}
                 purpose = _plain(rng.choice(vocabulary.PURPOSES).format(**values))
+                extra = {"ВидПлатежа": "электронно", "Код": "0", "НазначениеПлатежа1": purpose[:210]}
                 doc: dict[str, object] = {"doc_number": str(number), "doc_date": day, "amount": amount,
-                                          "purpose": purpose, "payment_type": "01", "ordering": "5",
-                                          "extra": {"ВидПлатежа": "электронно", "Код": "0", "НазначениеПлатежа1": purpose[:210]}}
+                                          "purpose": purpose, "payment_type": "01", "ordering": "5", "extra": extra}
                 ours = _ours(account, banks[account])
                 later = day + rng.choice([0, 0, 0, 1, 2]) * ONE_DAY
                 correspondent = rng.random() < 0.1
@@ -209,7 +210,8 @@ def known_ledger(
                             "account": "70601810" + account[-12:], "bank": banks[account][0],
                             "bic": banks[account][2], "corr": banks[account][3]}
                     doc |= _side("counterparty", ours, False) | _side("payee", bank, False)
-                    doc |= {"doc_type": "Банковский ордер", "doc_number": "1", "amount": decimal.Decimal(fees * 100 + rng.randrange(1, 99)).scaleb(-2), "outcome_date": day}
+                    fee = decimal.Decimal(fees * 100 + rng.randrange(1, 99)).scaleb(-2)  # none of the day's alike
+                    doc |= {"doc_type": "Банковский ордер", "doc_number": "1", "amount": fee, "outcome_date": day}
                     payment = Payment(doc, account, day, None, None)
                 else:  # a transfer to another own account
                     other = rng.choice([a for a in accounts if a != account])
@@ -261,7 +263,9 @@ def random_plans(
     return plans
 
 
-def statement(known: Known, plan: Plan, balances: dict[tuple[str, datetime.date], tuple[decimal.Decimal, ...]]) -> bytes:
+def statement(
+    known: Known, plan: Plan, balances: dict[tuple[str, datetime.date], tuple[decimal.Decimal, ...]]
+) -> bytes:
     """The bytes of `plan`'s statement: its documents, each once, in the order they were made;
     its account sections with the known figures; a header that declares its period and lists
     each of its accounts."""
@@ -304,32 +308,52 @@ def statement(known: Known, plan: Plan, balances: dict[tuple[str, datetime.date]
     return data.replace(first, first + more, 1)
 
 
-def main(argv: Sequence[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--files", type=int, default=300, help="about how many statement files")
-    parser.add_argument("--accounts", type=int, default=4, help="own accounts in a group (default 4)")
-    parser.add_argument("--per-day", type=float, default=4.0, help="payments a day on each account")
-    parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("-o", "--output", type=Path, required=True, help="the folder to write to")
-    args = parser.parse_args(argv)
-    args.output.mkdir(parents=True, exist_ok=True)
-    rng = random.Random(args.seed)
+def known_file(folder: Path) -> Path:
+    return folder.parent / f"{folder.name}.json"
+
+
+def write_archive(
+    folder: Path, *, files: int, accounts: int = 4, per_day: float = 2.5, seed: int = 1, pad: int = 0
+) -> dict[str, int]:
+    """About `files` statements in `folder`, from known ledgers of `accounts` accounts over two
+    months each, one after the other, so that memory holds one at a time. `pad` adds a key of
+    that many characters to every document: more bytes, the same entries. Returns what the
+    ledger of them must give, and writes it beside the folder, as `<folder>.json`."""
+    folder.mkdir(parents=True, exist_ok=True)
+    rng = random.Random(seed)
     written = entries = days = group = 0
-    first = datetime.date(2021, 1, 1)
-    # Groups of accounts over two months each, until the files are there: memory holds one group.
-    while written < args.files:
-        accounts = [f"40702810{group:06d}{n:06d}" for n in range(args.accounts)]
-        known = known_ledger(rng, accounts, first, 60, args.per_day)
+    while written < files:
+        numbers = [f"40702810{group:06d}{n:06d}" for n in range(accounts)]
+        known = known_ledger(rng, numbers, datetime.date(2021, 1, 1), 60, per_day)
+        if pad:
+            for payment in known.payments:
+                extra = payment.document["extra"]
+                assert isinstance(extra, dict)
+                extra["Примечание"] = ("Примечание банка " * (pad // 17 + 1))[:pad]
         balances = known.balances()
-        plans = random_plans(rng, known, lengths=(1, 7, 7, 7, 14), pairs=0.05)
-        for plan in plans:
-            (args.output / f"g{group:04d}-{written:06d}.txt").write_bytes(statement(known, plan, balances))
+        for plan in random_plans(rng, known, lengths=(1, 7, 7, 7, 14), pairs=0.05):
+            (folder / f"g{group:04d}-{written:06d}.txt").write_bytes(statement(known, plan, balances))
             written += 1
         entries += len(known.entries())
         days += len(balances)
         group += 1
-    (args.output / "known.json").write_text(json.dumps({"files": written, "entries": entries, "balance_days": days}))
-    print(f"{written} files, {entries} entries, {days} balance days in {args.output}")
+    facts = {"files": written, "entries": entries, "balance_days": days}
+    known_file(folder).write_text(json.dumps(facts))
+    return facts
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--files", type=int, default=300, help="about how many statement files")
+    parser.add_argument("--accounts", type=int, default=4, help="own accounts in a group (default 4)")
+    parser.add_argument("--per-day", type=float, default=2.5, help="payments a day on each account")
+    parser.add_argument("--pad", type=int, default=0, help="characters of an extra key in each document")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("-o", "--output", type=Path, required=True, help="the folder to write to")
+    args = parser.parse_args(argv)
+    facts = write_archive(args.output, files=args.files, accounts=args.accounts, per_day=args.per_day,
+                          seed=args.seed, pad=args.pad)
+    print(f"{facts['files']} files, {facts['entries']} entries, {facts['balance_days']} balance days in {args.output}")
     return 0
 
 

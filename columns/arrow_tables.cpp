@@ -1,5 +1,6 @@
 #include "arrow_tables.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <new>
@@ -8,6 +9,7 @@
 #include <utility>
 
 #include "fields.h"
+#include "input_decoding.h"
 
 namespace tarvik::columns {
 
@@ -84,6 +86,11 @@ void Builder::define(std::size_t i, std::string_view name, ArrowType type, bool 
   } else {
     check(ArrowSchemaSetType(column, type));
   }
+  if (type == NANOARROW_TYPE_MAP) {  // of texts to texts
+    check(ArrowSchemaSetType(column->children[0]->children[0], NANOARROW_TYPE_STRING));
+    check(ArrowSchemaSetType(column->children[0]->children[1], NANOARROW_TYPE_STRING));
+    column->children[0]->children[1]->flags &= ~ARROW_FLAG_NULLABLE;
+  }
   check(ArrowSchemaSetName(column, std::string(name).c_str()));
   if (!nullable) {
     column->flags &= ~ARROW_FLAG_NULLABLE;
@@ -106,11 +113,9 @@ void Builder::append_int(std::size_t i, std::int64_t value) {
   check(ArrowArrayAppendInt(column(i), value));
 }
 
-// Where the room was reserved (start(), reserve_text()), the text goes straight into its
-// buffers: a table of documents appends some twenty texts a row, and nanoarrow's own append
-// looks again at the column's type and every buffer's room for each.
-void Builder::append_text(std::size_t i, std::string_view text) {
-  ArrowArray* array = column(i);
+void Builder::append_text(std::size_t i, std::string_view text) { append_string(column(i), text); }
+
+void Builder::append_string(ArrowArray* array, std::string_view text) {
   ArrowBuffer* offsets = ArrowArrayBuffer(array, 1);
   ArrowBuffer* data = ArrowArrayBuffer(array, 2);
   const std::int64_t end = data->size_bytes + static_cast<std::int64_t>(text.size());
@@ -152,6 +157,43 @@ void Builder::append_decimal(std::size_t i, const std::array<std::uint64_t, 4>& 
 }
 
 void Builder::append_null(std::size_t i) { check(ArrowArrayAppendNull(column(i), 1)); }
+
+void Builder::append_encoded(ArrowArray* array, std::string_view bytes, Encoding encoding) {
+  if (encoding != Encoding::Cp1251) {
+    append_string(array, bytes);
+    return;
+  }
+  ArrowBuffer* offsets = ArrowArrayBuffer(array, 1);
+  ArrowBuffer* data = ArrowArrayBuffer(array, 2);
+  check(ArrowBufferReserve(data, static_cast<std::int64_t>(cp1251_room(bytes.size()))));
+  check(ArrowBufferReserve(offsets, sizeof(std::int32_t)));
+  char* const at = reinterpret_cast<char*>(data->data + data->size_bytes);
+  const std::int64_t end = data->size_bytes + (write_utf8(bytes, encoding, at) - at);
+  if (end > std::numeric_limits<std::int32_t>::max()) {
+    check(EOVERFLOW);
+  }
+  ArrowBitmap* validity = ArrowArrayValidityBitmap(array);
+  if (validity->buffer.data != nullptr) {
+    check(ArrowBitmapAppend(validity, 1, 1));
+  }
+  data->size_bytes = end;
+  const auto offset = static_cast<std::int32_t>(end);
+  ArrowBufferAppendUnsafe(offsets, &offset, sizeof offset);
+  ++array->length;
+}
+
+void Builder::append_map(std::size_t i, std::span<const Extra> pairs, Encoding encoding) {
+  ArrowArray* map = column(i);
+  ArrowArray* entries = map->children[0];
+  for (const Extra& pair : pairs) {
+    append_encoded(entries->children[0], pair.key, encoding);
+    append_encoded(entries->children[1], pair.value, encoding);
+  }
+  entries->length += static_cast<std::int64_t>(pairs.size());
+  const auto end = static_cast<std::int32_t>(entries->length);
+  check(ArrowBufferAppend(ArrowArrayBuffer(map, 1), &end, sizeof end));
+  ++map->length;
+}
 
 void Builder::end_row() { check(ArrowArrayFinishElement(table_.batch.get())); }
 
@@ -329,7 +371,8 @@ std::array<std::uint64_t, 4> rescaled_words(const Amount& amount, std::uint8_t s
   return words;
 }
 
-SharedTable document_table(std::vector<Document>& documents, TableFree free) {
+SharedTable document_table(std::vector<Document>& documents, const DocumentExtras& extras,
+                           TableFree free) {
   std::vector<const Amount*> amounts;
   amounts.reserve(documents.size());
   std::array<std::size_t, kDocFieldCount> text_bytes{};
@@ -341,19 +384,23 @@ SharedTable document_table(std::vector<Document>& documents, TableFree free) {
   }
   const DecimalShape shape = decimal_shape(amounts);
 
-  Builder b(1 + kDocFieldCount);
+  // `line`, the fields, then `extra`: the keys a document's record has no field for.
+  constexpr std::size_t kExtraColumn = kDocColumnOffset + kDocFieldCount;
+  Builder b(kExtraColumn + 1);
   b.define(0, "line", NANOARROW_TYPE_INT64, false);
   for (const auto& row : kDocFields) {
     b.define(kDocColumnOffset + std::size_t(row.field), row.py_name, arrow_type(row.kind),
              is_optional(row.kind), shape);
   }
+  b.define(kExtraColumn, "extra", NANOARROW_TYPE_MAP, false);
   b.start(documents.size());
   for (const auto& row : kDocFields) {
     if (is_text(row.kind)) {
       b.reserve_text(kDocColumnOffset + std::size_t(row.field), text_bytes[std::size_t(row.field)]);
     }
   }
-  for (Document& doc : documents) {
+  for (std::size_t d = 0; d < documents.size(); ++d) {
+    Document& doc = documents[d];
     b.append_int(0, static_cast<std::int64_t>(doc.lineno));
     std::size_t offset = 0;
     for (const auto& row : kDocFields) {
@@ -379,6 +426,8 @@ SharedTable document_table(std::vector<Document>& documents, TableFree free) {
           break;
       }
     }
+    const DocumentExtras::Pairs pairs = extras ? extras(d) : DocumentExtras::Pairs{};
+    b.append_map(kExtraColumn, pairs.extras, pairs.encoding);
     b.end_row();
     // The table holds the texts now; the statement's copy goes at once.
     std::string().swap(doc.texts);
@@ -465,14 +514,17 @@ SharedTable lined_table(const LinedTexts& rows, TableFree free) {
   return b.finish(free);
 }
 
-SharedTable warning_table(const std::vector<ParseWarning>& warnings, TableFree free) {
+SharedTable warning_table(const std::vector<ParseWarning>& warnings,
+                          std::span<const std::uint64_t> account_lines, TableFree free) {
   LinedTexts rows;
-  rows.names = {"message"};
-  rows.nullable = {false};
-  rows.texts.resize(1);
+  rows.names = {"message", "section"};
+  rows.nullable = {false, false};
+  rows.texts.resize(2);
   for (const ParseWarning& w : warnings) {
     rows.lines.push_back(static_cast<std::int64_t>(w.lineno));
     rows.texts[0].emplace_back(w.message);
+    const bool account = std::binary_search(account_lines.begin(), account_lines.end(), w.lineno);
+    rows.texts[1].emplace_back(account ? "account" : "document");
   }
   return lined_table(rows, free);
 }

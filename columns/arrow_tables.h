@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "nanoarrow/nanoarrow.hpp"
+#include "recording.h"
 #include "repairs.h"
 #include "statement.h"
 
@@ -27,15 +29,32 @@ using SharedTable = std::shared_ptr<const Table>;
 // holder is often a consumer's object dying with the lock held. Each table owns its own.
 using TableFree = void (*)(const Table* table) noexcept;
 
-// The documents: `line`, then the fields in DocField order. The documents' texts are released as
+// The keys each document's section held that its record has no field for, by the document's
+// place: views in the bytes of an encoding, valid while the table is built.
+struct DocumentExtras {
+  struct Pairs {
+    std::span<const Extra> extras;
+    Encoding encoding = Encoding::Utf8;
+  };
+  std::function<Pairs(std::size_t document)> of;
+  explicit operator bool() const noexcept { return static_cast<bool>(of); }
+  Pairs operator()(std::size_t document) const { return of(document); }
+};
+
+// The documents: `line`, then the fields in DocField order, then `extra`, a map of the keys of
+// `extras` (empty where it is not given). The documents' texts are released as
 // they are copied, so the statement and the table do not both hold them at their largest.
-SharedTable document_table(std::vector<Document>& documents, TableFree free = nullptr);
+SharedTable document_table(std::vector<Document>& documents, const DocumentExtras& extras = {},
+                           TableFree free = nullptr);
 
 // The intervals, account by account: `line`, `account`, then the fields in Interval's order.
 SharedTable interval_table(const std::vector<Account>& accounts, TableFree free = nullptr);
 
-// `line` and `message`.
-SharedTable warning_table(const std::vector<ParseWarning>& warnings, TableFree free = nullptr);
+// `line`, `message`, and the `section` left out: "document", or "account" for a warning on one of
+// `account_lines` (the closing lines of the account sections read, in file order).
+SharedTable warning_table(const std::vector<ParseWarning>& warnings,
+                          std::span<const std::uint64_t> account_lines = {},
+                          TableFree free = nullptr);
 
 // `line`, `repair`, `key`, `old`, `new` and `message`: the changes of `log`; nullopt where a
 // message quotes a character only Python's repr() knows how to show. Then with the messages
@@ -94,6 +113,8 @@ class Builder {
 
   void append_int(std::size_t i, std::int64_t value);  // int64, date32 (days), bool
   void append_text(std::size_t i, std::string_view text);
+  // A map of texts to texts, its pairs in `encoding`'s bytes.
+  void append_map(std::size_t i, std::span<const Extra> pairs, Encoding encoding);
   void append_date(std::size_t i, const Date& date);
   void append_amount(std::size_t i, const Amount& amount);
   // A decimal already at the column's scale: little-endian two's complement words.
@@ -107,6 +128,12 @@ class Builder {
 
  private:
   ArrowArray* column(std::size_t i) noexcept;
+  // Where the room was reserved (start(), reserve_text()), the text goes straight into its
+  // buffers: a table of documents appends some twenty texts a row, and nanoarrow's own append
+  // looks again at the column's type and every buffer's room for each.
+  static void append_string(ArrowArray* array, std::string_view text);
+  // A text in `encoding`'s bytes, written in UTF-8 straight into the column's buffer.
+  static void append_encoded(ArrowArray* array, std::string_view bytes, Encoding encoding);
 
   Table table_;
   std::vector<DecimalShape> shapes_;

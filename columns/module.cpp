@@ -40,6 +40,7 @@ struct ModuleState {
   PyObject* table_type;
   PyObject* repair_type;
   PyObject* recording_type;
+  PyObject* observer_type;
   PyObject* read_type;
   PyObject* document_section;  // found on first use
   PyObject* edit_type;         // tarvik.hooks.Edit, found on first use
@@ -465,6 +466,8 @@ PyType_Spec kRepairSpec = {
 
 struct RecordingObject {
   PyObject_HEAD Recording* recording;
+  Py_buffer text;  // the bytes read, kept so that the extras' texts may lie in them
+  bool has_text;
 };
 
 Recording& recording_of(PyObject* self) {
@@ -472,34 +475,78 @@ Recording& recording_of(PyObject* self) {
 }
 
 PyObject* recording_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"repairs", nullptr};
+  static const char* keywords[] = {"repairs", "text", nullptr};
   int repairs = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "p:Recording", const_cast<char**>(keywords),
-                                   &repairs)) {
+  PyObject* text = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "p|O:Recording", const_cast<char**>(keywords),
+                                   &repairs, &text)) {
     return nullptr;
   }
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) {
     return nullptr;
   }
+  auto* object = reinterpret_cast<RecordingObject*>(self);
+  object->recording = nullptr;
+  object->has_text = false;
+  if (text != Py_None) {
+    if (PyObject_GetBuffer(text, &object->text, PyBUF_SIMPLE) < 0) {
+      Py_DECREF(self);
+      return nullptr;
+    }
+    object->has_text = true;
+  }
   try {
-    reinterpret_cast<RecordingObject*>(self)->recording = new Recording(repairs != 0);
+    object->recording = new Recording(repairs != 0);
   } catch (...) {
     Py_DECREF(self);
     return raise_current();
+  }
+  if (object->has_text) {
+    object->recording->keep_texts_in(std::string_view(static_cast<const char*>(object->text.buf),
+                                                      static_cast<std::size_t>(object->text.len)));
   }
   return self;
 }
 
 void recording_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  delete reinterpret_cast<RecordingObject*>(self)->recording;
+  auto* object = reinterpret_cast<RecordingObject*>(self);
+  delete object->recording;
+  if (object->has_text) {
+    PyBuffer_Release(&object->text);
+  }
   type->tp_free(self);
   Py_DECREF(type);
 }
 
 PyObject* recording_change_count(PyObject* self, PyObject* /*unused*/) {
   return PyLong_FromSize_t(recording_of(self).changes().size());
+}
+
+PyObject* recording_change_counts(PyObject* self, PyObject* /*unused*/) {
+  const ChangeLog& log = recording_of(self).changes();
+  std::array<std::size_t, 256> counts{};
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    ++counts[static_cast<std::size_t>(log.repair(i))];
+  }
+  PyRef out = PyRef::steal(PyDict_New());
+  if (!out) {
+    return nullptr;
+  }
+  for (std::size_t r = 0; r < counts.size(); ++r) {
+    if (counts[r] == 0) {
+      continue;
+    }
+    const std::string_view repair_name = name(static_cast<Repair>(r));
+    PyRef key = PyRef::steal(PyUnicode_FromStringAndSize(
+        repair_name.data(), static_cast<Py_ssize_t>(repair_name.size())));
+    PyRef count = PyRef::steal(PyLong_FromSize_t(counts[r]));
+    if (!key || !count || PyDict_SetItem(out.get(), key.get(), count.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return out.release();
 }
 
 PyObject* recording_change(PyObject* self, PyObject* arg) {
@@ -546,6 +593,41 @@ PyObject* recording_document_lines(PyObject* self, PyObject* /*unused*/) {
   return int_list(recording_of(self).document_lines());
 }
 
+PyObject* pair_list(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  PyRef out = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
+  for (std::size_t i = 0; out && i < pairs.size(); ++i) {
+    PyObject* item = Py_BuildValue(
+        "(s#s#)", pairs[i].first.data(), static_cast<Py_ssize_t>(pairs[i].first.size()),
+        pairs[i].second.data(), static_cast<Py_ssize_t>(pairs[i].second.size()));
+    if (item == nullptr) {
+      return nullptr;
+    }
+    PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return out.release();
+}
+
+template <std::vector<std::pair<std::string, std::string>> (Recording::*kExtra)(std::size_t) const>
+PyObject* recording_extra(PyObject* self, PyObject* arg) {
+  const Py_ssize_t i = PyLong_AsSsize_t(arg);
+  if (i == -1 && PyErr_Occurred()) {
+    return nullptr;
+  }
+  if (i < 0) {
+    PyErr_SetString(PyExc_IndexError, "a record's index is not negative");
+    return nullptr;
+  }
+  try {
+    return pair_list((recording_of(self).*kExtra)(static_cast<std::size_t>(i)));
+  } catch (...) {
+    return raise_current();
+  }
+}
+
+PyObject* recording_account_closing_lines(PyObject* self, PyObject* /*unused*/) {
+  return int_list(recording_of(self).account_closing_lines());
+}
+
 PyObject* recording_interval_lines(PyObject* self, PyObject* /*unused*/) {
   const Recording& r = recording_of(self);
   PyRef out = PyRef::steal(PyList_New(0));
@@ -585,36 +667,49 @@ PyObject* recording_header_lines(PyObject* self, PyObject* /*unused*/) {
 }
 
 // The changes as lines of a report, in the order of their lines (changes on one line in the
-// order they were made): `before`, the line, `after`, the message and a line feed each. With the
-// line of each, as native-endian 64-bit integers, for whoever merges other lines in. None where a
-// message needs Python's repr(): the caller then goes change by change.
+// order they were made): `before`, the line, the severity's infix, the message and a line feed
+// each; a skipped line has `skipped`'s infix, every other change `repaired`'s, and where that is
+// None, those changes are left out. With the line of each, as native-endian 64-bit integers, for
+// whoever merges other lines in. None where a message needs Python's repr(): the caller then goes
+// change by change.
 PyObject* recording_change_report(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 2 || !PyUnicode_Check(args[0]) || !PyUnicode_Check(args[1])) {
-    PyErr_SetString(PyExc_TypeError, "change_report() takes two str: before and after the line");
+  if (nargs != 3 || !PyUnicode_Check(args[0]) ||
+      (args[1] != Py_None && !PyUnicode_Check(args[1])) || !PyUnicode_Check(args[2])) {
+    PyErr_SetString(PyExc_TypeError,
+                    "change_report() takes before, repaired (or None) and skipped, as str");
     return nullptr;
   }
   const std::optional<std::string_view> before = utf8_of(args[0]);
-  const std::optional<std::string_view> after = before ? utf8_of(args[1]) : std::nullopt;
-  if (!after) {
+  const std::optional<std::string_view> repaired = !before ? std::nullopt
+                                                   : args[1] == Py_None
+                                                       ? std::optional<std::string_view>("")
+                                                       : utf8_of(args[1]);
+  const std::optional<std::string_view> skipped = repaired ? utf8_of(args[2]) : std::nullopt;
+  if (!skipped) {
     return nullptr;
   }
+  const bool with_repairs = args[1] != Py_None;
   const ChangeLog& log = recording_of(self).changes();
   try {
-    std::vector<std::size_t> order(log.size());
+    std::vector<std::size_t> order;
     std::vector<std::uint64_t> lines(log.size());
     std::string room;
     for (std::size_t i = 0; i < log.size(); ++i) {
-      order[i] = i;
-      lines[i] = log.at(i, room).lineno;
+      const Change change = log.at(i, room);
+      lines[i] = change.lineno;
+      if (with_repairs || change.repair == Repair::SkippedLine) {
+        order.push_back(i);
+      }
     }
     std::stable_sort(order.begin(), order.end(),
                      [&lines](std::size_t a, std::size_t b) { return lines[a] < lines[b]; });
     std::string text;
     std::vector<std::uint64_t> sorted;
-    sorted.reserve(log.size());
+    sorted.reserve(order.size());
     for (const std::size_t i : order) {
       const Change change = log.at(i, room);
-      text.append(*before).append(std::to_string(change.lineno)).append(*after);
+      text.append(*before).append(std::to_string(change.lineno));
+      text.append(change.repair == Repair::SkippedLine ? *skipped : *repaired);
       if (!append_message(change, text)) {
         Py_RETURN_NONE;
       }
@@ -630,6 +725,59 @@ PyObject* recording_change_report(PyObject* self, PyObject* const* args, Py_ssiz
   } catch (...) {
     return raise_current();
   }
+}
+
+// --- Observer: a recording's second hook, for the end of a chain ------------------------------
+
+struct ObserverObject {
+  PyObject_HEAD PyObject* recording;  // a Recording, kept alive by the observer
+};
+
+const tarvik_native_hook* observer_hook_of(void* object) {
+  return &recording_of(static_cast<ObserverObject*>(object)->recording).observer();
+}
+
+constexpr tarvik_native_hook_type kObserverHookType = {
+    TARVIK_NATIVE_HOOK_ABI, sizeof(tarvik_native_hook_type), observer_hook_of};
+
+void observer_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  Py_XDECREF(reinterpret_cast<ObserverObject*>(self)->recording);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* observer_call(PyObject* /*self*/, PyObject* /*args*/, PyObject* /*kwargs*/) {
+  PyErr_SetString(
+      PyExc_RuntimeError,
+      "a Recording's observer runs natively inside tarvik_py.parse, not as a Python call");
+  return nullptr;
+}
+
+PyType_Slot kObserverSlots[] = {
+    {Py_tp_doc, const_cast<char*>("A recording's hook that only looks at each section.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(observer_dealloc)},
+    {Py_tp_call, reinterpret_cast<void*>(observer_call)},
+    {0, nullptr},
+};
+
+PyType_Spec kObserverSpec = {
+    "tarvik._columns.Observer",
+    sizeof(ObserverObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+    kObserverSlots,
+};
+
+PyObject* recording_observer(PyObject* self, PyObject* /*unused*/) {
+  auto* type = reinterpret_cast<PyTypeObject*>(state_of_type(Py_TYPE(self)).observer_type);
+  PyObject* observer = type->tp_alloc(type, 0);
+  if (observer == nullptr) {
+    return nullptr;
+  }
+  (void)recording_of(self).observer();  // from now on the extras are taken at the chain's end
+  reinterpret_cast<ObserverObject*>(observer)->recording = Py_NewRef(self);
+  return observer;
 }
 
 // A recording runs inside tarvik_py.parse, natively; called as Python it has nothing to go on.
@@ -649,6 +797,9 @@ constexpr tarvik_native_hook_type kRecordingHookType = {
 PyMethodDef kRecordingMethods[] = {
     {"change_count", recording_change_count, METH_NOARGS,
      "change_count($self, /)\n--\n\nHow many values the repairs changed."},
+    {"change_counts", recording_change_counts, METH_NOARGS,
+     "change_counts($self, /)\n--\n\nHow many changes each repair made, by its name, where it "
+     "made any."},
     {"change", recording_change, METH_O,
      "change($self, index, /)\n--\n\nThe change at `index`: (line, repair, key, old, new, "
      "message)."},
@@ -657,13 +808,26 @@ PyMethodDef kRecordingMethods[] = {
      "message."},
     {"document_lines", recording_document_lines, METH_NOARGS,
      "document_lines($self, /)\n--\n\nThe line each document's section opens on."},
+    {"document_extra", recording_extra<&Recording::document_extra>, METH_O,
+     "document_extra($self, index, /)\n--\n\n"
+     "The keys the document's record has no field for, with their texts: (key, text) each."},
+    {"interval_extra", recording_extra<&Recording::interval_extra>, METH_O,
+     "interval_extra($self, index, /)\n--\n\n"
+     "The same for an interval, by its place among all, account by account."},
+    {"observer", recording_observer, METH_NOARGS,
+     "observer($self, /)\n--\n\n"
+     "A hook that only looks at each section, for the end of a chain with other hooks after the "
+     "recording: the extras are then taken there."},
+    {"account_closing_lines", recording_account_closing_lines, METH_NOARGS,
+     "account_closing_lines($self, /)\n--\n\nThe closing line of each account section read, before "
+     "any hook: a warning on one of them is an account section's."},
     {"interval_lines", recording_interval_lines, METH_NOARGS,
      "interval_lines($self, /)\n--\n\nThe line each interval's section opens on, account by "
      "account."},
     {"change_report",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(recording_change_report)),
      METH_FASTCALL,
-     "change_report($self, before, after, /)\n--\n\n"
+     "change_report($self, before, repaired, skipped, /)\n--\n\n"
      "The changes as report lines, by line: (text, lines), lines packed as 64-bit integers; "
      "None where a message needs Python's repr()."},
     {"header_lines", recording_header_lines, METH_NOARGS,
@@ -674,10 +838,13 @@ PyMethodDef kRecordingMethods[] = {
 
 PyType_Slot kRecordingSlots[] = {
     {Py_tp_doc, const_cast<char*>(
-                    "Recording(repairs)\n--\n\n"
+                    "Recording(repairs, text=None)\n--\n\n"
                     "One reading through tarvik_py.parse, given to it as a hook: with `repairs`, "
-                    "the shipped repairs run on every section and each change is kept with its "
-                    "line; the header's lines and each record's line are kept too.")},
+                    "the shipped repairs run on every section, damage around intact records is "
+                    "read, and each change is kept with its line; the header's lines, each "
+                    "record's line and the keys no record models are kept too. `text`, the bytes "
+                    "that will be parsed, lets it keep those keys where they lie instead of "
+                    "copying them.")},
     {Py_tp_new, reinterpret_cast<void*>(recording_new)},
     {Py_tp_call, reinterpret_cast<void*>(recording_call)},
     {Py_tp_dealloc, reinterpret_cast<void*>(recording_dealloc)},
@@ -739,6 +906,7 @@ struct Tables {
 
 void read_without_lock(std::string_view input, bool repairs, Tables& out) {
   Recording recording(repairs);
+  recording.keep_texts_in(input);
   NativeHook adapter(recording.hook());
   SectionHook* const hooks[] = {&adapter};
   auto parsed = parse(input, hooks);  // for the header's lines, whether it repairs or not
@@ -746,12 +914,19 @@ void read_without_lock(std::string_view input, bool repairs, Tables& out) {
     return;
   }
   Statement& statement = parsed.value();
+  adapter.records(statement);
   out.encoding = encoding_name(statement.encoding);
   out.header = std::move(statement.header);
   out.header_lines = recording.header_lines();
-  out.documents = document_table(statement.documents, free_unlocked);
+  std::vector<Extra> room;  // of one document's extras at a time
+  const DocumentExtras extras{[&recording, &room](std::size_t document) {
+    const Encoding encoding = recording.document_extras(document, room);
+    return DocumentExtras::Pairs{room, encoding};
+  }};
+  out.documents = document_table(statement.documents, extras, free_unlocked);
   out.intervals = interval_table(statement.accounts, free_unlocked);
-  out.warnings = warning_table(statement.warnings, free_unlocked);
+  out.warnings =
+      warning_table(statement.warnings, recording.account_closing_lines(), free_unlocked);
   out.changes = change_table(recording.changes(), free_unlocked);
   if (!out.changes) {
     out.changes_log = std::move(recording).take_changes();
@@ -974,7 +1149,7 @@ PyObject* build_table(PyObject* module, PyObject* arg) {
           }
         }
         if (!fits) {
-          PyErr_Format(is_int ? PyExc_OverflowError : PyExc_TypeError,
+          PyErr_Format(is_int && overflow != 0 ? PyExc_OverflowError : PyExc_TypeError,
                        "column %s, row %zd: not a value of its type: %R", column.name.data(), r,
                        value);
           return nullptr;
@@ -1010,16 +1185,20 @@ int exec_module(PyObject* module) {
       state.table_type ? PyType_FromModuleAndSpec(module, &kRepairSpec, nullptr) : nullptr;
   state.recording_type =
       state.repair_type ? PyType_FromModuleAndSpec(module, &kRecordingSpec, nullptr) : nullptr;
-  state.read_type = state.recording_type
+  state.observer_type =
+      state.recording_type ? PyType_FromModuleAndSpec(module, &kObserverSpec, nullptr) : nullptr;
+  state.read_type = state.observer_type
                         ? reinterpret_cast<PyObject*>(PyStructSequence_NewType(&kReadDesc))
                         : nullptr;
   if (state.read_type == nullptr || offer_native_hook(state.repair_type, kRepairHookType) < 0 ||
-      offer_native_hook(state.recording_type, kRecordingHookType) < 0) {
+      offer_native_hook(state.recording_type, kRecordingHookType) < 0 ||
+      offer_native_hook(state.observer_type, kObserverHookType) < 0) {
     return -1;
   }
   if (PyModule_AddObjectRef(module, "Table", state.table_type) < 0 ||
       PyModule_AddObjectRef(module, "Repair", state.repair_type) < 0 ||
       PyModule_AddObjectRef(module, "Recording", state.recording_type) < 0 ||
+      PyModule_AddObjectRef(module, "Observer", state.observer_type) < 0 ||
       PyModule_AddObjectRef(module, "Read", state.read_type) < 0) {
     return -1;
   }
@@ -1044,6 +1223,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(state.table_type);
   Py_VISIT(state.repair_type);
   Py_VISIT(state.recording_type);
+  Py_VISIT(state.observer_type);
   Py_VISIT(state.read_type);
   Py_VISIT(state.document_section);
   Py_VISIT(state.edit_type);
@@ -1055,6 +1235,7 @@ int clear_module(PyObject* module) {
   Py_CLEAR(state.table_type);
   Py_CLEAR(state.repair_type);
   Py_CLEAR(state.recording_type);
+  Py_CLEAR(state.observer_type);
   Py_CLEAR(state.read_type);
   Py_CLEAR(state.document_section);
   Py_CLEAR(state.edit_type);

@@ -473,6 +473,13 @@ class Repairer {
         case Repair::CommaAmounts:
           comma_amounts();
           break;
+        case Repair::SkippedLine:
+        case Repair::LateHeader:
+        case Repair::BareSection:
+        case Repair::MisspeltMarker:
+        case Repair::NoMarker:
+        case Repair::KeywordEncoding:
+          break;  // what the reader did with a damaged line, not a rule over a section
       }
     }
     if (memo_ != nullptr && indexed_) {
@@ -726,6 +733,18 @@ std::string_view name(Repair repair) noexcept {
       return "purpose_from_numbered";
     case Repair::CommaAmounts:
       return "comma_amounts";
+    case Repair::SkippedLine:
+      return "skipped_line";
+    case Repair::LateHeader:
+      return "late_header";
+    case Repair::BareSection:
+      return "bare_section";
+    case Repair::MisspeltMarker:
+      return "misspelt_marker";
+    case Repair::NoMarker:
+      return "no_marker";
+    case Repair::KeywordEncoding:
+      return "keyword_encoding";
   }
   return "";
 }
@@ -753,6 +772,17 @@ MessageParts message_parts(const Change& change) {
       parts.quoted = change.old.value_or("");
       parts.tail = " read as " + std::string(change.value);
       break;
+    case Repair::SkippedLine:
+    case Repair::LateHeader:
+    case Repair::BareSection:
+    case Repair::MisspeltMarker:
+    case Repair::KeywordEncoding:
+      parts.quoted = change.old.value_or("");
+      parts.tail = " " + std::string(change.sources);
+      break;
+    case Repair::NoMarker:
+      parts.head = std::string(change.sources);
+      break;
   }
   return parts;
 }
@@ -761,6 +791,17 @@ bool append_message(const Change& change, std::string& out) {
   const std::size_t start = out.size();
   bool quoted = true;
   switch (change.repair) {
+    case Repair::SkippedLine:
+    case Repair::LateHeader:
+    case Repair::BareSection:
+    case Repair::MisspeltMarker:
+    case Repair::KeywordEncoding:
+      quoted = append_repr(change.old.value_or(""), out);
+      out.append(" ").append(change.sources);
+      break;
+    case Repair::NoMarker:
+      out.append(change.sources);
+      break;
     case Repair::YoInKeys:
       out.append("key ").append(change.sources).append(" read as ").append(change.value);
       break;

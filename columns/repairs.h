@@ -21,8 +21,20 @@
 
 namespace tarvik::columns {
 
-// In the order they run: keys first, then values.
-enum class Repair : std::uint8_t { YoInKeys, NamesFromNumbered, PurposeFromNumbered, CommaAmounts };
+// In the order they run: keys first, then values. Then what a lenient reading did with a damaged
+// line (section_hook.h, DamageKind), which the changes report with the repairs'.
+enum class Repair : std::uint8_t {
+  YoInKeys,
+  NamesFromNumbered,
+  PurposeFromNumbered,
+  CommaAmounts,
+  SkippedLine,
+  LateHeader,
+  BareSection,
+  MisspeltMarker,
+  NoMarker,
+  KeywordEncoding,
+};
 inline constexpr std::array<Repair, 4> kRepairs = {
     Repair::YoInKeys, Repair::NamesFromNumbered, Repair::PurposeFromNumbered, Repair::CommaAmounts};
 
@@ -37,7 +49,7 @@ struct Change {
   std::optional<std::string_view> old;  // absent: the key was not there
   std::string_view value;
   // The keys the new text comes from: the renamed key, the numbered name, or the numbered
-  // purpose lines joined with ", ".
+  // purpose lines joined with ", "; for a skipped line, why it was.
   std::string_view sources;
   friend bool operator==(const Change&, const Change&) = default;
 };
@@ -79,6 +91,7 @@ class ChangeLog {
   // The change at `i`, its texts UTF-8: the log's own, or decoded into `room`, where they are
   // valid until `room` is used again.
   Change at(std::size_t i, std::string& room) const;
+  Repair repair(std::size_t i) const noexcept { return entry(i).repair; }
 
  private:
   struct Text {

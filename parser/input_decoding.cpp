@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cp1251.h"
+#include "line_lexer.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -647,16 +648,15 @@ constexpr std::array<bool, 256> kCp1251Acceptable = [] {
 }();
 
 // Each windows-1251 byte is one code point, so the leading sample is the leading bytes, judged
-// in place without decoding them; and a byte decodes to ASCII only as itself, so the first line
-// is the marker in either form.
-bool cp1251_is_statement(std::string_view input) noexcept {
+// in place without decoding them (and a byte decodes to ASCII only as itself, so the first line
+// is the marker in either form).
+bool cp1251_is_plausible(std::string_view input) noexcept {
   const std::string_view sample = input.substr(0, kSampleSize);
   std::size_t acceptable = 0;
   for (const char ch : sample) {
     acceptable += static_cast<std::size_t>(kCp1251Acceptable[static_cast<Byte>(ch)]);
   }
-  return !sample.empty() && acceptable * 100 / sample.size() > kPlausiblePercent &&
-         first_line_is_marker(input);
+  return !sample.empty() && acceptable * 100 / sample.size() > kPlausiblePercent;
 }
 
 }  // namespace
@@ -719,10 +719,16 @@ char* write_utf8(std::string_view bytes, Encoding encoding, char* out) noexcept 
   return out + bytes.size();
 }
 
-Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage) {
+Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage,
+                                                     bool lenient) {
+  // What the first line must be: the marker, or where the reading is lenient, anything a damaged
+  // statement may start with.
+  const auto opens = [lenient](std::string_view text, Encoding encoding) {
+    return lenient ? first_line(text, encoding) != FirstLine::Other : first_line_is_marker(text);
+  };
   if (is_utf8(input)) {
     // A byte-order mark stays in the first line, which then is not the marker.
-    if (!first_line_is_marker(input)) {
+    if (!opens(input, Encoding::Utf8)) {
       return Err{NotStatement{}};
     }
     return ClassifiedInput{input, Encoding::Utf8};
@@ -740,13 +746,13 @@ Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std
       return Err{NotStatement{}};
     }
   } else {
-    if (!cp1251_is_statement(input)) {
+    if (!cp1251_is_plausible(input) || !opens(input, Encoding::Cp1251)) {
       return Err{NotStatement{}};
     }
     return ClassifiedInput{input, Encoding::Cp1251};
   }
   const std::string_view text = storage;
-  if (!is_plausible(text) || !first_line_is_marker(text)) {
+  if (!is_plausible(text) || !opens(text, Encoding::Utf16)) {
     return Err{NotStatement{}};
   }
   return ClassifiedInput{text, Encoding::Utf16};

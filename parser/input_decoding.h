@@ -24,8 +24,10 @@ struct ClassifiedInput {
 // Well-formed UTF-8 and windows-1251 are used in place (windows-1251 is only checked: it is read
 // in its own bytes, so no second copy of the whole text is made); UTF-16 is decoded into
 // `storage`, which must outlive the result. Bad input gives NotStatement and never
-// throws (bar std::bad_alloc).
-Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage);
+// throws (bar std::bad_alloc). `lenient` takes a text whose first line is a misspelt marker or a
+// section's opening too, as a damaged statement (line_lexer.h, first_line()).
+Result<ClassifiedInput, NotStatement> classify_input(std::string_view input, std::string& storage,
+                                                     bool lenient = false);
 
 // Whether `bytes` are well-formed UTF-8 (RFC 3629). Bytes cut after a line feed are cut between
 // two sequences, so stretches of whole lines can be checked one by one.

@@ -1,5 +1,6 @@
 #include "line_lexer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <iterator>
@@ -169,6 +170,92 @@ LineEnds scan_line(const char* p, const char* const end) noexcept {
     }
   }
   return {end, eq};
+}
+
+bool is_misspelt_marker(std::string_view line) noexcept {
+  // Edit distance within two, letters compared without case: a table of two rows.
+  constexpr std::size_t kMaxEdits = 2;
+  const std::string_view marker = kKeywords[0].text;
+  if (line.size() + kMaxEdits < marker.size() || line.size() > marker.size() + kMaxEdits) {
+    return false;
+  }
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  std::array<std::size_t, 32> previous{};
+  std::array<std::size_t, 32> current{};
+  for (std::size_t j = 0; j <= marker.size(); ++j) {
+    previous[j] = j;
+  }
+  for (std::size_t i = 1; i <= line.size(); ++i) {
+    current[0] = i;
+    for (std::size_t j = 1; j <= marker.size(); ++j) {
+      const std::size_t changed =
+          previous[j - 1] + (lower(line[i - 1]) == lower(marker[j - 1]) ? 0 : 1);
+      current[j] = std::min({changed, previous[j] + 1, current[j - 1] + 1});
+    }
+    previous = current;
+  }
+  return previous[marker.size()] <= kMaxEdits;
+}
+
+bool is_bare_document_opening(std::string_view line, Encoding encoding) noexcept {
+  return line == lexicon_of(encoding).document_key;
+}
+
+bool is_keyword_in_other_encoding(std::string_view line, Encoding encoding,
+                                  TokenKind& kind) noexcept {
+  const Encoding other = encoding == Encoding::Cp1251 ? Encoding::Utf8 : Encoding::Cp1251;
+  return keyword_kind(line, lexicon_of(other), kind) && kind != TokenKind::FileStart;
+}
+
+FirstLine first_line(std::string_view text, Encoding encoding) noexcept {
+  const Lexicon& lexicon = lexicon_of(encoding);
+  std::string_view line = text.substr(0, text.find('\n'));
+  if (line.ends_with('\r')) {
+    line.remove_suffix(1);
+  }
+  if (line == kKeywords[0].text) {
+    return FirstLine::Marker;
+  }
+  if (is_misspelt_marker(line)) {
+    return FirstLine::MisspeltMarker;
+  }
+  const std::string_view key = line.substr(0, line.find('='));
+  TokenKind kind = TokenKind::Attribute;
+  if (is_document_key(key, lexicon) ||
+      (keyword_kind(line, lexicon, kind) && kind == TokenKind::AccountStart)) {
+    return FirstLine::Section;
+  }
+  return FirstLine::Other;
+}
+
+std::string_view line_text(const LineToken& token, Encoding encoding) noexcept {
+  const Lexicon& lexicon = lexicon_of(encoding);
+  switch (token.kind) {
+    case TokenKind::Attribute:
+      return std::string_view(
+          token.key.data(),
+          static_cast<std::size_t>(token.value.data() + token.value.size() - token.key.data()));
+    case TokenKind::DocumentStart: {
+      // The key and its "=" stand right before the type.
+      const std::size_t key = lexicon.document_key.size() + 1;
+      return std::string_view(token.value.data() - key, key + token.value.size());
+    }
+    case TokenKind::FileStart:
+      return kKeywords[0].text;
+    case TokenKind::AccountStart:
+    case TokenKind::AccountEnd:
+    case TokenKind::DocumentEnd:
+    case TokenKind::FileEnd:
+      for (std::size_t i = 0; i < kKeywordCount; ++i) {
+        if (kKeywords[i].kind == token.kind) {
+          return lexicon.keywords[i];
+        }
+      }
+      break;
+  }
+  return token.value;
 }
 
 bool is_recognized(std::string_view line, Encoding encoding) noexcept {

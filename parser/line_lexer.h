@@ -45,6 +45,28 @@ LineEnds scan_line(const char* p, const char* end) noexcept;
 // line. `line` is in the bytes of `encoding` (windows-1251 undecoded, else UTF-8).
 bool is_recognized(std::string_view line, Encoding encoding = Encoding::Utf8) noexcept;
 
+// Where a damaged text is read leniently, what its first line is: the marker, the marker with up
+// to two letters wrong (`1CCliertBankExchange`), the opening line of a section (a fragment cut
+// from a statement starts with one), or none of these. In the bytes of `encoding`.
+enum class FirstLine : std::uint8_t { Marker, MisspeltMarker, Section, Other };
+FirstLine first_line(std::string_view text, Encoding encoding) noexcept;
+
+// Whether `line` (ASCII, any case) is the marker with up to two letters added, dropped or changed.
+bool is_misspelt_marker(std::string_view line) noexcept;
+
+// Whether `line` is "СекцияДокумент" alone, without its "=": the opening line some writers give a
+// document. In the bytes of `encoding`.
+bool is_bare_document_opening(std::string_view line, Encoding encoding) noexcept;
+
+// Whether a line that fits no form in `encoding` is a keyword line (but the marker, which is
+// ASCII) written in the other encoding, as a writer that mixes them leaves it: its kind in `kind`.
+bool is_keyword_in_other_encoding(std::string_view line, Encoding encoding,
+                                  TokenKind& kind) noexcept;
+
+// The line a token was lexed from, as written (without its line end), in the bytes of
+// `encoding`.
+std::string_view line_text(const LineToken& token, Encoding encoding) noexcept;
+
 // The UTF-8 text a reader reports for a token it did not expect: the keyword, or for a document
 // opening "СекцияДокумент=" and the type. The token's texts are in the bytes of `encoding`.
 std::string keyword_text(const LineToken& token, Encoding encoding = Encoding::Utf8);

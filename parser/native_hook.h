@@ -85,10 +85,38 @@ typedef struct tarvik_record_lines {
   size_t account_count;
 } tarvik_record_lines;
 
+/* A line a lenient reading did not take as written (section_hook.h, DamageKind). */
+enum {
+  TARVIK_DAMAGE_NOT_KEY_VALUE = 0,
+  TARVIK_DAMAGE_UNMATCHED_END = 1,
+  TARVIK_DAMAGE_REPEATED_MARKER = 2,
+  TARVIK_DAMAGE_AFTER_END = 3,
+  TARVIK_DAMAGE_LATE_HEADER = 4,
+  TARVIK_DAMAGE_BARE_SECTION = 5,
+  TARVIK_DAMAGE_MISSPELT_MARKER = 6,
+  TARVIK_DAMAGE_NO_MARKER = 7,
+  TARVIK_DAMAGE_ACCOUNT_SKIPPED = 8,
+  TARVIK_DAMAGE_LATE_REPEAT = 9,
+  TARVIK_DAMAGE_KEYWORD_ENCODING = 10
+};
+
+typedef struct tarvik_damage {
+  int kind; /* TARVIK_DAMAGE_* */
+  uint64_t lineno;
+  tarvik_text line; /* as written, in `encoding` */
+  int encoding;
+  tarvik_text message; /* ACCOUNT_SKIPPED: the failure, UTF-8 */
+} tarvik_damage;
+
+/* A hook's flags. LENIENT: read damage around intact records (section_hook.h), and tell the hook.
+ */
+enum { TARVIK_HOOK_LENIENT = 1 };
+
 typedef struct tarvik_native_hook {
   uint32_t abi;
   uint32_t size; /* of this structure, for members added later */
   void* state;
+  uint32_t flags; /* TARVIK_HOOK_* */
   /* Once before each reading of a text, with the whole text as it is read, in `encoding`. May
    * be NULL. Returns 0, or -1 when memory ran out. */
   int (*begin)(void* state, tarvik_text text, int encoding);
@@ -103,6 +131,9 @@ typedef struct tarvik_native_hook {
   /* Once, after the statement has been read whole. May be NULL. Returns 0, or -1 when memory ran
    * out. */
   int (*records)(void* state, const tarvik_record_lines* lines);
+  /* Each damaged line of a lenient reading, as it is met. May be NULL. Returns 0, or -1 when
+   * memory ran out. */
+  int (*damage)(void* state, const tarvik_damage* damage);
 } tarvik_native_hook;
 
 /* The capsule's pointer: how to find the hook of an object of the type. */

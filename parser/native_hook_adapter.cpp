@@ -110,6 +110,27 @@ void NativeHook::header(std::span<const SectionLine> lines, Encoding encoding) {
   }
 }
 
+static_assert(TARVIK_DAMAGE_NOT_KEY_VALUE == int(DamageKind::NotKeyValue) &&
+              TARVIK_DAMAGE_UNMATCHED_END == int(DamageKind::UnmatchedEnd) &&
+              TARVIK_DAMAGE_REPEATED_MARKER == int(DamageKind::RepeatedMarker) &&
+              TARVIK_DAMAGE_AFTER_END == int(DamageKind::AfterEnd) &&
+              TARVIK_DAMAGE_LATE_HEADER == int(DamageKind::LateHeader) &&
+              TARVIK_DAMAGE_BARE_SECTION == int(DamageKind::BareSection) &&
+              TARVIK_DAMAGE_MISSPELT_MARKER == int(DamageKind::MisspeltMarker) &&
+              TARVIK_DAMAGE_NO_MARKER == int(DamageKind::NoMarker) &&
+              TARVIK_DAMAGE_ACCOUNT_SKIPPED == int(DamageKind::AccountSkipped) &&
+              TARVIK_DAMAGE_LATE_REPEAT == int(DamageKind::LateRepeat) &&
+              TARVIK_DAMAGE_KEYWORD_ENCODING == int(DamageKind::KeywordEncoding));
+
+void NativeHook::damage(const Damage& damage) {
+  if (hook_->damage == nullptr) {
+    return;
+  }
+  const tarvik_damage d = {static_cast<int>(damage.kind), damage.lineno, text_of(damage.line),
+                           text_encoding(damage.encoding), text_of(damage.message)};
+  succeeded(hook_->damage(hook_->state, &d));
+}
+
 void NativeHook::records(const Statement& statement) {
   if (hook_->records == nullptr) {
     return;

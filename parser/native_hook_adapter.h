@@ -22,6 +22,8 @@ class NativeHook final : public SectionHook {
   bool observable() const noexcept override { return false; }
   void begin(std::string_view text, Encoding encoding) override;
   void header(std::span<const SectionLine> lines, Encoding encoding) override;
+  void damage(const Damage& damage) override;
+  bool lenient() const noexcept override { return (hook_->flags & TARVIK_HOOK_LENIENT) != 0; }
 
   // Tells the hook where the records of `statement`, read whole, come from.
   void records(const Statement& statement);

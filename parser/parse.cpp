@@ -1,5 +1,7 @@
 #include "parse.h"
 
+#include <algorithm>
+
 #include "input_decoding.h"
 #include "statement_reader.h"
 
@@ -15,8 +17,11 @@ Result<Statement, ParseFailure> parse(std::string_view input, std::span<SectionH
       return std::move(*read_as_utf8);
     }
   }
+  // A hook that reports damage asks for a lenient reading, which takes a damaged first line too.
+  const bool lenient =
+      std::any_of(hooks.begin(), hooks.end(), [](const SectionHook* h) { return h->lenient(); });
   std::string storage;
-  auto classified = classify_input(input, storage);
+  auto classified = classify_input(input, storage, lenient);
   if (!classified) {
     return Err{ParseFailure{NotStatement{}}};
   }

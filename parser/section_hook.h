@@ -107,6 +107,34 @@ class Section {
   std::vector<std::unique_ptr<char[]>> large_;
 };
 
+// What a lenient reading did with a line the strict reader refuses: damage a person recognises
+// around intact records, each read in the obvious way or skipped.
+enum class DamageKind : std::uint8_t {
+  NotKeyValue,  // a line that fits no line form: skipped
+  UnmatchedEnd,  // КонецДокумента or КонецРасчСчет where no section is open: skipped
+  RepeatedMarker,  // the marker line again, after the first line: skipped
+  AfterEnd,        // any line after КонецФайла: skipped
+  LateHeader,      // key=value between sections: kept in the header
+  BareSection,     // СекцияДокумент without "=": opens a document
+  MisspeltMarker,  // a first line that is the marker but for a letter or two: read as the marker
+  NoMarker,        // a first line that opens a section: read as a statement without its marker
+  AccountSkipped,  // an account section that does not build: left out with a warning
+  LateRepeat,      // key=value between sections whose key the header holds with another value:
+                   // kept among the header's lines, the header's value stays
+  KeywordEncoding,  // a keyword line in the other encoding (КонецФайла in UTF-8 in a Windows-1251
+                    // file): read as that keyword
+};
+
+// One damaged line, as the reader meets it. `line` is the line as written, in the bytes of
+// `encoding`; `message` (AccountSkipped) the failure that section would have ended the parse with.
+struct Damage {
+  DamageKind kind;
+  std::uint64_t lineno;
+  std::string_view line;
+  Encoding encoding;
+  std::string_view message;
+};
+
 // Sees each section when it closes, before it is built, and may change its lines.
 class SectionHook {
  public:
@@ -122,6 +150,10 @@ class SectionHook {
   // The header's lines as read, repeats included (in the text's bytes), once, when the first
   // section opens. Most hooks need nothing but the header map they get with each section.
   virtual void header(std::span<const SectionLine> /*lines*/, Encoding /*encoding*/) {}
+  // Each damaged line of a lenient reading, as it is met.
+  virtual void damage(const Damage& /*damage*/) {}
+  // Whether the text is to be read leniently: a hook that reports damage asks for it.
+  virtual bool lenient() const noexcept { return false; }
 };
 
 // A hook that sees each section as a map of UTF-8 texts, as Python callables do.

@@ -40,6 +40,40 @@ class Reader {
   Reader(Encoding encoding, std::span<SectionHook* const> hooks)
       : hooks_(hooks), encoding_(encoding), values_encoding_(encoding) {
     statement_.encoding = encoding;
+    lenient_ =
+        std::any_of(hooks.begin(), hooks.end(), [](const SectionHook* h) { return h->lenient(); });
+  }
+
+  bool lenient() const noexcept { return lenient_; }
+
+  // A line that fits no line form; only a lenient reading goes on after one.
+  std::optional<ParseFailure> unrecognized(const LineToken& token) {
+    const std::string_view line = token.value;
+    if (state_ == ReaderState::Init && is_misspelt_marker(line)) {
+      report(DamageKind::MisspeltMarker, token.lineno, line);
+      state_ = ReaderState::Header;
+      return std::nullopt;
+    }
+    if (is_bare_document_opening(line, encoding_)) {
+      report(DamageKind::BareSection, token.lineno, line);
+      // Taken as the opening line with nothing after its "=", from its end.
+      const LineToken opening{token.lineno, TokenKind::DocumentStart, {}, line.substr(line.size())};
+      bare_line_ = line;
+      auto failure = step(opening);
+      bare_line_ = {};
+      return failure;
+    }
+    TokenKind kind = TokenKind::Attribute;
+    if (state_ != ReaderState::Finished && is_keyword_in_other_encoding(line, encoding_, kind)) {
+      report(DamageKind::KeywordEncoding, token.lineno, line);
+      bare_line_ = line;
+      auto failure = step(LineToken{token.lineno, kind, {}, line.substr(line.size())});
+      bare_line_ = {};
+      return failure;
+    }
+    report(state_ == ReaderState::Finished ? DamageKind::AfterEnd : DamageKind::NotKeyValue,
+           token.lineno, line);
+    return std::nullopt;
   }
 
   // A failure ends the walk; the tokens after it are not looked at.
@@ -51,10 +85,22 @@ class Reader {
             state_ = ReaderState::Header;
             return std::nullopt;
           case TokenKind::Attribute:
+            if (lenient_ && is_misspelt_marker(line_of(token))) {
+              report(DamageKind::MisspeltMarker, token.lineno, line_of(token));
+              state_ = ReaderState::Header;
+              return std::nullopt;
+            }
             return unexpected_attribute(token);
           case TokenKind::AccountStart:
-          case TokenKind::AccountEnd:
           case TokenKind::DocumentStart:
+            // A fragment cut from a statement: its sections read as if the marker stood before.
+            if (lenient_) {
+              report(DamageKind::NoMarker, token.lineno, line_of(token));
+              state_ = ReaderState::Header;
+              return step(token);
+            }
+            return unexpected_section(token);
+          case TokenKind::AccountEnd:
           case TokenKind::DocumentEnd:
           case TokenKind::FileEnd:
             return unexpected_section(token);
@@ -81,7 +127,7 @@ class Reader {
           case TokenKind::AccountEnd:
           case TokenKind::DocumentEnd:
           case TokenKind::FileEnd:
-            return unexpected_section(token);
+            return refused(token);
         }
         break;
       case ReaderState::Account:
@@ -92,9 +138,10 @@ class Reader {
             collect(token);
             return std::nullopt;
           case TokenKind::FileStart:
+          case TokenKind::DocumentEnd:
+            return refused(token);  // a stray marker or end, where a lenient reading skips it
           case TokenKind::AccountStart:
           case TokenKind::DocumentStart:
-          case TokenKind::DocumentEnd:
           case TokenKind::FileEnd:
             return unexpected_section(token);
         }
@@ -107,8 +154,9 @@ class Reader {
             collect(token);
             return std::nullopt;
           case TokenKind::FileStart:
-          case TokenKind::AccountStart:
           case TokenKind::AccountEnd:
+            return refused(token);  // a stray marker or end, where a lenient reading skips it
+          case TokenKind::AccountStart:
           case TokenKind::DocumentStart:
           case TokenKind::FileEnd:
             return unexpected_section(token);
@@ -126,24 +174,27 @@ class Reader {
             state_ = ReaderState::Finished;
             return std::nullopt;
           case TokenKind::Attribute:
+            if (lenient_) {
+              late_header(token);
+              return std::nullopt;
+            }
             return unexpected_attribute(token);
           case TokenKind::FileStart:
           case TokenKind::AccountEnd:
           case TokenKind::DocumentEnd:
-            return unexpected_section(token);
+            return refused(token);
         }
         break;
       case ReaderState::Finished:
         switch (token.kind) {
           case TokenKind::Attribute:
-            return unexpected_attribute(token);
           case TokenKind::FileStart:
           case TokenKind::AccountStart:
           case TokenKind::AccountEnd:
           case TokenKind::DocumentStart:
           case TokenKind::DocumentEnd:
           case TokenKind::FileEnd:
-            return unexpected_section(token);
+            return refused(token);
         }
         break;
     }
@@ -159,6 +210,53 @@ class Reader {
   }
 
  private:
+  // The line the token stands for, as written: an opening line without its "=" where it was one.
+  std::string_view line_of(const LineToken& token) const noexcept {
+    return bare_line_.data() != nullptr ? bare_line_ : line_text(token, encoding_);
+  }
+
+  void report(DamageKind kind, std::uint64_t lineno, std::string_view line,
+              std::string_view message = {}) {
+    const Damage damage{kind, lineno, line, encoding_, message};
+    for (SectionHook* hook : hooks_) {
+      hook->damage(damage);
+    }
+  }
+
+  // A token that the state does not take: a failure, or in a lenient reading, where a person
+  // would see damage around intact records, a line skipped.
+  std::optional<ParseFailure> refused(const LineToken& token) {
+    if (lenient_) {
+      std::optional<DamageKind> skipped;
+      if (state_ == ReaderState::Finished) {
+        skipped = DamageKind::AfterEnd;
+      } else if (token.kind == TokenKind::FileStart) {
+        skipped = DamageKind::RepeatedMarker;
+      } else if (token.kind == TokenKind::AccountEnd || token.kind == TokenKind::DocumentEnd) {
+        skipped = DamageKind::UnmatchedEnd;
+      }
+      if (skipped) {
+        report(*skipped, token.lineno, line_of(token));
+        return std::nullopt;
+      }
+    }
+    return token.kind == TokenKind::Attribute ? unexpected_attribute(token)
+                                              : unexpected_section(token);
+  }
+
+  // A key=value line between sections, taken into the header where the header lacks its key:
+  // a late line adds to the header and never changes a value the header gave.
+  void late_header(const LineToken& token) {
+    const std::string_view key = as_utf8(token.key, encoding_, key_text_);
+    const std::string_view value = as_utf8(token.value, encoding_, value_text_);
+    const auto* given = statement_.header.find(key);
+    if (given == nullptr) {
+      statement_.header.insert(key, value);
+    }
+    const bool repeat = given != nullptr && std::string_view(*given) != value;
+    report(repeat ? DamageKind::LateRepeat : DamageKind::LateHeader, token.lineno, line_of(token));
+  }
+
   ParseFailure unexpected_section(const LineToken& token) const {
     return SyntaxDetail{
         UnexpectedSection{token.lineno, keyword_text(token, encoding_), context_of(state_)}};
@@ -254,7 +352,15 @@ class Reader {
     auto recorded = record_interval(values_by_rank<AccountValues, account_key_rank>(), book_,
                                     lineno, values_encoding_, section_.opening_line());
     if (!recorded) {
-      return ParseFailure{std::move(recorded).error()};
+      ParseFailure failure{std::move(recorded).error()};
+      if (!lenient_) {
+        return failure;
+      }
+      // Left out with a warning, as a document that does not build is.
+      std::string text = message(failure);
+      report(DamageKind::AccountSkipped, lineno,
+             line_text(LineToken{lineno, TokenKind::AccountEnd, {}, {}}, encoding_), text);
+      statement_.warnings.push_back(ParseWarning{lineno, std::move(text)});
     }
     return std::nullopt;
   }
@@ -282,6 +388,8 @@ class Reader {
   Encoding values_encoding_;  // of the closing section's values: UTF-8 once hooks have run
   Statement statement_;
   AccountBook book_;
+  bool lenient_ = false;                   // damage around intact records is read (DamageKind)
+  std::string_view bare_line_;             // while an opening line without its "=" is taken for one
   Section section_;                        // the open section
   std::vector<SectionLine> header_lines_;  // with hooks, until the first section opens
   std::string_view document_type_;
@@ -309,6 +417,12 @@ std::optional<Outcome> read_tokens(std::string_view text, Encoding encoding,
         }
         return std::move(reader).finish();
       case LexStep::Unrecognized:
+        if (reader.lenient()) {
+          if (auto failure = reader.unrecognized(token)) {
+            return Outcome(Err{std::move(*failure)});
+          }
+          break;
+        }
         if (!lexer.rest_is_utf8()) {
           return std::nullopt;
         }
@@ -318,8 +432,10 @@ std::optional<Outcome> read_tokens(std::string_view text, Encoding encoding,
           if (!lexer.rest_is_utf8()) {
             return std::nullopt;
           }
-          // An unreadable line further on wins; every line before this one was read.
-          if (auto bad = first_unrecognized_line(text, encoding)) {
+          // An unreadable line further on wins; every line before this one was read. A lenient
+          // reading skips such lines, so its failure is the one it met.
+          if (auto bad =
+                  reader.lenient() ? std::nullopt : first_unrecognized_line(text, encoding)) {
             return Outcome(Err{ParseFailure{SyntaxDetail{std::move(*bad)}}});
           }
           return Outcome(Err{std::move(*failure)});
@@ -336,8 +452,10 @@ Result<Statement, ParseFailure> read(std::string_view text, Encoding encoding,
   // Hooks are calls out to the caller, so they must not run for a text that a later line makes
   // unreadable; without such hooks the reader has no visible effects and the check can wait
   // until it is needed.
-  if (std::any_of(hooks.begin(), hooks.end(),
-                  [](const SectionHook* h) { return h->observable(); })) {
+  const bool lenient =
+      std::any_of(hooks.begin(), hooks.end(), [](const SectionHook* h) { return h->lenient(); });
+  if (!lenient && std::any_of(hooks.begin(), hooks.end(),
+                              [](const SectionHook* h) { return h->observable(); })) {
     if (auto bad = first_unrecognized_line(text, encoding)) {
       return Err{ParseFailure{SyntaxDetail{std::move(*bad)}}};
     }

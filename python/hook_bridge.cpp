@@ -1,6 +1,5 @@
 #include "hook_bridge.h"
 
-#include <cassert>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -158,14 +157,14 @@ Result<HookOutcome, PyHook::InterpreterFailure> PyHook::call_python(SectionType 
     }
     handed_.push_back({std::move(key), std::move(value), entry.key, entry.value});
   }
-  if (!header_) {
+  // A lenient reading may add a late key to the header; it only ever grows.
+  if (!header_ || header.size() != header_size_) {
     header_ = PyRef::steal(attr_map_to_dict(header));
     if (!header_) {
       return failed();
     }
     header_size_ = header.size();
   }
-  assert(header.size() == header_size_);
   PyRef header_dict = PyRef::steal(PyDict_Copy(header_.get()));
   if (!header_dict) {
     return failed();

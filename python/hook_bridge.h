@@ -71,9 +71,10 @@ class PyHook final : public MapHook {
   // Every call gets a new header dict, copied from this one, made at the first call. A hook runs
   // when a section closes, and the reader takes header lines only before the first section opens
   // (a later one is an unexpected attribute, which ends the parse), so by then the header is
-  // complete and stays as it is for the rest of the parse.
+  // complete; a lenient reading, which a native hook may ask for, adds a key now and then, and
+  // the dict is made again when the header has grown.
   PyRef header_;
-  std::size_t header_size_ = 0;  // of the header the dict was made from, to check the above
+  std::size_t header_size_ = 0;  // of the header the dict was made from
 };
 
 // The native form that `callable`'s type offers in its own dictionary (native_hook.h), or nullptr

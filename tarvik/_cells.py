@@ -9,6 +9,7 @@ formula. For Russian Excel an amount may be written with a decimal comma.
 
 from __future__ import annotations
 
+import json
 from collections.abc import Callable
 from typing import Final
 
@@ -17,19 +18,26 @@ from ._fields import DOCUMENT_FIELDS, INTERVAL_FIELDS, Kind
 __all__ = ["cell_writer"]
 
 FORMULA_STARTS: Final = ("=", "+", "-", "@", "\t", "\r")
-AMOUNT_COLUMNS: Final = frozenset(f.attr for f in (*DOCUMENT_FIELDS, *INTERVAL_FIELDS) if f.kind is Kind.AMOUNT)
+AMOUNT_COLUMNS: Final = frozenset(
+    f.attr for f in (*DOCUMENT_FIELDS, *INTERVAL_FIELDS) if f.kind is Kind.AMOUNT
+)
 
 Cell = str | int
 
 
-def cell_writer(*, escape_formulas: bool, decimal_comma: bool) -> Callable[[str, str | int | None], Cell]:
-    """A function of (column, value) giving the cell: "" for None, numbers as they are."""
+def cell_writer(
+    *, escape_formulas: bool, decimal_comma: bool
+) -> Callable[[str, str | int | dict[str, str] | None], Cell]:
+    """A function of (column, value) giving the cell: "" for None, numbers as they are, a
+    mapping (the keys a record has no field for) as a JSON object, which no spreadsheet runs."""
 
-    def cell(column: str, value: str | int | None) -> Cell:
+    def cell(column: str, value: str | int | dict[str, str] | None) -> Cell:
         if value is None:
             return ""
         if isinstance(value, int):
             return value
+        if isinstance(value, dict):
+            return json.dumps(value, ensure_ascii=False)
         if column in AMOUNT_COLUMNS:
             return value.replace(".", ",") if decimal_comma else value
         if escape_formulas and value.startswith(FORMULA_STARTS):

@@ -9,10 +9,11 @@ pyarrow take its type from there: text, as written. Numbers and dates are left t
 
 from __future__ import annotations
 
-import importlib
 import os
 from collections.abc import Iterable, Sequence
 from typing import Any, Final
+
+from . import _extras
 
 __all__ = ["write_partitioned"]
 
@@ -21,11 +22,13 @@ __all__ = ["write_partitioned"]
 _COPY: Final = "tarvik-partition-copy-"
 
 
-def write_partitioned(batches: Iterable[Any], path: str, schema: Any, partition: Sequence[str]) -> None:
+def write_partitioned(
+    batches: Iterable[Any], path: str, schema: Any, partition: Sequence[str]
+) -> None:
     """Writes `batches` (pyarrow record batches of `schema`) under `path`, partitioned by
     `partition`, hive style."""
-    pa = importlib.import_module("pyarrow")
-    ds = importlib.import_module("pyarrow.dataset")
+    pa = _extras.require("pyarrow", "Parquet")
+    ds = _extras.require("pyarrow.dataset", "Parquet")
     text = [c for c in partition if pa.types.is_string(schema.field(c).type)]
     dictionary = pa.dictionary(pa.int32(), pa.string())
     written = schema
@@ -42,10 +45,18 @@ def write_partitioned(batches: Iterable[Any], path: str, schema: Any, partition:
             arrays += [batch.column(column) for column in text]
             yield pa.RecordBatch.from_arrays(arrays, schema=written)
 
-    ds.write_dataset(copied(), path, schema=written, format="parquet",
-                     partitioning=[_COPY + c if c in text else c for c in partition],
-                     partitioning_flavor="hive", existing_data_behavior="overwrite_or_ignore")
+    ds.write_dataset(
+        copied(),
+        path,
+        schema=written,
+        format="parquet",
+        partitioning=[_COPY + c if c in text else c for c in partition],
+        partitioning_flavor="hive",
+        existing_data_behavior="overwrite_or_ignore",
+    )
     for folder, dirs, _ in os.walk(path, topdown=False):
         for name in dirs:
             if name.startswith(_COPY):
-                os.rename(os.path.join(folder, name), os.path.join(folder, name.removeprefix(_COPY)))
+                os.rename(
+                    os.path.join(folder, name), os.path.join(folder, name.removeprefix(_COPY))
+                )

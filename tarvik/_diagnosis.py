@@ -22,10 +22,6 @@ from . import _encodings
 __all__ = ["Reason", "explain", "message", "reason"]
 
 MARKER: Final = "1CClientBankExchange"
-# What the reader requires to take a text for Windows-1251: at most this share of the leading
-# characters may be neither letters, digits, punctuation nor white space.
-_SAMPLE: Final = 20480
-_PLAUSIBLE_PERCENT: Final = 95
 _SHOWN: Final = 48  # characters of a line shown in a reason; longer lines are cut
 # Where the first bytes name a format, the reason names it.
 _SIGNATURES: Final = (
@@ -36,7 +32,9 @@ _SIGNATURES: Final = (
 )
 _HEAD: Final = 4096  # bytes looked at to tell binary data and UTF-16 without a mark
 _RATIO_SAMPLE: Final = 1 << 20  # characters in which stray bytes are weighed against the rest
-_DOS_KEYS: Final = tuple(k.encode("cp866") for k in ("КонецФайла", "СекцияДокумент=", "ВерсияФормата=", "Кодировка="))
+_DOS_KEYS: Final = tuple(
+    k.encode("cp866") for k in ("КонецФайла", "СекцияДокумент=", "ВерсияФормата=", "Кодировка=")
+)
 _DOS_DECLARATION: Final = ("\n" + _encodings.ENCODING_KEY + "=").encode("cp866")
 
 
@@ -73,7 +71,7 @@ def message(exc: BaseException) -> str:
 
 
 def diagnose(exc: tarvik_py.ParseError, data: bytes) -> Reason | None:
-    """Why `tarvik_py` raised `exc` for `data` (the bytes it read), or None where it is not clear."""
+    """Why `tarvik_py` raised `exc` for `data` (the bytes it read); None where that is unclear."""
     if isinstance(exc, tarvik_py.NotStatementError):
         return _not_statement(data)
     if isinstance(exc, tarvik_py.UnfinishedError):
@@ -94,16 +92,21 @@ def _not_statement(data: bytes) -> Reason | None:
     order = _utf16_order(data[:_HEAD])
     if order is not None:
         mark = "FF FE" if order == "little-endian" else "FE FF"
-        return Reason(None, f"the text is UTF-16 ({order}) without a byte-order mark: save it with the mark "
-                            f"({mark}), or as Windows-1251 or UTF-8")
+        return Reason(
+            None,
+            f"the text is UTF-16 ({order}) without a byte-order mark: save it with the mark "
+            f"({mark}), or as Windows-1251 or UTF-8",
+        )
     control = _control_byte(data[:_HEAD])
     if control is not None:
-        return Reason(None, f"the file is binary, not text: byte 0x{data[control]:02X} at offset {control}")
+        return Reason(
+            None, f"the file is binary, not text: byte 0x{data[control]:02X} at offset {control}"
+        )
     try:
         text = data.decode("utf-8")
     except UnicodeDecodeError:
         # The first line and the share of odd characters are judged on the leading bytes alone.
-        head = _encodings.decode(data[: _SAMPLE * 4], "cp1251")
+        head = _encodings.decode(data[: _encodings.PLAUSIBLE_SAMPLE * 4], "cp1251")
         return _first_line(head) or _dos(data) or _stray_bytes(data) or _implausible(head)
     return _first_line(text)
 
@@ -115,8 +118,14 @@ def _utf16(data: bytes) -> Reason | None:
         text = body.decode(codec)
     except UnicodeDecodeError as exc:
         line = body[: exc.start].decode(codec, "replace").count("\n") + 1
-        what = "ends in half a unit" if exc.end == len(body) and len(body) % 2 else "holds an unpaired surrogate"
-        return Reason(line, f"the text is UTF-16 after its byte-order mark, but {what} at line {line}")
+        what = (
+            "ends in half a unit"
+            if exc.end == len(body) and len(body) % 2
+            else "holds an unpaired surrogate"
+        )
+        return Reason(
+            line, f"the text is UTF-16 after its byte-order mark, but {what} at line {line}"
+        )
     return _first_line(text) or _implausible(text)
 
 
@@ -147,7 +156,9 @@ def _first_line(text: str) -> Reason | None:
     first = lines[0].removesuffix("\r")
     if first == MARKER:
         return None
-    later = next((n for n, line in enumerate(lines[1:50], 2) if line.removesuffix("\r") == MARKER), None)
+    later = next(
+        (n for n, line in enumerate(lines[1:50], 2) if line.removesuffix("\r") == MARKER), None
+    )
     if later is not None:
         return Reason(1, f"the marker {MARKER} is line {later}; it must be the first line")
     hint = ""
@@ -165,11 +176,15 @@ def _dos(data: bytes) -> Reason | None:
         return None
     at = data.find(_DOS_DECLARATION)
     if at < 0:
-        return Reason(None, "the text is in code page 866 (DOS), but its header does not say Кодировка=DOS")
+        return Reason(
+            None, "the text is in code page 866 (DOS), but its header does not say Кодировка=DOS"
+        )
     end = data.find(b"\n", at + 1)
     declared = data[at + 1 : end if end >= 0 else len(data)].decode("cp866").strip()
     line = data.count(b"\n", 0, at) + 2
-    return Reason(line, f"the text is in code page 866 (DOS), but its header says {declared} at line {line}")
+    return Reason(
+        line, f"the text is in code page 866 (DOS), but its header says {declared} at line {line}"
+    )
 
 
 def _stray_bytes(data: bytes) -> Reason | None:
@@ -192,43 +207,57 @@ def _stray_bytes(data: bytes) -> Reason | None:
 
 
 def _implausible(text: str) -> Reason | None:
-    sample = text[:_SAMPLE]
-    odd = collections.Counter(ch for ch in sample if not _acceptable(ch))
-    bad = sum(odd.values())
-    if not sample or (len(sample) - bad) * 100 // len(sample) > _PLAUSIBLE_PERCENT:
+    found = _encodings.odd_characters(text)
+    if found is None:
         return None
-    common = ", ".join(f"{ch!r} ({unicodedata.name(ch, 'a control character').lower()})" for ch, _ in odd.most_common(3))
-    share = bad * 100 // len(sample)
-    return Reason(None, f"read as Windows-1251, {bad} of the first {len(sample)} characters ({share} %) are neither "
-                        f"letters, digits, punctuation nor white space, most often {common}; a Windows-1251 "
-                        "statement may have at most 4 % of them")
-
-
-def _acceptable(ch: str) -> bool:
-    return ch >= "\u0400" or ("\x21" <= ch <= "\x7e") or ch in "\t\n\f\r "
+    odd, size = found
+    bad = sum(odd.values())
+    common = ", ".join(
+        f"{ch!r} ({unicodedata.name(ch, 'a control character').lower()})"
+        for ch, _ in odd.most_common(3)
+    )
+    share = bad * 100 // size
+    return Reason(
+        None,
+        f"read as Windows-1251, {bad} of the first {size} characters ({share} %) are neither "
+        f"letters, digits, punctuation nor white space, most often {common}; a Windows-1251 "
+        "statement may have at most 4 % of them",
+    )
 
 
 # The lines that open and close sections, as the reader matches them: whole lines, exactly.
-_SECTION_EDGE: Final = re.compile(r"^(?:(СекцияРасчСчет)|(СекцияДокумент=[^\n]*?)|КонецРасчСчет|КонецДокумента)\r?$", re.M)
+_SECTION_EDGE: Final = re.compile(
+    r"^(?:(СекцияРасчСчет)|(СекцияДокумент=[^\n]*?)|КонецРасчСчет|КонецДокумента)\r?$", re.M
+)
 
 
 def _unfinished(text: str) -> Reason:
     """Which section the text leaves open at its end, and the line it began on."""
     last = text.count("\n") + (not text.endswith("\n"))
-    edge = None
-    for edge in _SECTION_EDGE.finditer(text):
-        pass
+    edges = collections.deque(_SECTION_EDGE.finditer(text), maxlen=1)
+    edge = edges[0] if edges else None
     if edge is None:
-        return Reason(1, f"the file ends at line {last} in the header, which begins at line 1: no section "
-                         "and no КонецФайла follow")
+        return Reason(
+            1,
+            f"the file ends at line {last} in the header, which begins at line 1: no section "
+            "and no КонецФайла follow",
+        )
     line = text.count("\n", 0, edge.start()) + 1
     if edge.group(1) is None and edge.group(2) is None:
         after = "" if last == line else f" (its last line is {last})"
-        return Reason(line, f"the file ends after the section closed at line {line}{after}, without КонецФайла")
-    what, closing = ("account", "КонецРасчСчет") if edge.group(1) else ("document", "КонецДокумента")
+        return Reason(
+            line,
+            f"the file ends after the section closed at line {line}{after}, without КонецФайла",
+        )
+    what, closing = (
+        ("account", "КонецРасчСчет") if edge.group(1) else ("document", "КонецДокумента")
+    )
     opening = _shown(edge.group(1) or edge.group(2))
-    return Reason(line, f"the file ends at line {last} inside the {what} section that begins at line {line} "
-                        f"({opening}): {closing} is missing")
+    return Reason(
+        line,
+        f"the file ends at line {last} inside the {what} section that begins at line {line} "
+        f"({opening}): {closing} is missing",
+    )
 
 
 def _text(data: bytes) -> str:

@@ -1,19 +1,29 @@
-"""The encodings `tarvik` reads and writes, and how a DOS (code page 866) file is recognised.
+"""The encodings `tarvik` reads and writes, how a DOS (code page 866) file is recognised, and
+when the reader takes bytes for Windows-1251.
 
 `tarvik_py` takes UTF-8 and Windows-1251 itself. The format's third encoding, `Кодировка=DOS`,
 is code page 866, which `tarvik_py` would misread as Windows-1251; such a file is recognised by
 its own header, in its own bytes: a header line `Кодировка=DOS` whose key is written in code page
 866. A key written in any other encoding is a different byte string, so a file that says DOS but
 is written in Windows-1251 or UTF-8 is read as what it is.
+
+Bytes that are not UTF-8 are Windows-1251 to `tarvik_py` only where they read as plausible text:
+of the first 20480 characters, more than 95 in a hundred must be ASCII letters, digits,
+punctuation, tab, line feed, form feed, carriage return and space, or characters from U+0400 up.
+`tarvik_py` decides; `odd_characters` says why, for a message.
 """
 
 from __future__ import annotations
 
 import codecs
+import collections
 import re
 from typing import Final, Literal
 
-FileEncoding = Literal["utf-8", "cp1251", "cp866"]
+FileEncoding = Literal["utf-8", "cp1251", "cp866"]  # what `write` writes
+# What a file read was written in: also UTF-16 with its byte-order mark, which `tarvik_py` reads
+# (and calls "cp1251") but no bank writes back.
+ReadEncoding = Literal["utf-8", "cp1251", "cp866", "utf-16"]
 
 ENCODING_KEY: Final = "Кодировка"
 # The header's `Кодировка` value for each encoding the writer writes.
@@ -25,12 +35,19 @@ _DOS_KEY_LINE: Final = b"\n" + ENCODING_KEY.encode("cp866") + b"="
 _SECTION_START: Final = re.compile(
     b"\n(?:"
     + b"|".join(
-        re.escape("СекцияДокумент=".encode(e)) + b"|" + re.escape("СекцияРасчСчет".encode(e)) + b"\r?(?:\n|$)"
+        re.escape("СекцияДокумент=".encode(e))
+        + b"|"
+        + re.escape("СекцияРасчСчет".encode(e))
+        + b"\r?(?:\n|$)"
         for e in ("cp866", "cp1251", "utf-8")
     )
     + b")"
 )
 _HEAD: Final = 1 << 16
+
+PLAUSIBLE_SAMPLE: Final = 20480  # characters, from the start
+PLAUSIBLE_PERCENT: Final = 95  # the share of plain characters must be above it
+_PLAIN: Final = frozenset("\t\n\x0c\r " + "".join(chr(c) for c in range(0x21, 0x7F)))
 
 
 def declares_dos(value: str) -> bool:
@@ -79,3 +96,14 @@ def encode(text: str, encoding: FileEncoding) -> bytes:
     if encoding == "cp1251":
         return text.encode("cp1251", "tarvik-windows-1251")
     return text.encode(encoding)
+
+
+def odd_characters(text: str) -> tuple[collections.Counter[str], int] | None:
+    """The characters that made the reader refuse `text` as Windows-1251, and the size of the
+    sample it judged; None where the sample is plausible."""
+    sample = text[:PLAUSIBLE_SAMPLE]
+    odd = collections.Counter(c for c in sample if c not in _PLAIN and c < "\u0400")
+    bad = sum(odd.values())
+    if not sample or (len(sample) - bad) * 100 // len(sample) > PLAUSIBLE_PERCENT:
+        return None
+    return odd, len(sample)

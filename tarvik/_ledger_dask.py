@@ -20,11 +20,11 @@ from __future__ import annotations
 
 import collections
 import decimal
-import importlib
 import operator
 from collections.abc import Iterable, Sequence
 from typing import Any
 
+from . import _extras
 from ._ledger_merge import Balance, Day, bucket, by_day, document_key, reconcile_all, settle
 from ._ledger_parts import EXACT, Cover, Entry, Finding, Interval, StatementPart, read_statement
 from .ledger import Ledger, assemble
@@ -36,7 +36,9 @@ __all__ = ["ledger"]
 _Accounts = tuple[list[Interval], list[Cover], list[tuple[str, dict[int, Day]]]]
 
 
-def ledger(files: Sequence[str], unmatched: Sequence[str], *, files_per_partition: int, repairs: bool) -> Ledger:
+def ledger(
+    files: Sequence[str], unmatched: Sequence[str], *, files_per_partition: int, repairs: bool
+) -> Ledger:
     """The ledger of `files`, in their order, computed on the current Dask scheduler."""
     dask = _dask("dask")
     bag = _dask("dask.bag")
@@ -46,7 +48,9 @@ def ledger(files: Sequence[str], unmatched: Sequence[str], *, files_per_partitio
     buckets = len(starts)
     parts = bag.from_delayed(
         [
-            dask.delayed(_read, pure=True)(start, tuple(files[start : start + files_per_partition]), repairs)
+            dask.delayed(_read, pure=True)(
+                start, tuple(files[start : start + files_per_partition]), repairs
+            )
             for start in starts
         ]
     )
@@ -56,7 +60,12 @@ def ledger(files: Sequence[str], unmatched: Sequence[str], *, files_per_partitio
         .map_partitions(_settle)
     )
     reconciled = (
-        bag.concat([parts.map_partitions(_accounts_of_parts, buckets), settled.map_partitions(_accounts_of_days, buckets)])
+        bag.concat(
+            [
+                parts.map_partitions(_accounts_of_parts, buckets),
+                settled.map_partitions(_accounts_of_days, buckets),
+            ]
+        )
         .groupby(operator.itemgetter(0), npartitions=buckets, shuffle="tasks")
         .map_partitions(_reconcile)
     )
@@ -68,12 +77,19 @@ def ledger(files: Sequence[str], unmatched: Sequence[str], *, files_per_partitio
     )
     entries = [e for entries, _ in kept for e in entries]
     balances = [b for balances, _ in found for b in balances]
-    findings = own + [f for _, conflicts in kept for f in conflicts] + [f for _, more in found for f in more]
+    findings = (
+        own
+        + [f for _, conflicts in kept for f in conflicts]
+        + [f for _, more in found for f in more]
+    )
     return assemble(entries, balances, findings, dict(orders), unmatched)
 
 
 def _read(start: int, files: tuple[str, ...], repairs: bool) -> list[StatementPart]:
-    return [read_statement(path, order=start + n, name=path, repairs=repairs) for n, path in enumerate(files)]
+    return [
+        read_statement(path, order=start + n, name=path, repairs=repairs)
+        for n, path in enumerate(files)
+    ]
 
 
 def _by_document(parts: Iterable[StatementPart], buckets: int) -> list[tuple[int, list[Entry]]]:
@@ -84,7 +100,9 @@ def _by_document(parts: Iterable[StatementPart], buckets: int) -> list[tuple[int
     return list(chunks.items())
 
 
-def _settle(groups: Iterable[tuple[int, list[tuple[int, list[Entry]]]]]) -> list[tuple[list[Entry], list[Finding]]]:
+def _settle(
+    groups: Iterable[tuple[int, list[tuple[int, list[Entry]]]]],
+) -> list[tuple[list[Entry], list[Finding]]]:
     out = []
     for _, chunks in groups:
         statements: dict[int, list[Entry]] = collections.defaultdict(list)
@@ -106,7 +124,9 @@ def _accounts_of_parts(parts: Iterable[StatementPart], buckets: int) -> list[tup
     return list(chunks.items())
 
 
-def _accounts_of_days(settled: Iterable[tuple[list[Entry], list[Finding]]], buckets: int) -> list[tuple[int, _Accounts]]:
+def _accounts_of_days(
+    settled: Iterable[tuple[list[Entry], list[Finding]]], buckets: int
+) -> list[tuple[int, _Accounts]]:
     chunks: dict[int, _Accounts] = collections.defaultdict(lambda: ([], [], []))
     for entries, _ in settled:
         with decimal.localcontext(EXACT):
@@ -116,7 +136,9 @@ def _accounts_of_days(settled: Iterable[tuple[list[Entry], list[Finding]]], buck
     return list(chunks.items())
 
 
-def _reconcile(groups: Iterable[tuple[int, list[tuple[int, _Accounts]]]]) -> list[tuple[list[Balance], list[Finding]]]:
+def _reconcile(
+    groups: Iterable[tuple[int, list[tuple[int, _Accounts]]]],
+) -> list[tuple[list[Balance], list[Finding]]]:
     out = []
     for _, items in groups:
         chunks = [chunk for _, chunk in items]
@@ -129,13 +151,14 @@ def _reconcile(groups: Iterable[tuple[int, list[tuple[int, _Accounts]]]]) -> lis
                     summed = days[account]
                     for day, (income, expense) in its_days.items():
                         before = summed.get(day)
-                        summed[day] = (income, expense) if before is None else (before[0] + income, before[1] + expense)
+                        summed[day] = (
+                            (income, expense)
+                            if before is None
+                            else (before[0] + income, before[1] + expense)
+                        )
             out.append(reconcile_all(intervals, covers, days))
     return out
 
 
 def _dask(module: str) -> Any:
-    try:
-        return importlib.import_module(module)
-    except ImportError:
-        raise ImportError(f"tarvik.dask needs {module}: pip install 'tarvik_py[dask]'") from None
+    return _extras.require(module, "tarvik.dask")

@@ -3,9 +3,10 @@
 Two steps, each over a part of the whole that it needs and no more, so that Dask can run them
 apart (`tarvik.dask.ledger`):
 
-- `settle` takes the entries of some documents, all the copies of each, and keeps one entry per
-  document and own account, reporting copies that disagree. A document is its type, number,
-  date, amount and the payer's and payee's accounts (see `document_key`).
+- `Settlement` takes the entries of some documents, all the copies of each, statement by
+  statement, and keeps one entry per document and own account, reporting copies that
+  disagree. A document is its type, number, date, amount and the payer's and payee's accounts
+  (see `document_key`).
 - `reconcile` takes one account's intervals, the periods its statements declare and its kept
   entries summed by day, and checks the intervals, in date order, against one another: a
   closing balance against the next opening, overlapping intervals, days no statement covers.
@@ -26,7 +27,16 @@ from typing import Literal, NamedTuple
 
 from ._ledger_parts import Cover, Entry, Finding, Interval, finding
 
-__all__ = ["Balance", "bucket", "by_day", "document_key", "reconcile", "reconcile_all", "settle"]
+__all__ = [
+    "Balance",
+    "Settlement",
+    "bucket",
+    "by_day",
+    "document_key",
+    "reconcile",
+    "reconcile_all",
+    "settle",
+]
 
 DocumentKey = tuple[str, str, datetime.date, str, str]
 Version = tuple[decimal.Decimal, str, str, str | None, str, str, str | None, str]
@@ -75,59 +85,90 @@ def bucket(key: Sequence[object], buckets: int) -> int:
     return zlib.crc32(text.encode("utf-8", "surrogatepass")) % buckets
 
 
-_FIELDS = ("amount", "purpose", "payer's INN", "payer's KPP", "payer's BIC", "payee's INN", "payee's KPP", "payee's BIC")
+# What each place of a `Version` is, as a conflict names it.
+_FIELDS = (
+    "amount",
+    "purpose",
+    "payer's INN",
+    "payer's KPP",
+    "payer's BIC",
+    "payee's INN",
+    "payee's KPP",
+    "payee's BIC",
+)
 
 
-def settle(statements: Sequence[Sequence[Entry]]) -> tuple[list[Entry], list[Finding]]:
-    """The entries to keep, and the copies of a document that disagree.
+Identity = tuple[DocumentKey, decimal.Decimal, str, str]  # a document's, and the own account's side
 
-    `statements` holds the entries of each statement, in the statements' order, and every copy
-    of each document among them. A document is kept as many times as the one statement that
-    holds it most often has it (twice where a file holds it twice), with that statement's
-    entries. Where the earliest statement that holds a document (its type, number, date and
-    accounts) and a later one hold it differently, neither holding all the other's versions,
-    that is a conflict, and the later one's versions are left out.
+
+class Settlement:
+    """The entries to keep, and the copies of a document that disagree, statement by statement.
+
+    A document is kept as many times as the one statement that holds it most often has it (twice
+    where a file holds it twice), with that statement's entries: the earliest such statement's.
+    Where the earliest statement that holds a document (its type, number, date and accounts) and
+    a later one hold it differently, neither holding all the other's versions, that is a
+    conflict, and the later one's versions are left out.
+
+    What it keeps grows with the documents, not the copies: a statement's entries that are not
+    kept are let go as the next one is added.
     """
-    first: dict[DocumentKey, dict[Version, Entry]] = {}
-    refused: set[tuple[int, DocumentKey, Version]] = set()
-    most: dict[tuple[DocumentKey, decimal.Decimal, str, str], tuple[int, int]] = {}
-    found: list[Finding] = []
-    for entries in statements:
+
+    def __init__(self) -> None:
+        self._first: dict[DocumentKey, dict[Version, Entry]] = {}  # the earliest holder's versions
+        self._kept: dict[Identity, list[Entry]] = {}
+        self.findings: list[Finding] = []
+
+    def add(self, entries: Sequence[Entry]) -> None:
+        """One statement's entries, after those of every statement before it."""
         held: dict[DocumentKey, dict[Version, Entry]] = {}
+        keyed = []
         for entry in entries:
-            held.setdefault(document_key(entry), {}).setdefault(version(entry), entry)
+            key, its = document_key(entry), version(entry)
+            held.setdefault(key, {}).setdefault(its, entry)
+            keyed.append((key, its, entry))
+        refused: set[tuple[DocumentKey, Version]] = set()
         for key, versions in held.items():
-            earlier = first.setdefault(key, versions)
-            if earlier is versions or versions.keys() <= earlier.keys() or earlier.keys() <= versions.keys():
+            earlier = self._first.setdefault(key, versions)
+            if (
+                earlier is versions
+                or versions.keys() <= earlier.keys()
+                or earlier.keys() <= versions.keys()
+            ):
                 continue
             ours = next(e for v, e in versions.items() if v not in earlier)
             theirs = next(e for v, e in earlier.items() if v not in versions)
-            found.append(_conflict(ours, theirs))
-            refused.update((ours.order, key, v) for v in versions if v not in earlier)
-        counts: collections.Counter[tuple[DocumentKey, decimal.Decimal, str, str]] = collections.Counter()
-        for entry in entries:
-            key = document_key(entry)
-            if not refused or (entry.order, key, version(entry)) not in refused:
-                counts[key, entry.amount, entry.account, entry.direction] += 1
-        for identity, count in counts.items():
-            best = most.get(identity)
-            if best is None or count > best[0]:
-                most[identity] = (count, entries[0].order)
-    kept = []
+            self.findings.append(_conflict(ours, theirs))
+            refused.update((key, v) for v in versions if v not in earlier)
+        copies: dict[Identity, list[Entry]] = {}
+        for key, its, entry in keyed:
+            if not refused or (key, its) not in refused:
+                copies.setdefault((key, entry.amount, entry.account, entry.direction), []).append(
+                    entry
+                )
+        for identity, these in copies.items():
+            kept = self._kept.get(identity)
+            if kept is None or len(these) > len(kept):
+                self._kept[identity] = these
+
+    def entries(self) -> list[Entry]:
+        return [entry for these in self._kept.values() for entry in these]
+
+
+def settle(statements: Iterable[Sequence[Entry]]) -> tuple[list[Entry], list[Finding]]:
+    """A `Settlement` of each statement's entries, in the statements' order."""
+    settlement = Settlement()
     for entries in statements:
-        for entry in entries:
-            key = document_key(entry)
-            best = most.get((key, entry.amount, entry.account, entry.direction))
-            if best is not None and best[1] == entry.order:
-                if not refused or (entry.order, key, version(entry)) not in refused:
-                    kept.append(entry)
-    return kept, found
+        settlement.add(entries)
+    return settlement.entries(), settlement.findings
 
 
 def _conflict(ours: Entry, theirs: Entry) -> Finding:
     mine, other = version(ours), version(theirs)
     differences = "; ".join(
-        f"{field} {_shown(b)} there, {_shown(a)} here" for field, a, b in zip(_FIELDS, mine, other) if a != b
+        f"{field} {_shown(b)} there, {_shown(a)} here"
+        for field, a, b in zip(_FIELDS, mine, other, strict=False)
+        if a != b
     )
     return finding(
         ours.file,
@@ -184,7 +225,10 @@ class _Net:
 
     def after(self, first: int, last: int) -> decimal.Decimal:
         """Over the days after `first` up to `last`."""
-        return self.sums[bisect.bisect_right(self.days, last)] - self.sums[bisect.bisect_right(self.days, first)]
+        return (
+            self.sums[bisect.bisect_right(self.days, last)]
+            - self.sums[bisect.bisect_right(self.days, first)]
+        )
 
 
 def _day(ordinal: int) -> datetime.date:
@@ -226,7 +270,8 @@ def reconcile(
                     span.file,
                     span.line,
                     "gap",
-                    f"account {account}: no statement covers {_day(reach.end + 1)}..{_day(span.start - 1)}, "
+                    f"account {account}: no statement covers "
+                    f"{_day(reach.end + 1)}..{_day(span.start - 1)}, "
                     f"the days between the statement at {reach.file}:{reach.line} and this one",
                 )
             )
@@ -243,7 +288,9 @@ def reconcile_all(
     intervals: Iterable[Interval], covers: Iterable[Cover], days: Mapping[str, Mapping[int, Day]]
 ) -> tuple[list[Balance], list[Finding]]:
     """`reconcile` of each account that has intervals or a declared period."""
-    by_account: dict[str, tuple[list[Interval], list[Cover]]] = collections.defaultdict(lambda: ([], []))
+    by_account: dict[str, tuple[list[Interval], list[Cover]]] = collections.defaultdict(
+        lambda: ([], [])
+    )
     for interval in intervals:
         by_account[interval.account][0].append(interval)
     for cover in covers:
@@ -269,16 +316,25 @@ class _Span(NamedTuple):
 
 
 def _run(
-    account: str, run: Sequence[_Span], last: int, net: _Net, days: Mapping[int, Day], balances: list[Balance]
+    account: str,
+    run: Sequence[_Span],
+    last: int,
+    net: _Net,
+    days: Mapping[int, Day],
+    balances: list[Balance],
 ) -> list[Finding]:
     """The findings of one stretch of covered days; its balances go to `balances`."""
     inside = [span.interval for span in run if span.interval is not None]
     points = sorted(
         [_Point(i.start - 1, True, i.order, i.line, i.opening, i) for i in inside]
-        + [_Point(i.end, False, i.order, i.line, i.closing, i) for i in inside if i.closing is not None]
+        + [
+            _Point(i.end, False, i.order, i.line, i.closing, i)
+            for i in inside
+            if i.closing is not None
+        ]
     )
     found: list[Finding] = []
-    for before, point in zip(points, points[1:]):
+    for before, point in zip(points, points[1:], strict=False):
         if before.interval is point.interval:
             continue
         expected = before.value + net.after(before.t, point.t)
@@ -286,13 +342,17 @@ def _run(
             continue
         stated = f"{before.what()} at {before.interval.file}:{before.interval.line}"
         if before.t < point.t:
-            stated += f", {before.value}, and the entries booked {_day(before.t + 1)}..{_day(point.t)} make it"
+            booked = f"{_day(before.t + 1)}..{_day(point.t)}"
+            stated += f", {before.value}, and the entries booked {booked} make it"
         else:
             stated += " is"
-        kind: Literal["continuity", "overlap"] = "continuity" if point.opening and not before.opening else "overlap"
+        kind: Literal["continuity", "overlap"] = (
+            "continuity" if point.opening and not before.opening else "overlap"
+        )
         message = (
             f"account {account}: the {point.what()} is {point.value}, but the "
-            f"{'overlapping interval' + chr(39) + 's ' if kind == 'overlap' else ''}{stated} {expected} "
+            f"{'overlapping interval' + chr(39) + 's ' if kind == 'overlap' else ''}"
+            f"{stated} {expected} "
             f"(difference {point.value - expected})"
         )
         found.append(finding(point.interval.file, point.interval.line, kind, message))
@@ -302,7 +362,12 @@ def _run(
 
 
 def _balances(
-    account: str, inside: Sequence[Interval], first: _Point, last: int, days: Mapping[int, Day], out: list[Balance]
+    account: str,
+    inside: Sequence[Interval],
+    first: _Point,
+    last: int,
+    days: Mapping[int, Day],
+    out: list[Balance],
 ) -> None:
     """Each day from the first opening balance on: the figures an interval states for it where
     one does (the earliest statement's), the rest from the entries and the day before."""
@@ -325,6 +390,10 @@ def _balances(
             income = income if stated.income is None else stated.income
             expense = expense if stated.expense is None else stated.expense
         ended = stated if stated is not None and stated.closing is not None else ends.get(ordinal)
-        closing = opening + income - expense if ended is None or ended.closing is None else ended.closing
-        out.append(Balance(account, _day(ordinal), opening, income, expense, closing, stated is None))
+        closing = (
+            opening + income - expense if ended is None or ended.closing is None else ended.closing
+        )
+        out.append(
+            Balance(account, _day(ordinal), opening, income, expense, closing, stated is None)
+        )
         balance = closing

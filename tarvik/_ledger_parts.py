@@ -15,14 +15,14 @@ from __future__ import annotations
 import bisect
 import datetime
 import decimal
-import os
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
-from typing import Final, Literal, NamedTuple
+from typing import Final, Literal, NamedTuple, TypeVar
 
-import tarvik_py
-
-from . import checking
+from . import _sources
+from ._faults import FILE_FAULTS
+from ._findings import Severity, failure, notices
+from .checking import mismatches
 from .reading import Reading, Source, read
 
 __all__ = [
@@ -35,14 +35,24 @@ __all__ = [
     "read_statement",
 ]
 
-Severity = Literal["error", "warning", "mismatch", "repair"]
 Kind = Literal[
-    "error", "repair", "warning", "mismatch", "foreign", "turnover", "conflict", "continuity", "overlap", "gap"
+    "error",
+    "repair",
+    "skipped",
+    "warning",
+    "mismatch",
+    "foreign",
+    "turnover",
+    "conflict",
+    "continuity",
+    "overlap",
+    "gap",
 ]
-# In the order findings on one line are listed; the first four are those of `tarvik.check`.
+# In the order findings on one line are listed; the first five are those of `tarvik.check`.
 KINDS: Final[tuple[Kind, ...]] = (
     "error",
     "repair",
+    "skipped",
     "warning",
     "mismatch",
     "foreign",
@@ -55,6 +65,7 @@ KINDS: Final[tuple[Kind, ...]] = (
 SEVERITY: Final[dict[Kind, Severity]] = {
     "error": "error",
     "repair": "repair",
+    "skipped": "skipped",
     "warning": "warning",
     "mismatch": "mismatch",
     "foreign": "warning",  # a document left out of the ledger, as a skipped one is
@@ -65,11 +76,15 @@ SEVERITY: Final[dict[Kind, Severity]] = {
     "gap": "warning",  # days missing, as documents are from a skipped one
 }
 
+_T = TypeVar("_T")
+
 ACCOUNT_KEY: Final = "РасчСчет"
 PERIOD_KEYS: Final = ("ДатаНачала", "ДатаКонца")
 
 # Sums of amounts are exact: any number of digits, and an inexact result raises.
-EXACT: Final = decimal.Context(prec=decimal.MAX_PREC, traps=[decimal.Inexact, decimal.InvalidOperation])
+EXACT: Final = decimal.Context(
+    prec=decimal.MAX_PREC, traps=[decimal.Inexact, decimal.InvalidOperation]
+)
 
 
 @dataclass(frozen=True)
@@ -114,7 +129,9 @@ class Entry(NamedTuple):
     line: int
     # Not columns of the ledger: what the merge needs to tell documents apart.
     order: int  # the statement's place among the sources
-    payer: str  # the payer's account: ПлательщикРасчСчет where that is given, else ПлательщикСчет
+    payer: (
+        str  # the payer's account: its ПлательщикРасчСчет where that is given, else ПлательщикСчет
+    )
     payee: str  # likewise
     own_inn: str  # the own side's, so that two copies of a document compare side by side
     own_kpp: str | None
@@ -164,14 +181,6 @@ class StatementPart:
     findings: list[Finding]  # the statement's own: tarvik.check's, foreign documents, turnovers
 
 
-def label_of(source: Source, name: str | None) -> str:
-    if name is not None:
-        return name
-    if isinstance(source, (str, os.PathLike)):
-        return os.fsdecode(source)
-    return getattr(source, "name", None) or "<bytes>"
-
-
 def read_statement(
     source: Source, *, order: int = 0, name: str | None = None, repairs: bool = True
 ) -> StatementPart:
@@ -180,20 +189,26 @@ def read_statement(
     `order` is the statement's place among the sources: where copies of a document disagree,
     the earlier statement's stands. `name` labels it (default: the path, or "<bytes>").
     """
-    label = label_of(source, name)
+    label = _sources.label(source, name)
     try:
         reading = read(source, repairs=repairs)
-    except (tarvik_py.ParseError, OSError) as exc:
-        failure = checking.failure(label, exc)
-        return StatementPart(label, order, [], [], [], [finding(label, failure.lineno, "error", failure.message)])
+    except FILE_FAULTS as exc:
+        failed = failure(label, exc)
+        return StatementPart(
+            label, order, [], [], [], [finding(label, failed.lineno, "error", failed.message)]
+        )
     # What `tarvik.check` reports, as it words it.
-    found = [finding(label, f.lineno, f.severity, f.message) for f in checking.notices(reading, label)]
-    found += [finding(label, line, "mismatch", text) for line, text in checking.mismatches(reading)]
+    changes = [(c.lineno, c.repair, c.message) for c in reading.changes]
+    told = notices(label, changes, reading.statement.warnings, reading.warning_sections())
+    found = [finding(label, f.lineno, f.severity, f.message) for f in told]
+    found += [finding(label, line, "mismatch", text) for line, text in mismatches(reading)]
     try:
         with decimal.localcontext(EXACT):
             return _part(reading, label, order, found)
     except _DateError as exc:
-        return StatementPart(label, order, [], [], [], [finding(label, exc.line, "error", str(exc))])
+        return StatementPart(
+            label, order, [], [], [], [finding(label, exc.line, "error", str(exc))]
+        )
 
 
 class _DateError(ValueError):
@@ -214,7 +229,9 @@ def _file_day(text: str) -> int | None:
     day, _, rest = text.partition(".")
     month, _, year = rest.partition(".")
     digits = day + month + year
-    if not (len(day) == len(month) == 2 and len(year) == 4 and digits.isascii() and digits.isdigit()):
+    if not (
+        len(day) == len(month) == 2 and len(year) == 4 and digits.isascii() and digits.isdigit()
+    ):
         return None
     try:
         return datetime.date(int(year), int(month), int(day)).toordinal()
@@ -232,7 +249,9 @@ def _part(reading: Reading, label: str, order: int, found: list[Finding]) -> Sta
     )
 
     intervals: list[Interval] = []
-    for (number, account), lines in zip(statement.accounts.items(), reading.recording.interval_lines(), strict=True):
+    for (number, account), lines in zip(
+        statement.accounts.items(), reading.recording.interval_lines(), strict=True
+    ):
         for interval, line in zip(account.intervals, lines, strict=True):
             start = _day(interval.date_start, line).toordinal()
             end = start if interval.date_end is None else _day(interval.date_end, line).toordinal()
@@ -269,19 +288,24 @@ def _amount(text: str | None) -> decimal.Decimal | None:
     return None if text is None else decimal.Decimal(text)
 
 
-def _entries(reading: Reading, label: str, order: int, own: dict[str, None]) -> tuple[list[Entry], list[Finding]]:
+def _entries(
+    reading: Reading, label: str, order: int, own: dict[str, None]
+) -> tuple[list[Entry], list[Finding]]:
     entries: list[Entry] = []
     foreign: list[Finding] = []
+    # One object for each text that repeats (the own side, a counterparty, a bank, a type): a
+    # record reads a new str each time, and the ledger keeps its entries.
+    one = _Shared().one
     for doc, line in zip(reading.statement.documents, reading.document_lines(), strict=True):
         payer_account = doc.counterparty_account.strip()
         payer_ras = (doc.counterparty_ras_account or "").strip()
         payee_account = doc.payee_account.strip()
         payee_ras = (doc.payee_ras_account or "").strip()
-        payer = payer_ras or payer_account
-        payee = payee_ras or payee_account
+        payer = one(payer_ras or payer_account)
+        payee = one(payee_ras or payee_account)
         out_of = payer_account if payer_account in own else payer_ras if payer_ras in own else None
         into = payee_account if payee_account in own else payee_ras if payee_ras in own else None
-        doc_type, number = doc.doc_type, doc.doc_number
+        doc_type, number = one(doc.doc_type), doc.doc_number
         doc_date = _day(doc.doc_date, line)
         if out_of is None and into is None:
             foreign.append(
@@ -289,30 +313,48 @@ def _entries(reading: Reading, label: str, order: int, own: dict[str, None]) -> 
                     label,
                     line,
                     "foreign",
-                    f"{doc_type} № {number} of {doc_date} from {payer} to {payee} moves none of the "
+                    f"{doc_type} № {number} of {doc_date} from {payer} to {payee} "
+                    "moves none of the "
                     f"statement's own accounts ({', '.join(own) or 'it names none'})",
                 )
             )
             continue
         amount = decimal.Decimal(doc.amount)
         purpose = doc.purpose
-        payer_inn, payer_kpp, payer_bic = doc.counterparty_inn, doc.counterparty_kpp, doc.counterparty_bic
-        payee_inn, payee_kpp, payee_bic = doc.payee_inn, doc.payee_kpp, doc.payee_bic
-        if out_of is not None:
-            outcome = doc.outcome_date
+        payer_side = (
+            one(doc.counterparty or doc.counterparty_1 or doc.counterparty),
+            one(doc.counterparty_inn),
+            one(doc.counterparty_kpp),
+            one(doc.counterparty_bank1),
+            one(doc.counterparty_bic),
+        )
+        payee_side = (
+            one(doc.payee),
+            one(doc.payee_inn),
+            one(doc.payee_kpp),
+            one(doc.payee_bank1),
+            one(doc.payee_bic),
+        )
+        for account, direction, booked, other, other_account, ours in (
+            (out_of, "out", doc.outcome_date, payee_side, payee, payer_side),
+            (into, "in", doc.income_date, payer_side, payer, payee_side),
+        ):
+            if account is None:
+                continue
+            name, inn, kpp, bank, bic = other
             entries.append(
                 Entry(
-                    out_of,
-                    "out",
-                    doc_date if outcome is None else _day(outcome, line),
+                    one(account),
+                    "out" if direction == "out" else "in",
+                    doc_date if booked is None else _day(booked, line),
                     amount,
-                    amount.copy_negate(),
-                    doc.payee,
-                    payee_inn,
-                    payee_kpp,
-                    payee,
-                    doc.payee_bank1,
-                    payee_bic,
+                    amount.copy_negate() if direction == "out" else amount,
+                    name,
+                    inn,
+                    kpp,
+                    other_account,
+                    bank,
+                    bic,
                     purpose,
                     doc_type,
                     number,
@@ -322,41 +364,18 @@ def _entries(reading: Reading, label: str, order: int, own: dict[str, None]) -> 
                     order,
                     payer,
                     payee,
-                    payer_inn,
-                    payer_kpp,
-                    payer_bic,
-                )
-            )
-        if into is not None:
-            income = doc.income_date
-            entries.append(
-                Entry(
-                    into,
-                    "in",
-                    doc_date if income is None else _day(income, line),
-                    amount,
-                    amount,
-                    doc.counterparty or doc.counterparty_1 or doc.counterparty,
-                    payer_inn,
-                    payer_kpp,
-                    payer,
-                    doc.counterparty_bank1,
-                    payer_bic,
-                    purpose,
-                    doc_type,
-                    number,
-                    doc_date,
-                    label,
-                    line,
-                    order,
-                    payer,
-                    payee,
-                    payee_inn,
-                    payee_kpp,
-                    payee_bic,
+                    ours[1],
+                    ours[2],
+                    ours[4],
                 )
             )
     return entries, foreign
+
+
+class _Shared(dict[object, object]):
+    def one(self, value: _T) -> _T:
+        """The first value equal to `value` that this has seen."""
+        return self.setdefault(value, value)  # type: ignore[return-value]
 
 
 class _Booked:
@@ -380,22 +399,29 @@ def _turnovers(intervals: Sequence[Interval], entries: Sequence[Entry]) -> list[
     found: list[Finding] = []
     booked: dict[tuple[str, str], _Booked] = {}
     for interval in intervals:
-        for total, direction, what in ((interval.income, "in", "income"), (interval.expense, "out", "expense")):
+        for total, direction, what in (
+            (interval.income, "in", "income"),
+            (interval.expense, "out", "expense"),
+        ):
             if total is None:
                 continue
             key = (interval.account, direction)
             if key not in booked:
-                booked[key] = _Booked(e for e in entries if e.account == key[0] and e.direction == direction)
+                booked[key] = _Booked(
+                    e for e in entries if e.account == key[0] and e.direction == direction
+                )
             summed = booked[key].within(interval.start, interval.end)
             if summed != total:
-                period = f"{datetime.date.fromordinal(interval.start)}..{datetime.date.fromordinal(interval.end)}"
+                first, last = (datetime.date.fromordinal(d) for d in (interval.start, interval.end))
+                period = f"{first}..{last}"
                 found.append(
                     finding(
                         interval.file,
                         interval.line,
                         "turnover",
                         f"account {interval.account} {period}: {what} {total}, but the statement's "
-                        f"documents booked in the period add up to {summed} (difference {summed - total})",
+                        f"documents booked in the period add up to {summed} "
+                        f"(difference {summed - total})",
                     )
                 )
     return found

@@ -2,7 +2,7 @@
 
 A mistake (an encoding Python does not know or that cannot hold Cyrillic, a delimiter of two
 characters, a format that contradicts the output's name, an option that does not apply to the
-format) is an `OptionError` of one line, and nothing is written.
+format) is a `ConvertError` of one line, and nothing is written.
 """
 
 from __future__ import annotations
@@ -12,19 +12,25 @@ import os
 from dataclasses import dataclass
 from typing import Final
 
-__all__ = ["STDOUT", "FORMATS", "Output", "OptionError", "plan"]
+__all__ = ["STDOUT", "FORMATS", "Output", "ConvertError", "plan"]
 
 STDOUT: Final = "-"
 # The output's format by its suffix, where --format does not name it.
-SUFFIX_FORMATS: Final = {".csv": "csv", ".jsonl": "jsonl", ".ndjson": "jsonl", ".parquet": "parquet"}
+SUFFIX_FORMATS: Final = {
+    ".csv": "csv",
+    ".jsonl": "jsonl",
+    ".ndjson": "jsonl",
+    ".parquet": "parquet",
+}
 FORMATS: Final = tuple(sorted(set(SUFFIX_FORMATS.values())))
 _NAMES: Final = {"csv": "CSV", "jsonl": "JSON lines", "parquet": "Parquet"}
 _CYRILLIC: Final = "АЯаяЁё№"
 _DELIMITER_NAMES: Final = {"\\t": "\t", "tab": "\t"}
 
 
-class OptionError(ValueError):
-    """An option that cannot be followed, said in one line."""
+class ConvertError(ValueError):
+    """Why `convert` writes nothing, said in one line: an option that cannot be followed, or
+    nothing to convert."""
 
 
 @dataclass(frozen=True)
@@ -48,7 +54,7 @@ def plan(
     partitioned: bool = False,
     scale: int | None = None,
 ) -> Output:
-    """The output the options describe; OptionError for the first that cannot be followed.
+    """The output the options describe; ConvertError for the first that cannot be followed.
 
     None stands for an option not given.
     """
@@ -57,17 +63,24 @@ def plan(
     if path == STDOUT:
         kind = kind or "csv"
         if kind == "parquet":
-            raise OptionError("Parquet cannot be written to standard output: name a file with -o")
+            raise ConvertError("Parquet cannot be written to standard output: name a file with -o")
     elif kind is None:
         if named is None:
-            raise OptionError(f"cannot tell the format of {path}: name it .csv, .jsonl or .parquet, or give --format")
+            raise ConvertError(
+                f"cannot tell the format of {path}: name it .csv, .jsonl or .parquet, "
+                "or give --format"
+            )
         kind = named
     elif named is not None and named != kind:
-        raise OptionError(f"--format {kind} contradicts the name {path}: leave out --format, or name the output .{kind}")
+        raise ConvertError(
+            f"--format {kind} contradicts the name {path}: leave out --format, "
+            f"or name the output .{kind}"
+        )
 
     def only_for(wanted: tuple[str, ...], option: str, given: bool) -> None:
         if given and kind not in wanted:
-            raise OptionError(f"{option} applies to {' and '.join(_NAMES[w] for w in wanted)} output, not {_NAMES[kind]}")
+            names = " and ".join(_NAMES[w] for w in wanted)
+            raise ConvertError(f"{option} applies to {names} output, not {_NAMES[kind]}")
 
     only_for(("csv",), "--delimiter", delimiter is not None)
     only_for(("csv",), "--decimal-comma", decimal_comma)
@@ -76,7 +89,7 @@ def plan(
     only_for(("parquet",), "--partition-by", partitioned)
     only_for(("parquet",), "--scale", scale is not None)
     if kind == "jsonl" and encoding is not None and _codec_name(encoding) != "utf-8":
-        raise OptionError("JSON lines are UTF-8: --encoding applies to CSV output")
+        raise ConvertError("JSON lines are UTF-8: --encoding applies to CSV output")
     if kind != "parquet":
         _check_encoding(encoding or "utf-8")
         _check_place(path)
@@ -101,9 +114,13 @@ def _check_encoding(encoding: str) -> None:
     try:
         _CYRILLIC.encode(encoding)
     except LookupError:
-        raise OptionError(f"--encoding {encoding}: not an encoding Python knows (utf-8, utf-8-sig and cp1251 are)") from None
+        raise ConvertError(
+            f"--encoding {encoding}: not an encoding Python knows (utf-8, utf-8-sig and cp1251 are)"
+        ) from None
     except UnicodeEncodeError:
-        raise OptionError(f"--encoding {encoding} cannot hold Cyrillic letters: use utf-8, utf-8-sig or cp1251") from None
+        raise ConvertError(
+            f"--encoding {encoding} cannot hold Cyrillic letters: use utf-8, utf-8-sig or cp1251"
+        ) from None
 
 
 def _delimiter(given: str | None) -> str:
@@ -111,8 +128,10 @@ def _delimiter(given: str | None) -> str:
         return ","
     delimiter = _DELIMITER_NAMES.get(given, given)
     if len(delimiter) != 1 or delimiter in "\"'\r\n" or delimiter.isalnum() or delimiter in ".-":
-        raise OptionError(f"--delimiter {given!r}: give one character that is no letter, digit, quote, point, "
-                          "minus or line end, such as ';' or tab")
+        raise ConvertError(
+            f"--delimiter {given!r}: give one character that is no letter, digit, quote, point, "
+            "minus or line end, such as ';' or tab"
+        )
     return delimiter
 
 
@@ -120,7 +139,7 @@ def _check_place(path: str) -> None:
     if path == STDOUT:
         return
     if os.path.isdir(path):
-        raise OptionError(f"{path} is a folder: name a file")
+        raise ConvertError(f"{path} is a folder: name a file")
     folder = os.path.dirname(path) or "."
     if not os.path.isdir(folder):
-        raise OptionError(f"cannot write {path}: there is no folder {folder}")
+        raise ConvertError(f"cannot write {path}: there is no folder {folder}")

@@ -13,11 +13,16 @@ from __future__ import annotations
 import codecs
 import glob
 import os
-from collections.abc import Sequence
+from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Final
 
-__all__ = ["Expansion", "begins_like_statement", "expand"]
+__all__ = ["NO_MATCH", "Expansion", "Paths", "begins_like_statement", "expand", "patterns"]
+
+# What a function that reads many files takes: one path or pattern, or several.
+Paths = str | os.PathLike[str] | Iterable[str | os.PathLike[str]]
+
+NO_MATCH: Final = "no such file, folder or match"
 
 # The first bytes decide; the marker's first twelve letters, in any case, after an optional
 # byte-order mark and white space, so a damaged first line still counts as a statement and fails
@@ -32,6 +37,13 @@ class Expansion:
     unmatched: list[str] = field(default_factory=list)  # paths that named no file, folder or match
     skipped: list[str] = field(default_factory=list)  # files in folders that are not statements
     no_statement: list[str] = field(default_factory=list)  # folders that hold no statement
+
+
+def patterns(paths: Paths) -> list[str]:
+    """The paths or patterns given, as a list of texts."""
+    if isinstance(paths, (str, os.PathLike)):
+        return [os.fsdecode(paths)]
+    return [os.fsdecode(p) for p in paths]
 
 
 def begins_like_statement(head: bytes) -> bool:
@@ -67,7 +79,9 @@ def _identity(path: str) -> object:
     return stat.st_dev, stat.st_ino
 
 
-def expand(patterns: Sequence[str], *, skip_others: bool = True, exclude: str | None = None) -> Expansion:
+def expand(
+    patterns: Sequence[str], *, skip_others: bool = True, exclude: str | None = None
+) -> Expansion:
     """The files `patterns` name; `skip_others=False` keeps every file of a folder. The file
     `exclude` (a command's own output) is left out without a word."""
     out = Expansion()

@@ -3,7 +3,8 @@
 A record (`tarvik_py.Document`, `tarvik_py.Interval`) holds a date as `YYYY-MM-DD` (a year
 outside 0..9999 with its sign) and an amount as plain decimal digits with the scale of the file.
 The file holds a date as `DD.MM.YYYY`. The limits below are the reader's: a value outside them
-would not read back.
+would not read back. The calendar is the proleptic Gregorian one, over every year the reader
+takes.
 """
 
 from __future__ import annotations
@@ -17,6 +18,8 @@ MIN_YEAR: Final = -262143
 MAX_YEAR: Final = 262142
 MAX_SCALE: Final = 28
 MAGNITUDE_LIMIT: Final = 2**96
+# Of the largest magnitude the reader takes, 2**96 - 1.
+INTEGER_DIGITS: Final = len(str(MAGNITUDE_LIMIT - 1))
 
 _RECORD_DATE = re.compile(r"([+-]\d{4,}|\d{4})-(\d{2})-(\d{2})")
 _DECIMAL_TEXT = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?")
@@ -46,6 +49,26 @@ def record_date(text: str) -> tuple[int, int, int]:
     return year, month, day
 
 
+def file_date_order(text: str) -> tuple[int, int, int]:
+    """Year, month and day of a `DD.MM.YYYY` text that `file_date` wrote, to sort dates by."""
+    day, month, year = text.split(".")
+    return int(year), int(month), int(day)
+
+
+def epoch_days(text: str) -> int:
+    """Days since 1970-01-01 of a record's `YYYY-MM-DD` text, any year the reader takes."""
+    sign = -1 if text.startswith("-") else 1
+    year_text, month_text, day_text = text.lstrip("+-").split("-")
+    year, month, day = sign * int(year_text), int(month_text), int(day_text)
+    # Days from civil, over 400-year eras.
+    year -= 1 if month <= 2 else 0
+    era = year // 400
+    year_of_era = year - era * 400
+    day_of_year = (153 * (month + (-3 if month > 2 else 9)) + 2) // 5 + day - 1
+    day_of_era = year_of_era * 365 + year_of_era // 4 - year_of_era // 100 + day_of_year
+    return era * 146097 + day_of_era - 719468
+
+
 def file_date(value: object) -> str:
     """The file's `DD.MM.YYYY` text of a `datetime.date` or a record's `YYYY-MM-DD` text.
 
@@ -56,7 +79,9 @@ def file_date(value: object) -> str:
     if isinstance(value, datetime.date):
         return f"{value.day:02}.{value.month:02}.{value.year:04}"
     if not isinstance(value, str):
-        raise TypeError(f"a date must be a datetime.date or YYYY-MM-DD text, not {type(value).__name__}")
+        raise TypeError(
+            f"a date must be a datetime.date or YYYY-MM-DD text, not {type(value).__name__}"
+        )
     year, month, day = record_date(value)
     # An unsigned year of four digits reads as written; any other needs its sign. One text per
     # day, so that equal days are written alike.
@@ -73,7 +98,9 @@ def file_amount(value: object) -> str:
     """
     if isinstance(value, bool) or not isinstance(value, (decimal.Decimal, int, str)):
         hint = "; give a Decimal or text" if isinstance(value, float) else ""
-        raise TypeError(f"an amount must be a Decimal, an int or decimal text, not {type(value).__name__}{hint}")
+        raise TypeError(
+            f"an amount must be a Decimal, an int or decimal text, not {type(value).__name__}{hint}"
+        )
     if isinstance(value, str):
         if _DECIMAL_TEXT.fullmatch(value) is None:
             raise ValueError(f"{value!r} is not a decimal number")
@@ -100,3 +127,21 @@ def to_date(text: str) -> datetime.date:
 def to_decimal(text: str) -> decimal.Decimal:
     """A record's amount text as a `Decimal`, exactly."""
     return decimal.Decimal(text)
+
+
+def check_scale(scale: int) -> None:
+    """ValueError for a number of fraction digits the reader does not take."""
+    if not 0 <= scale <= MAX_SCALE:
+        raise ValueError(f"scale must be 0 to {MAX_SCALE}, not {scale}")
+
+
+def scale_of(text: str) -> int:
+    """The fraction digits of a record's amount text, as written."""
+    point = text.find(".")
+    return 0 if point < 0 else len(text) - point - 1
+
+
+def unscaled(text: str, scale: int) -> int:
+    """A record's amount text as an integer count of 10**-scale; `scale` not below its own."""
+    factor: int = 10 ** (scale - scale_of(text))
+    return int(text.replace(".", "")) * factor

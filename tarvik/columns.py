@@ -1,7 +1,7 @@
 """`to_arrow`: a statement as Apache Arrow tables, for pyarrow, polars, pandas and DuckDB.
 
     columns = tarvik.to_arrow("kl_to_1c.txt")
-    columns.documents          # one row per document: its line, then the record's 26 fields
+    columns.documents          # one row per document: its line, the record's 26 fields, extra
     columns.intervals          # one row per interval, the account number first
     columns.warnings, columns.changes
 
@@ -16,16 +16,17 @@ they stand.
 from __future__ import annotations
 
 import decimal
-import functools
-import importlib
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any, Final, Protocol, cast
+from typing import Any, Literal, Protocol, cast
 
-from . import _columns
-from ._encodings import FileEncoding
-from ._fields import DOC_TYPE_ATTR, DOCUMENT_FIELDS, INTERVAL_FIELDS, INTERVAL_RECORD_ORDER, Kind
-from .reading import Hook, Reading, Source, _load, _prepare, _read_prepared
+from . import _columns, _extras
+from ._encodings import ReadEncoding
+from ._fields import Kind
+from ._sources import Source, load
+from ._tables import CHANGE_TABLE, DOCUMENT_TABLE, EXTRA, INTERVAL_TABLE, WARNING_TABLE, Column
+from ._values import epoch_days, scale_of, unscaled
+from .reading import Hook, Reading, read_loaded
 
 __all__ = ["ArrowTable", "Column", "Columns", "to_arrow"]
 
@@ -42,55 +43,13 @@ class Columns:
 
     header: dict[str, str]
     header_lines: tuple[tuple[str, str], ...]  # (key, value) as read, in order, repeats kept
-    encoding: FileEncoding  # as `Reading.encoding`
+    encoding: ReadEncoding  # as `Reading.encoding`
     byte_order_mark: bool  # a UTF-8 byte-order mark was dropped
     name: str | None  # the path read, where the source was one
-    documents: ArrowTable  # line, then the fields of tarvik_py.Document in its order
+    documents: ArrowTable  # line, the fields of tarvik_py.Document in its order, then extra
     intervals: ArrowTable  # line, account, then the fields of tarvik_py.Interval in its order
-    warnings: ArrowTable  # line, message: documents left out and what hooks warned of
+    warnings: ArrowTable  # line, message, section: sections left out, what hooks warned of
     changes: ArrowTable  # line, repair, key, old, new, message: as `Reading.changes`
-
-
-@dataclass(frozen=True)
-class Column:
-    """One column of a table: its name, how its values read, and whether it may be null."""
-
-    name: str
-    kind: Kind | None  # None: an integer (a line number)
-    nullable: bool
-
-
-def _record_columns(fields: Sequence[tuple[str, Kind, bool]]) -> tuple[Column, ...]:
-    return tuple(Column(attr, kind, not required) for attr, kind, required in fields)
-
-
-_DOCUMENT_KINDS: Final = {f.attr: (f.kind, f.required) for f in DOCUMENT_FIELDS}
-_DOCUMENT_KINDS[DOC_TYPE_ATTR] = (Kind.TEXT, True)
-_INTERVAL_KINDS: Final = {f.attr: (f.kind, f.required) for f in INTERVAL_FIELDS}
-
-# The tables' columns, in order. The records' attributes keep the records' own order.
-DOCUMENT_TABLE: Final = (
-    Column("line", None, False),
-    *_record_columns(
-        [(DOCUMENT_FIELDS[0].attr, *_DOCUMENT_KINDS[DOCUMENT_FIELDS[0].attr])]
-        + [(DOC_TYPE_ATTR, Kind.TEXT, True)]
-        + [(f.attr, f.kind, f.required) for f in DOCUMENT_FIELDS[1:]]
-    ),
-)
-INTERVAL_TABLE: Final = (
-    Column("line", None, False),
-    Column("account", Kind.TEXT, False),
-    *_record_columns([(attr, *_INTERVAL_KINDS[attr]) for attr in INTERVAL_RECORD_ORDER]),
-)
-WARNING_TABLE: Final = (Column("line", None, False), Column("message", Kind.TEXT, False))
-CHANGE_TABLE: Final = (
-    Column("line", None, False),
-    Column("repair", Kind.TEXT, False),
-    Column("key", Kind.TEXT, False),
-    Column("old", Kind.TEXT, True),
-    Column("new", Kind.TEXT, False),
-    Column("message", Kind.TEXT, False),
-)
 
 
 def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True) -> Columns:
@@ -104,20 +63,18 @@ def to_arrow(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True
     Python callables, so with them the statement is read as `tarvik.read` reads it and the
     tables are built from its records (which needs pyarrow).
     """
-    data, name = _load(source)
-    text, bom, dos = _prepare(data)
-    native = None if hooks else _columns.read(text, repairs)
+    loaded = load(source)
+    native = None if hooks else _columns.read(loaded.text, repairs)
     if native is None:
         # A statement that does not read raises here exactly as `read` raises; hooks are Python
         # callables, so with them the tables are built from the records.
-        return from_reading(_read_prepared(text, bom, dos, name, hooks, repairs))
-    file_encoding: FileEncoding = "cp866" if dos else ("utf-8" if native.encoding == "utf-8" else "cp1251")
+        return from_reading(read_loaded(loaded, hooks, repairs))
     return Columns(
         header=native.header,
         header_lines=tuple(native.header_lines),
-        encoding=file_encoding,
-        byte_order_mark=bom,
-        name=name,
+        encoding=loaded.encoding(native.encoding),
+        byte_order_mark=loaded.byte_order_mark,
+        name=loaded.name,
         documents=_as_table(native.documents),
         intervals=_as_table(native.intervals),
         warnings=_as_table(native.warnings),
@@ -133,21 +90,21 @@ def _as_table(table: _columns.Table) -> ArrowTable:
     return cast(ArrowTable, pa.RecordBatchReader.from_stream(table).read_all())
 
 
-@functools.cache
 def _optional_pyarrow() -> Any:
-    try:
-        return importlib.import_module("pyarrow")
-    except ImportError:
-        return None
+    """pyarrow where it is installed, else None: the native tables are then handed out as they
+    are, as Arrow C streams."""
+    return _extras.optional("pyarrow")
 
 
 def from_reading(reading: Reading) -> Columns:
     """The tables of a `Reading`, built value by value from its records (needs pyarrow)."""
-    pa = _pyarrow()
+    pa = _extras.require("pyarrow", "building tables from a Reading")
     statement = reading.statement
     documents: dict[str, list[Any]] = {"line": reading.document_lines()}
     for column in DOCUMENT_TABLE[1:]:
-        documents[column.name] = [getattr(doc, column.name) for doc in statement.documents]
+        if column is not EXTRA:
+            documents[column.name] = [getattr(doc, column.name) for doc in statement.documents]
+    documents[EXTRA.name] = list(reading.document_extras())
     intervals: dict[str, list[Any]] = {c.name: [] for c in INTERVAL_TABLE}
     interval_lines = reading.interval_lines()
     for number, account in statement.accounts.items():
@@ -159,6 +116,7 @@ def from_reading(reading: Reading) -> Columns:
     warnings: dict[str, list[Any]] = {
         "line": [line for line, _ in statement.warnings],
         "message": [message for _, message in statement.warnings],
+        "section": reading.warning_sections(),
     }
     changes: dict[str, list[Any]] = {
         "line": [c.lineno for c in reading.changes],
@@ -181,13 +139,6 @@ def from_reading(reading: Reading) -> Columns:
     )
 
 
-def _pyarrow() -> Any:
-    pa = _optional_pyarrow()
-    if pa is None:
-        raise ImportError("building tables from a Reading needs pyarrow: pip install 'tarvik_py[arrow]'")
-    return pa
-
-
 def _table(pa: Any, columns: Sequence[Column], values: dict[str, list[Any]]) -> Any:
     arrays = []
     fields = []
@@ -198,9 +149,12 @@ def _table(pa: Any, columns: Sequence[Column], values: dict[str, list[Any]]) -> 
     return pa.Table.from_arrays(arrays, schema=pa.schema(fields))
 
 
-def _array(pa: Any, kind: Kind | None, texts: list[Any]) -> Any:
+def _array(pa: Any, kind: Kind | None | Literal["map"], texts: list[Any]) -> Any:
     if kind is None:
         return pa.array(texts, pa.int64())
+    if kind == "map":
+        value = pa.field("value", pa.string(), nullable=False)
+        return pa.array([list(m.items()) for m in texts], pa.map_(pa.string(), value))
     if kind is Kind.TEXT:
         return pa.array(texts, pa.string())
     if kind is Kind.DATE:
@@ -209,38 +163,15 @@ def _array(pa: Any, kind: Kind | None, texts: list[Any]) -> Any:
     scale, wide = decimal_shape(texts)
     decimal_type = pa.decimal256(76, scale) if wide else pa.decimal128(38, scale)
     # From unscaled integers through exact text, so that no context can round a value.
-    values = [None if t is None else decimal.Decimal(f"{_unscaled(t, scale)}E-{scale}") for t in texts]
+    values = [
+        None if t is None else decimal.Decimal(f"{unscaled(t, scale)}E-{scale}") for t in texts
+    ]
     return pa.array(values, decimal_type)
-
-
-def _scale(text: str) -> int:
-    point = text.find(".")
-    return 0 if point < 0 else len(text) - point - 1
-
-
-def _unscaled(text: str, scale: int) -> int:
-    """The amount text as an integer count of 10^-scale."""
-    factor: int = 10 ** (scale - _scale(text))  # never negative: `scale` is the column's largest
-    return int(text.replace(".", "")) * factor
 
 
 def decimal_shape(texts: Sequence[str | None]) -> tuple[int, bool]:
     """The column's scale (the largest among its values) and whether it needs 256 bits."""
     present = [t for t in texts if t is not None]
-    scale = max((_scale(t) for t in present), default=0)
-    wide = any(abs(_unscaled(t, scale)) >= 10**38 for t in present)
+    scale = max((scale_of(t) for t in present), default=0)
+    wide = any(abs(unscaled(t, scale)) >= 10**38 for t in present)
     return scale, wide
-
-
-def epoch_days(text: str) -> int:
-    """Days since 1970-01-01 of a record's `YYYY-MM-DD` text, any year the reader takes."""
-    sign = -1 if text.startswith("-") else 1
-    year_text, month_text, day_text = text.lstrip("+-").split("-")
-    year, month, day = sign * int(year_text), int(month_text), int(day_text)
-    # Days from civil, over 400-year eras of the proleptic Gregorian calendar.
-    year -= 1 if month <= 2 else 0
-    era = year // 400
-    year_of_era = year - era * 400
-    day_of_year = (153 * (month + (-3 if month > 2 else 9)) + 2) // 5 + day - 1
-    day_of_era = year_of_era * 365 + year_of_era // 4 - year_of_era // 100 + day_of_year
-    return era * 146097 + day_of_era - 719468

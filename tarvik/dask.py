@@ -17,20 +17,17 @@ frames.failures)`) and each file is read once. Needs the extra `tarvik_py[dask]`
 
 from __future__ import annotations
 
-import importlib
-import os
-from collections.abc import Iterable
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
-from . import many
+from . import _extras, _paths, many
+from ._paths import Paths
+from ._values import check_scale
 
 if TYPE_CHECKING:
     from .ledger import Ledger
 
 __all__ = ["StatementFrames", "ledger", "read_statements"]
-
-Paths = str | os.PathLike[str] | Iterable[str | os.PathLike[str]]
 
 
 @dataclass(frozen=True)
@@ -42,13 +39,17 @@ class StatementFrames:
 
     documents: Any
     intervals: Any
-    warnings: Any  # documents left out: file, line, message
+    warnings: Any  # sections left out: file, line, message, section
     changes: Any  # what the repairs changed
     failures: Any  # file, error, message, line
 
 
 def read_statements(
-    paths: Paths, *, files_per_partition: int = 1, repairs: bool = True, scale: int = many.DEFAULT_SCALE
+    paths: Paths,
+    *,
+    files_per_partition: int = 1,
+    repairs: bool = True,
+    scale: int = many.DEFAULT_SCALE,
 ) -> StatementFrames:
     """Statement files (paths, folders read recursively, glob patterns) as lazy Dask frames.
 
@@ -57,13 +58,13 @@ def read_statements(
     """
     if files_per_partition < 1:
         raise ValueError(f"files_per_partition must be at least 1, not {files_per_partition}")
-    if not 0 <= scale <= many.MAX_SCALE:
-        raise ValueError(f"scale must be 0 to {many.MAX_SCALE}, not {scale}")
+    check_scale(scale)
     dask = _dask("dask")
     dd = _dask("dask.dataframe")
-    patterns = [os.fsdecode(paths)] if isinstance(paths, (str, os.PathLike)) else [os.fsdecode(p) for p in paths]
-    files, unmatched = many.statement_paths(patterns)
-    groups = [tuple(files[i : i + files_per_partition]) for i in range(0, len(files), files_per_partition)]
+    files, unmatched = many.statement_paths(_paths.patterns(paths))
+    groups = [
+        tuple(files[i : i + files_per_partition]) for i in range(0, len(files), files_per_partition)
+    ]
     parts = [dask.delayed(_read_group, pure=True)(group, repairs, scale) for group in groups]
     if unmatched:
         parts.append(dask.delayed(_frames, pure=True)(many.missing(unmatched, scale)))
@@ -71,7 +72,9 @@ def read_statements(
     for table in many.TABLES:
         meta = _pandas(many.schema(table, scale).empty_table())
         if parts:
-            frames[table] = dd.from_delayed([part[table] for part in parts], meta=meta, verify_meta=False)
+            frames[table] = dd.from_delayed(
+                [part[table] for part in parts], meta=meta, verify_meta=False
+            )
         else:
             frames[table] = dd.from_pandas(meta, npartitions=1)
     return StatementFrames(**frames)
@@ -89,13 +92,16 @@ def ledger(paths: Paths, *, files_per_partition: int = 20, repairs: bool = True)
         raise ValueError(f"files_per_partition must be at least 1, not {files_per_partition}")
     from . import _ledger_dask
 
-    patterns = [os.fsdecode(paths)] if isinstance(paths, (str, os.PathLike)) else [os.fsdecode(p) for p in paths]
-    files, unmatched = many.statement_paths(patterns)
-    return _ledger_dask.ledger(files, unmatched, files_per_partition=files_per_partition, repairs=repairs)
+    files, unmatched = many.statement_paths(_paths.patterns(paths))
+    return _ledger_dask.ledger(
+        files, unmatched, files_per_partition=files_per_partition, repairs=repairs
+    )
 
 
 def _read_group(files: tuple[str, ...], repairs: bool, scale: int) -> dict[str, Any]:
-    return _frames(many.concat((many.read_file(f, repairs=repairs, scale=scale) for f in files), scale))
+    return _frames(
+        many.concat((many.read_file(f, repairs=repairs, scale=scale) for f in files), scale)
+    )
 
 
 def _frames(tables: many.FileTables) -> dict[str, Any]:
@@ -109,7 +115,4 @@ def _pandas(table: Any) -> Any:
 
 
 def _dask(module: str) -> Any:
-    try:
-        return importlib.import_module(module)
-    except ImportError:
-        raise ImportError(f"tarvik.dask needs {module}: pip install 'tarvik_py[dask]'") from None
+    return _extras.require(module, "tarvik.dask")

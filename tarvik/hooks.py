@@ -45,13 +45,12 @@ Repair = _columns.Repair
 `repair.apply(section_type, attrs)` does the same and returns its `Edit`s; `repair.name` is its
 name below."""
 
-PURPOSE_KEY: Final = "НазначениеПлатежа"
-
 yo_in_keys: Final[Repair] = _columns.REPAIRS[0]
 """`ПолучательСчёт` and any other key written with `ё`/`Ё` is read with `е`/`Е`, where that key is
 not there too."""
 names_from_numbered: Final[Repair] = _columns.REPAIRS[1]
-"""An absent or empty `Получатель` (`Плательщик`) takes the name in `Получатель1` (`Плательщик1`)."""
+"""An absent or empty `Получатель` (`Плательщик`) takes the name in `Получатель1`
+(`Плательщик1`)."""
 purpose_from_numbered: Final[Repair] = _columns.REPAIRS[2]
 """An absent `НазначениеПлатежа` is `НазначениеПлатежа1` to `6`, trimmed and joined with spaces."""
 comma_amounts: Final[Repair] = _columns.REPAIRS[3]

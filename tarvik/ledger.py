@@ -2,7 +2,7 @@
 
     book = tarvik.ledger("archive/")        # files, folders, glob patterns or bytes
     book.entries                            # one row per document and own account it moves
-    book.balances                           # each account's opening, income, expense, closing by day
+    book.balances                           # each account's balances and turnover by day
     for finding in book.findings:           # what does not add up, and where
         print(finding)
 
@@ -26,18 +26,20 @@ import decimal
 import os
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
-from typing import Final, Literal, Union
+from typing import Final, Literal
 
 from . import _columns, _paths
-from ._ledger_merge import Balance, by_day, reconcile_all, settle
+from ._findings import Severity
+from ._ledger_merge import Balance, Settlement, by_day, reconcile_all
 from ._ledger_parts import (
     EXACT,
     KINDS,
     SEVERITY,
+    Cover,
     Entry,
     Finding,
+    Interval,
     Kind,
-    Severity,
     StatementPart,
     finding,
     read_statement,
@@ -62,7 +64,8 @@ __all__ = [
     "read_statement",
 ]
 
-Sources = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, Iterable[Union[str, "os.PathLike[str]", bytes, bytearray, memoryview]]]
+OneSource = str | os.PathLike[str] | bytes | bytearray | memoryview
+Sources = OneSource | Iterable[OneSource]
 ColumnType = Literal["int64", "string", "date32", "decimal", "bool"]
 
 NO_MATCH: Final = "no such file, folder or match"
@@ -128,10 +131,10 @@ def ledger(sources: Sources, *, repairs: bool = True) -> Ledger:
         labelled.append((given[0], "<bytes>"))
     else:
         labelled += [(data, f"<bytes {n}>") for n, data in enumerate(given, 1)]
-    parts = [
+    parts = (
         read_statement(source, order=order, name=label, repairs=repairs)
         for order, (source, label) in enumerate(labelled)
-    ]
+    )
     return combine(parts, unmatched=found.unmatched)
 
 
@@ -151,16 +154,28 @@ def _sources(sources: Sources) -> tuple[list[str], list[bytes]]:
 
 
 def combine(parts: Iterable[StatementPart], *, unmatched: Iterable[str] = ()) -> Ledger:
-    """The ledger of the statements whose parts `read_statement` gave, in the parts' order;
-    `unmatched` are paths that named no file, each an "error" finding."""
-    parts = sorted(parts, key=lambda p: p.order)
+    """The ledger of the statements whose parts `read_statement` gave, in their order (as
+    `Executor.map` gives them); `unmatched` are paths that named no file, each an "error"
+    finding. Each part is let go once taken in: what is held grows with the documents, not with
+    the copies of them, nor with the bytes read."""
+    settlement = Settlement()
+    intervals: list[Interval] = []
+    covers: list[Cover] = []
+    found: list[Finding] = []
+    orders: dict[str, int] = {}
+    last = -1
     with decimal.localcontext(EXACT):
-        entries, found = settle([p.entries for p in parts])
-        balances, more = reconcile_all(
-            (i for p in parts for i in p.intervals), (c for p in parts for c in p.covers), by_day(entries)
-        )
-    found += [f for p in parts for f in p.findings]
-    return assemble(entries, balances, found + more, {p.file: p.order for p in parts}, unmatched)
+        for part in parts:
+            if part.order <= last:
+                raise ValueError(f"the parts must come in their order: {part.order} after {last}")
+            last = orders[part.file] = part.order
+            settlement.add(part.entries)
+            intervals += part.intervals
+            covers += part.covers
+            found += part.findings
+        entries = settlement.entries()
+        balances, more = reconcile_all(intervals, covers, by_day(entries))
+    return assemble(entries, balances, found + settlement.findings + more, orders, unmatched)
 
 
 def assemble(
@@ -174,12 +189,15 @@ def assemble(
     `orders` gives each statement's place, by its file."""
     entries.sort(key=lambda e: (e.account, e.booked, e.order, e.line, e.direction))
     balances.sort(key=lambda b: (b.account, b.day))
-    findings = sorted_findings(found, orders) + [finding(p, None, "error", NO_MATCH) for p in unmatched]
+    findings = sorted_findings(found, orders) + [
+        finding(p, None, "error", NO_MATCH) for p in unmatched
+    ]
     return Ledger(table(ENTRY_COLUMNS, entries), table(BALANCE_COLUMNS, balances), findings)
 
 
 _RANK: Final = {kind: rank for rank, kind in enumerate(KINDS)}
-_OWN: Final = frozenset(KINDS[:6])  # a statement's own findings, made in one order wherever it is read
+# A statement's own findings, made in one order wherever it is read.
+_OWN: Final = frozenset(KINDS[: KINDS.index("turnover") + 1])
 
 
 def sorted_findings(found: Iterable[Finding], orders: dict[str, int]) -> list[Finding]:
@@ -187,11 +205,18 @@ def sorted_findings(found: Iterable[Finding], orders: dict[str, int]) -> list[Fi
     their text, so that any split of the work gives one order."""
     return sorted(
         found,
-        key=lambda f: (orders.get(f.file, len(orders)), f.line or 0, _RANK[f.kind], "" if f.kind in _OWN else f.message),
+        key=lambda f: (
+            orders.get(f.file, len(orders)),
+            f.line or 0,
+            _RANK[f.kind],
+            "" if f.kind in _OWN else f.message,
+        ),
     )
 
 
-def table(columns: Sequence[tuple[str, ColumnType, bool]], rows: Sequence[Sequence[object]]) -> ArrowTable:
+def table(
+    columns: Sequence[tuple[str, ColumnType, bool]], rows: Sequence[Sequence[object]]
+) -> ArrowTable:
     """The rows as an Arrow table of `columns`: dates as date32, amounts as decimal128 at the
     largest scale among them (two at least), or decimal256 where one needs more than 38 digits."""
     spec = []

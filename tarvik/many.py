@@ -20,21 +20,28 @@ unit of work for a process pool, Dask (`tarvik.dask`) or Spark. Needs pyarrow.
 from __future__ import annotations
 
 import decimal
-import importlib
-import os
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
-from typing import Any, Final
+from typing import Any, Final, Literal
 
-import tarvik_py
-
-from . import _diagnosis, _paths
+from . import _extras, _paths, _sources
+from ._faults import FILE_FAULTS, LinedFault, error_name, line_of, message_of
 from ._fields import Kind
-from .columns import CHANGE_TABLE, DOCUMENT_TABLE, INTERVAL_TABLE, WARNING_TABLE, Column, to_arrow
+from ._tables import (
+    CHANGE_TABLE,
+    DOCUMENT_TABLE,
+    FAILURE_TABLE,
+    FILE,
+    INTERVAL_TABLE,
+    WARNING_TABLE,
+)
+from ._values import INTEGER_DIGITS, MAX_SCALE, check_scale
+from .columns import to_arrow
 from .reading import Source
 
 __all__ = [
     "DEFAULT_SCALE",
+    "MAX_SCALE",
     "TABLES",
     "FileTables",
     "ScaleError",
@@ -46,16 +53,7 @@ __all__ = [
 ]
 
 DEFAULT_SCALE: Final = 2
-MAX_SCALE: Final = 28  # the format's own limit on fraction digits
-_INTEGER_DIGITS: Final = 29  # of the largest magnitude the format reads, 2**96 - 1
-NO_MATCH: Final = "no such file, folder or match"
 
-FILE_COLUMN: Final = Column("file", Kind.TEXT, False)
-FAILURE_TABLE: Final = (
-    Column("error", Kind.TEXT, False),  # the exception's class: tarvik_py.SyntaxError, OSError ...
-    Column("message", Kind.TEXT, False),
-    Column("line", None, True),  # where the reader stopped, where it says
-)
 # Each table of a FileTables, by name, with its columns after `file`.
 TABLES: Final = {
     "documents": DOCUMENT_TABLE,
@@ -66,12 +64,8 @@ TABLES: Final = {
 }
 
 
-class ScaleError(ValueError):
+class ScaleError(LinedFault):
     """An amount with more non-zero fraction digits than the tables' scale holds."""
-
-    def __init__(self, message: str, lineno: int | None) -> None:
-        super().__init__(message)
-        self.lineno = lineno
 
 
 @dataclass(frozen=True)
@@ -83,7 +77,7 @@ class FileTables:
 
     documents: Any
     intervals: Any
-    warnings: Any  # documents left out: file, line, message
+    warnings: Any  # sections left out: file, line, message, section
     changes: Any  # what the repairs changed
     failures: Any  # files that did not read: file, error, message, line
 
@@ -92,7 +86,10 @@ def schema(table: str, scale: int = DEFAULT_SCALE) -> Any:
     """The `pyarrow.Schema` of one of `TABLES` at `scale`."""
     pa = _pyarrow()
     return pa.schema(
-        [pa.field(c.name, _arrow_type(pa, c.kind, scale), nullable=c.nullable) for c in (FILE_COLUMN, *TABLES[table])]
+        [
+            pa.field(c.name, _arrow_type(pa, c.kind, scale), nullable=c.nullable)
+            for c in (FILE, *TABLES[table])
+        ]
     )
 
 
@@ -104,14 +101,15 @@ def read_file(
     `source` is what `tarvik.to_arrow` takes; `name` fills the `file` column (default: the
     path). Raises only for what is no fault of the file (a bad `scale`, no pyarrow, memory).
     """
-    if not 0 <= scale <= MAX_SCALE:
-        raise ValueError(f"scale must be 0 to {MAX_SCALE}, not {scale}")
+    check_scale(scale)
     pa = _pyarrow()
-    label = name if name is not None else os.fsdecode(source) if isinstance(source, (str, os.PathLike)) else "<bytes>"
+    label = _sources.label(source, name)
     try:
         columns = to_arrow(source, repairs=repairs)
-        tables = {t: _conform(pa, t, getattr(columns, t), label, scale) for t in TABLES if t != "failures"}
-    except (tarvik_py.ParseError, OSError, ScaleError) as exc:
+        tables = {
+            t: _conform(pa, t, getattr(columns, t), label, scale) for t in TABLES if t != "failures"
+        }
+    except (*FILE_FAULTS, ScaleError) as exc:
         return _failed(pa, label, exc, scale)
     return FileTables(**tables, failures=_empty(pa, "failures", scale))
 
@@ -131,7 +129,9 @@ def concat(parts: Iterable[FileTables], scale: int = DEFAULT_SCALE) -> FileTable
 def missing(patterns: Iterable[str], scale: int = DEFAULT_SCALE) -> FileTables:
     """Patterns that named no file, as rows of `failures`, so none is lost without a trace."""
     pa = _pyarrow()
-    return concat([_failed(pa, p, FileNotFoundError(NO_MATCH), scale) for p in patterns], scale)
+    return concat(
+        [_failed(pa, p, FileNotFoundError(_paths.NO_MATCH), scale) for p in patterns], scale
+    )
 
 
 def statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[str]]:
@@ -141,25 +141,17 @@ def statement_paths(patterns: Sequence[str]) -> tuple[list[str], list[str]]:
     return found.files, found.unmatched
 
 
-def error_name(exc: BaseException) -> str:
-    """The exception's class as code names it: tarvik_py.SyntaxError, not the builtin."""
-    kind = type(exc)
-    return kind.__qualname__ if kind.__module__ == "builtins" else f"{kind.__module__}.{kind.__qualname__}"
-
-
-def error_line(exc: BaseException) -> int | None:
-    if isinstance(exc, tarvik_py.SyntaxError):
-        return exc.detail.lineno
-    if isinstance(exc, ScaleError):
-        return exc.lineno
-    found = _diagnosis.reason(exc)
-    return None if found is None else found.lineno
-
-
 def _failed(pa: Any, label: str, exc: BaseException, scale: int) -> FileTables:
-    row = {"file": [label], "error": [error_name(exc)], "message": [_diagnosis.message(exc)], "line": [error_line(exc)]}
+    row = {
+        "file": [label],
+        "error": [error_name(exc)],
+        "message": [message_of(exc)],
+        "line": [line_of(exc)],
+    }
     failures = pa.Table.from_pydict(row, schema=schema("failures", scale))
-    return FileTables(**{t: _empty(pa, t, scale) for t in TABLES if t != "failures"}, failures=failures)
+    return FileTables(
+        **{t: _empty(pa, t, scale) for t in TABLES if t != "failures"}, failures=failures
+    )
 
 
 def _empty(pa: Any, table: str, scale: int) -> Any:
@@ -189,7 +181,11 @@ def _scale_error(table: Any, column: str, scale: int) -> ScaleError:
         for row, value in enumerate(table.column(column).to_pylist()):
             if value is not None and value != value.quantize(unit, rounding=decimal.ROUND_DOWN):
                 line = table.column("line")[row].as_py()
-                where = f"account {table.column('account')[row].as_py()}: " if "account" in table.column_names else ""
+                where = (
+                    f"account {table.column('account')[row].as_py()}: "
+                    if "account" in table.column_names
+                    else ""
+                )
                 return ScaleError(
                     f"{where}{column} {value} has more fraction digits than the scale, {scale}",
                     line,
@@ -197,20 +193,19 @@ def _scale_error(table: Any, column: str, scale: int) -> ScaleError:
     return ScaleError(f"{column} does not fit decimal at scale {scale}", None)
 
 
-def _arrow_type(pa: Any, kind: Kind | None, scale: int) -> Any:
+def _arrow_type(pa: Any, kind: Kind | None | Literal["map"], scale: int) -> Any:
     if kind is None:
         return pa.int64()
+    if kind == "map":
+        return pa.map_(pa.string(), pa.field("value", pa.string(), nullable=False))
     if kind is Kind.TEXT:
         return pa.string()
     if kind is Kind.DATE:
         return pa.date32()
-    if _INTEGER_DIGITS + scale <= 38:
+    if INTEGER_DIGITS + scale <= 38:
         return pa.decimal128(38, scale)
     return pa.decimal256(76, scale)
 
 
 def _pyarrow() -> Any:
-    try:
-        return importlib.import_module("pyarrow")
-    except ImportError:
-        raise ImportError("tables of many statements need pyarrow: pip install 'tarvik_py[arrow]'") from None
+    return _extras.require("pyarrow", "tarvik.many")

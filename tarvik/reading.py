@@ -11,20 +11,19 @@ of every change, record and header line, so nothing is looked for in the text af
 
 from __future__ import annotations
 
-import codecs
-import os
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
-from typing import BinaryIO, Protocol, Union, overload
+from typing import Literal, Protocol, overload
 
 import tarvik_py
 
-from . import _columns, _diagnosis, _encodings
-from ._encodings import FileEncoding
+from . import _columns, _diagnosis
+from ._encodings import ReadEncoding
+from ._sources import Loaded, Source, load
 
-__all__ = ["Change", "Changes", "Hook", "Reading", "Source", "read"]
+__all__ = ["Change", "Changes", "Extras", "Hook", "Reading", "Section", "Source", "read"]
 
-Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, BinaryIO]
+Section = Literal["document", "account"]
 
 
 class Hook(Protocol):
@@ -85,7 +84,7 @@ class Changes(Sequence[Change]):
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Sequence) or isinstance(other, (str, bytes)):
             return NotImplemented
-        return len(self) == len(other) and all(a == b for a, b in zip(self, other))
+        return len(self) == len(other) and all(a == b for a, b in zip(self, other, strict=True))
 
     __hash__ = None  # type: ignore[assignment]
 
@@ -93,12 +92,49 @@ class Changes(Sequence[Change]):
         return f"Changes({list(self)!r})"
 
 
+class Extras(Sequence[dict[str, str]]):
+    """The keys of each section that its record has no field for, with their texts, in file
+    order: the `extra` mapping that `tarvik.write` takes. A repeated key is there once, where it
+    first stands, with its last text.
+
+    Each mapping is made when it is asked for, from the file's own bytes.
+    """
+
+    __slots__ = ("_count", "_extra")
+
+    def __init__(self, count: int, extra: Callable[[int], list[tuple[str, str]]]) -> None:
+        self._count = count
+        self._extra = extra
+
+    def __len__(self) -> int:
+        return self._count
+
+    @overload
+    def __getitem__(self, index: int) -> dict[str, str]: ...
+    @overload
+    def __getitem__(self, index: slice) -> list[dict[str, str]]: ...
+    def __getitem__(self, index: int | slice) -> dict[str, str] | list[dict[str, str]]:
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(self._count))]
+        if index < 0:
+            index += self._count
+        if not 0 <= index < self._count:
+            raise IndexError("section index out of range")
+        return dict(self._extra(index))
+
+    def __iter__(self) -> Iterator[dict[str, str]]:
+        return (dict(self._extra(i)) for i in range(self._count))
+
+    def __repr__(self) -> str:
+        return f"Extras({list(self)!r})"
+
+
 @dataclass(frozen=True)
 class Reading:
     """What `read` gives: the statement, and everything that was done to the input to get it."""
 
     statement: tarvik_py.Statement
-    encoding: FileEncoding  # the file's own encoding ("cp1251" also for UTF-16, as tarvik_py says)
+    encoding: ReadEncoding  # the file's own ("utf-16" where tarvik_py says "cp1251" of it)
     byte_order_mark: bool  # a UTF-8 byte-order mark was dropped
     changes: Changes  # what the repairs changed, in file order
     name: str | None  # the path read, where the source was one
@@ -107,7 +143,8 @@ class Reading:
     recording: _columns.Recording = field(repr=False, compare=False)
 
     def interval_lines(self) -> dict[str, list[int]]:
-        """The line on which each interval's section opens, by account, as in `statement.accounts`."""
+        """The line on which each interval's section opens, by account, as in
+        `statement.accounts`."""
         return dict(zip(self.statement.accounts, self.recording.interval_lines(), strict=True))
 
     def document_lines(self) -> list[int]:
@@ -121,36 +158,31 @@ class Reading:
         several `РасчСчет`."""
         return [(key, value) for key, value, _ in self.recording.header_lines()]
 
+    def document_extras(self) -> Extras:
+        """For each of `statement.documents`, the keys its record has no field for: the tax
+        fields (`ПоказательКБК`, `ОКАТО` ...), `Код`, `ВидПлатежа`, numbered names and the
+        like, as the last hook left them."""
+        return Extras(len(self.statement.documents), self.recording.document_extra)
 
-def _load(source: Source) -> tuple[bytes, str | None]:
-    if isinstance(source, (str, os.PathLike)):
-        name = os.fsdecode(source)
-        with open(source, "rb") as f:
-            return f.read(), name
-    if isinstance(source, bytes):
-        return source, None
-    if isinstance(source, (bytearray, memoryview)):
-        return bytes(source), None
-    read = getattr(source, "read", None)
-    if read is None:
-        raise TypeError(
-            f"source must be a path, bytes or a binary file, not {type(source).__name__}"
-        )
-    data = read()
-    if not isinstance(data, bytes):
-        raise TypeError(f"source.read() gave {type(data).__name__}, not bytes: open it in 'rb' mode")
-    label = getattr(source, "name", None)
-    return data, label if isinstance(label, str) else None
+    def interval_extras(self) -> dict[str, list[dict[str, str]]]:
+        """For each interval, by account as in `statement.accounts`, the keys of its account
+        section that its record has no field for."""
+        out: dict[str, list[dict[str, str]]] = {}
+        index = 0
+        for number, account in self.statement.accounts.items():
+            out[number] = [
+                dict(self.recording.interval_extra(index + i))
+                for i in range(len(account.intervals))
+            ]
+            index += len(account.intervals)
+        return out
 
-
-def _prepare(data: bytes) -> tuple[bytes, bool, bool]:
-    """The bytes for tarvik_py, whether a byte-order mark was dropped, whether the file is DOS."""
-    bom = data.startswith(codecs.BOM_UTF8)
-    if bom:
-        data = data[len(codecs.BOM_UTF8) :]
-    if _encodings.is_dos(data):
-        return data.decode("cp866").encode("utf-8"), bom, True
-    return data, bom, False
+    def warning_sections(self) -> list[Section]:
+        """For each of `statement.warnings`, the kind of section it left out."""
+        accounts = set(self.recording.account_closing_lines())
+        return [
+            "account" if line in accounts else "document" for line, _ in self.statement.warnings
+        ]
 
 
 def read(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True) -> Reading:
@@ -159,22 +191,28 @@ def read(source: Source, *, hooks: Sequence[Hook] = (), repairs: bool = True) ->
     Raises what `tarvik_py.parse` raises, with a note naming the file; OSError where the file
     cannot be read. The repairs run before `hooks`, which see what the repairs left.
     """
-    data, name = _load(source)
-    text, bom, dos = _prepare(data)
-    return _read_prepared(text, bom, dos, name, hooks, repairs)
+    return read_loaded(load(source), hooks, repairs)
 
 
-def _read_prepared(
-    text: bytes, bom: bool, dos: bool, name: str | None, hooks: Sequence[Hook], repairs: bool
-) -> Reading:
-    """`read` of bytes that `_prepare` gave."""
-    recording = _columns.Recording(repairs)
+def read_loaded(loaded: Loaded, hooks: Sequence[Hook] = (), repairs: bool = True) -> Reading:
+    """`read` of a source already loaded, for `to_arrow`, which reads its bytes first itself."""
+    recording = _columns.Recording(repairs, loaded.text)
+    # The keys the records have no field for are taken from what the last hook left.
+    chain = [recording, *hooks, recording.observer()] if hooks else [recording]
     try:
-        statement = tarvik_py.parse(text, [recording, *hooks])
+        statement = tarvik_py.parse(loaded.text, chain)
     except tarvik_py.ParseError as exc:
-        if name is not None:
-            exc.add_note(f"in {name}")
-        _diagnosis.explain(exc, text)
+        if loaded.name is not None:
+            exc.add_note(f"in {loaded.name}")
+        _diagnosis.explain(exc, loaded.text)
         raise
-    encoding: FileEncoding = "cp866" if dos else statement.encoding
-    return Reading(statement, encoding, bom, Changes(recording), name, repairs, text, recording)
+    return Reading(
+        statement,
+        loaded.encoding(statement.encoding),
+        loaded.byte_order_mark,
+        Changes(recording),
+        loaded.name,
+        repairs,
+        loaded.text,
+        recording,
+    )

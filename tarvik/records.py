@@ -2,7 +2,8 @@
 
 `as_dict` gives dates as `datetime.date` and amounts as `decimal.Decimal`, the glue every caller
 of `tarvik_py` otherwise writes; `document_rows` and `interval_rows` give the text of each value
-with the file and the line it came from, for CSV and JSON lines.
+with the file and the line it came from, for CSV and JSON lines, in the columns of `to_arrow`'s
+tables.
 """
 
 from __future__ import annotations
@@ -10,20 +11,36 @@ from __future__ import annotations
 import datetime
 import decimal
 from collections.abc import Iterator
-from typing import Union
+from typing import Final
 
 import tarvik_py
 
-from ._fields import DOC_TYPE_ATTR, DOCUMENT_COLUMNS, DOCUMENT_FIELDS, INTERVAL_COLUMNS, INTERVAL_FIELDS, Kind
+from ._fields import DOCUMENT_FIELDS, INTERVAL_FIELDS, Kind
+from ._tables import DOCUMENT_TABLE, EXTRA, INTERVAL_TABLE
 from ._values import to_date, to_decimal
 from .reading import Reading
 
-__all__ = ["DOCUMENT_COLUMNS", "INTERVAL_COLUMNS", "Value", "as_dict", "document_rows", "interval_rows"]
+__all__ = [
+    "DOCUMENT_COLUMNS",
+    "INTERVAL_COLUMNS",
+    "Row",
+    "Value",
+    "as_dict",
+    "document_rows",
+    "interval_rows",
+]
 
-Value = Union[str, datetime.date, decimal.Decimal, None]
+Value = str | datetime.date | decimal.Decimal | None
+Row = dict[str, str | int | dict[str, str] | None]
 
-_DOCUMENT_KINDS = {f.attr: f.kind for f in DOCUMENT_FIELDS} | {DOC_TYPE_ATTR: Kind.TEXT}
-_INTERVAL_KINDS = {f.attr: f.kind for f in INTERVAL_FIELDS}
+# The columns of a row after `file` and `line`: the record's attributes, in its order; an
+# interval's after the number of its account.
+DOCUMENT_COLUMNS: Final = tuple(c.name for c in DOCUMENT_TABLE[1:])
+_DOCUMENT_FIELD_COLUMNS: Final = tuple(c.name for c in DOCUMENT_TABLE[1:] if c is not EXTRA)
+INTERVAL_COLUMNS: Final = tuple(c.name for c in INTERVAL_TABLE[1:])
+
+_DOCUMENT_KINDS: Final = {f.attr: f.kind for f in DOCUMENT_FIELDS}
+_INTERVAL_KINDS: Final = {f.attr: f.kind for f in INTERVAL_FIELDS}
 
 
 def as_dict(record: tarvik_py.Document | tarvik_py.Interval) -> dict[str, Value]:
@@ -47,23 +64,25 @@ def as_dict(record: tarvik_py.Document | tarvik_py.Interval) -> dict[str, Value]
     return out
 
 
-def document_rows(reading: Reading) -> Iterator[dict[str, str | int | None]]:
-    """One row per document: `file`, `line` (where its section opens), then its fields as text."""
+def document_rows(reading: Reading) -> Iterator[Row]:
+    """One row per document: `file`, `line` (where its section opens), its fields as text, then
+    `extra`, the keys its record has no field for."""
     lines = reading.document_lines()
-    for doc, line in zip(reading.statement.documents, lines, strict=True):
-        row: dict[str, str | int | None] = {"file": reading.name, "line": line}
-        for attr in DOCUMENT_COLUMNS:
+    extras = reading.document_extras()
+    for doc, line, extra in zip(reading.statement.documents, lines, extras, strict=True):
+        row: Row = {"file": reading.name, "line": line}
+        for attr in _DOCUMENT_FIELD_COLUMNS:
             row[attr] = getattr(doc, attr)
+        row[EXTRA.name] = extra
         yield row
 
 
-def interval_rows(reading: Reading) -> Iterator[dict[str, str | int | None]]:
+def interval_rows(reading: Reading) -> Iterator[Row]:
     """One row per interval: `file`, `line`, `account`, then the interval's fields as text."""
     lines = reading.interval_lines()
     for number, account in reading.statement.accounts.items():
         for interval, line in zip(account.intervals, lines[number], strict=True):
-            row: dict[str, str | int | None] = {"file": reading.name, "line": line}
-            row["account"] = number
+            row: Row = {"file": reading.name, "line": line, "account": number}
             for attr in INTERVAL_COLUMNS[1:]:
                 row[attr] = getattr(interval, attr)
             yield row

@@ -75,13 +75,14 @@ IN_COLOUR: Final = "#2e8540"
 OUT_COLOUR: Final = "#c0392b"
 
 _STYLE: Final = """
-body { font-family: "Segoe UI", "DejaVu Sans", Arial, sans-serif; margin: 2em auto; max-width: 1100px;
-       color: #1d1d1d; padding: 0 1em; }
+body { font-family: "Segoe UI", "DejaVu Sans", Arial, sans-serif; margin: 2em auto;
+       max-width: 1100px; color: #1d1d1d; padding: 0 1em; }
 h1 { font-size: 1.6em; margin-bottom: 0.3em; }
 h2 { font-size: 1.3em; margin-top: 2em; border-bottom: 1px solid #ccc; padding-bottom: 0.2em; }
 h3 { font-size: 1.05em; margin-top: 1.4em; }
 table { border-collapse: collapse; margin: 0.5em 0; }
-th, td { padding: 0.25em 0.7em; border-bottom: 1px solid #e3e3e3; text-align: left; vertical-align: top; }
+th, td { padding: 0.25em 0.7em; border-bottom: 1px solid #e3e3e3; text-align: left;
+         vertical-align: top; }
 th { background: #f3f5f8; font-weight: 600; }
 td.money, th.money { text-align: right; white-space: nowrap; font-variant-numeric: tabular-nums; }
 .ok { color: #2e8540; font-weight: 600; }
@@ -295,7 +296,8 @@ def _account_section(account: _Account, figures: _Charts) -> str:
             _figure(
                 figures.balance(account),
                 f"Остаток по счёту {number} на конец дня",
-                f"Остаток на конец дня, {format_date(account.days[0])} — {format_date(account.days[-1])}",
+                "Остаток на конец дня, "
+                f"{format_date(account.days[0])} — {format_date(account.days[-1])}",
             )
         )
     if account.months:
@@ -322,7 +324,7 @@ def _months_table(account: _Account) -> str:
             f'<td class="money">{_money(money.expense)}</td>'
             f'<td class="money">{_money(money.income - money.expense)}</td></tr>'
         )
-    head = '<tr><th>Месяц</th><th class="money">Поступило</th><th class="money">Списано</th><th class="money">Разница</th></tr>'
+    head = _heads(["Месяц"], ["Поступило", "Списано", "Разница"])
     return f"<h3>По месяцам</h3><table>{head}{''.join(rows)}</table>"
 
 
@@ -330,7 +332,7 @@ def _parties_table(title: str, parties: Mapping[str, _Counterparty]) -> str:
     top = sorted(parties.values(), key=lambda p: (-p.total, p.name))[:TOP_COUNTERPARTIES]
     if not top:
         return f"<div><h3>{title}</h3><p>Нет платежей.</p></div>"
-    head = '<tr><th>Контрагент</th><th>ИНН</th><th>Счёт</th><th class="money">Сумма</th><th class="money">Платежей</th></tr>'
+    head = _heads(["Контрагент", "ИНН", "Счёт"], ["Сумма", "Платежей"])
     rows = "".join(
         f"<tr><td>{_text(p.name)}</td><td>{_text(p.inn)}</td><td>{_text(p.account)}</td>"
         f'<td class="money">{_money(p.total)}</td><td class="money">{p.count}</td></tr>'
@@ -360,13 +362,23 @@ def _findings_section(findings: Sequence[Finding]) -> str:
 
 
 def _findings_table(findings: Iterable[Finding]) -> str:
-    head = "<tr><th>Файл и строка</th><th>Что</th><th>Подробно</th></tr>"
+    head = _heads(["Файл и строка", "Что", "Подробно"])
     rows = "".join(
-        f'<tr class="finding"><td class="place">{_text(f.file if f.line is None else f"{f.file}:{f.line}")}</td>'
+        f'<tr class="finding"><td class="place">{_text(_place(f))}</td>'
         f"<td>{_text(KIND_LABELS.get(f.kind, f.kind))}</td><td>{_text(f.message)}</td></tr>"
         for f in findings
     )
     return f"<table>{head}{rows}</table>"
+
+
+def _place(finding: Finding) -> str:
+    return finding.file if finding.line is None else f"{finding.file}:{finding.line}"
+
+
+def _heads(texts: Sequence[str], figures: Sequence[str] = ()) -> str:
+    """A table's head row: its columns of text, then those of figures, aligned right."""
+    cells = [f"<th>{t}</th>" for t in texts] + [f'<th class="money">{t}</th>' for t in figures]
+    return f"<tr>{''.join(cells)}</tr>"
 
 
 def _counts(kinds: Iterable[str]) -> dict[str, int]:

@@ -1,7 +1,7 @@
 """The command's exit status and messages, case by case, as a shell runs it.
 
-The one rule: 0 all is well; 1 warnings or mismatches; 2 a file could not be read, an option was
-wrong, or nothing was read at all. A mistake is one line on stderr and leaves no file behind; a
+The one rule: 0 all is well; 1 warnings, skipped lines or mismatches; 2 a file could not be read,
+an option was wrong, or nothing was read at all. A mistake is one line on stderr and leaves no file behind; a
 closed pipe or a console that cannot show a character changes neither the status nor the rest.
 """
 
@@ -33,14 +33,30 @@ def without_every_document_number(data):
     return "\r\n".join(l for l in text.split("\r\n") if not l.startswith("Номер=")).encode("cp1251")
 
 
+def damaged(data, after_line, line):
+    """`data` with `line` inserted after line `after_line`."""
+    lines = data.split(b"\r\n")
+    return b"\r\n".join([*lines[:after_line], line.encode("cp1251"), *lines[after_line:]])
+
+
 @pytest.fixture
 def folder(tmp_path):
     """good.txt clean (one repair), off.txt with a balance off by 0.01, skipped.txt with every
-    document left out, cut.txt cut short; other/ holds no statement, empty/ nothing."""
+    document left out, cut.txt cut short, junk.txt with a line pasted in after the first document,
+    bare.txt whose second document opens with a bare СекцияДокумент, account.txt whose first
+    account section lacks its start date; other/ holds no statement, empty/ nothing."""
     (tmp_path / "good.txt").write_bytes(DATA)
     (tmp_path / "off.txt").write_bytes(DATA.replace(b"=163820.25", b"=163820.26", 1))
     (tmp_path / "skipped.txt").write_bytes(without_every_document_number(DATA))
     (tmp_path / "cut.txt").write_bytes(b"".join(DATA.splitlines(keepends=True)[:68]))
+    (tmp_path / "junk.txt").write_bytes(damaged(DATA, 77, "Левая строка"))
+    (tmp_path / "bare.txt").write_bytes(
+        DATA.replace("СекцияДокумент=Платежное поручение\r\nНомер=2231".encode("cp1251"),
+                     "СекцияДокумент\r\nНомер=2231".encode("cp1251"))
+    )
+    (tmp_path / "account.txt").write_bytes(
+        DATA.replace("СекцияРасчСчет\r\nДатаНачала=".encode("cp1251"), "СекцияРасчСчет\r\nНачало=".encode("cp1251"), 1)
+    )
     (tmp_path / "other").mkdir()
     (tmp_path / "other" / "README.md").write_text("# Выписки за март\n", encoding="utf-8")
     (tmp_path / "other" / "report.pdf").write_bytes(b"%PDF-1.7\n%\xe2\xe3\xcf\xd3\n")
@@ -83,12 +99,26 @@ STATUS_CASES = [
     (["convert", "empty", "other", "-o", "out.csv"], UNREADABLE, "", "other: error: no statement in this folder\n"
      "tarvik convert: no statement to convert, nothing written"),
     (["convert", "skipped.txt", "-o", "out.csv"], PROBLEMS, "", "0 documents from 1 files written to out.csv"),
+    # Damage around intact records: a line skipped is a finding, a line taken in the obvious way a
+    # repair, and an account section that does not build a warning.
+    (["show", "junk.txt"], PROBLEMS, "Documents: 5", ""),
+    (["check", "junk.txt"], PROBLEMS, "junk.txt:78: skipped: 'Левая строка' is not a key=value line: skipped", ""),
+    (["check", "-q", "junk.txt"], PROBLEMS, "junk.txt:78: skipped:", "checked 1 files, 1 with findings"),
+    (["check", "-q", "bare.txt"], OK, "", "checked 1 files, 0 with findings"),
+    (["check", "bare.txt"], OK, "bare.txt:78: repair: 'СекцияДокумент' without '=': opens a document", ""),
+    (["check", "-q", "account.txt"], PROBLEMS,
+     "account.txt:20: warning: account section skipped: Account parse error: missing field `ДатаНачала`", ""),
+    (["show", "account.txt"], PROBLEMS, "line 20: account section: Account parse error", ""),
+    (["convert", "junk.txt", "-o", "out.csv"], PROBLEMS, "", "5 documents from 1 files written to out.csv"),
 ]
 STATUS_IDS = [
     "show clean", "show all documents left out", "show mismatch", "show cut", "show missing",
     "check clean", "check -q counts what it shows", "check -q mismatch", "check warnings", "check one cut",
     "check missing", "check empty folder", "check folder of other files", "check folder walk skips others",
     "check a named file is read", "check overlapping paths", "convert nothing", "convert warnings",
+    "show a skipped line", "check a skipped line", "check -q keeps a skipped line", "check -q a bare opening",
+    "check a bare opening", "check an account section left out", "show an account section left out",
+    "convert a skipped line",
 ]
 
 

@@ -173,7 +173,8 @@ def test_statements_that_overlap_and_disagree_are_an_overlap_finding(layout):
 
 # --- the rules, case by case -------------------------------------------------------------------
 
-OURS, OTHER, THIRD, CORR = "40702810000000000001", "40702810000000000009", "40702810000000000008", "30101810400000000225"
+OURS, OTHER, THIRD = "40702810000000000001", "40702810000000000009", "40702810000000000008"
+CORR = "30101810400000000225"  # a bank's correspondent account
 
 
 def document(**changes):
@@ -198,18 +199,21 @@ def statement(*documents, accounts=(OURS,), encoding="cp1251"):
 @pytest.mark.parametrize(
     ("doc", "accounts", "expected"),
     [
-        (document(outcome_date=datetime.date(2024, 3, 5)), (OURS,), [(OURS, "out", day(3, 5), D("-150.00"), OTHER, "АО Ладога")]),
+        (document(outcome_date=datetime.date(2024, 3, 5)), (OURS,),
+         [(OURS, "out", day(3, 5), D("-150.00"), OTHER, "АО Ладога")]),
         (document(counterparty_account=OTHER, payee_account=OURS, income_date=datetime.date(2024, 3, 6)), (OURS,),
          [(OURS, "in", day(3, 6), D("150.00"), OTHER, "ООО Ромашка")]),
         (document(payee_account=THIRD), (OURS, THIRD),
-         [(OURS, "out", day(3, 4), D("-150.00"), THIRD, "АО Ладога"), (THIRD, "in", day(3, 4), D("150.00"), OURS, "ООО Ромашка")]),
+         [(OURS, "out", day(3, 4), D("-150.00"), THIRD, "АО Ладога"),
+          (THIRD, "in", day(3, 4), D("150.00"), OURS, "ООО Ромашка")]),
         (document(counterparty_account=OTHER, payee_account=CORR, payee_ras_account=OURS), (OURS,),
          [(OURS, "in", day(3, 4), D("150.00"), OTHER, "ООО Ромашка")]),
         (document(payee_account=CORR, payee_ras_account=OTHER), (OURS,),
          [(OURS, "out", day(3, 4), D("-150.00"), OTHER, "АО Ладога")]),
         (document(payee_account=OTHER, payee_ras_account=""), (OURS,),
          [(OURS, "out", day(3, 4), D("-150.00"), OTHER, "АО Ладога")]),
-        (document(counterparty_account=f" {OURS} "), (OURS,), [(OURS, "out", day(3, 4), D("-150.00"), OTHER, "АО Ладога")]),
+        (document(counterparty_account=f" {OURS} "), (OURS,),
+         [(OURS, "out", day(3, 4), D("-150.00"), OTHER, "АО Ладога")]),
         (document(counterparty_account=OTHER, payee_account=OURS, counterparty=None, counterparty_1="ИП Петров"),
          (OURS,),
          [(OURS, "in", day(3, 4), D("150.00"), OTHER, "ИП Петров")]),

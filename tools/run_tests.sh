@@ -3,8 +3,8 @@
 # replaying their corpora) plain, in Release, under AddressSanitizer and UndefinedBehaviorSanitizer
 # and under valgrind; the module's and the tarvik package's tests against a fresh install, against
 # a sanitized build and at scale;
-# a bounded fuzzing run; the README's Spark recipe; the type stubs; the examples; and the wheel and
-# sdist on every Python.
+# a bounded fuzzing run; the README's Spark recipe; ruff over the package; the type stubs; the
+# examples; and the wheel and sdist on every Python.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -20,6 +20,7 @@ echo "formatted: $(git ls-files -- '*.cpp' '*.h' | wc -l) files"
 echo "== generated tables"
 python3 tools/gen_cp1251_table.py --check
 python3 tools/gen_unicode_tables.py --check
+python3 tools/gen_fields.py --check
 echo "generated tables are current"
 
 echo "== core unit tests"
@@ -51,6 +52,11 @@ build/venv/bin/python -m pip install -q ".[test,arrow,dask]"
 # Consumers of tarvik.to_arrow's tables that the tests hand them to.
 build/venv/bin/python -m pip install -q polars duckdb pandas
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider .)
+
+echo "== the package's Python: ruff lint and format (configured in pyproject.toml)"
+build/venv/bin/python -m pip install -q "ruff==0.17.6"
+build/venv/bin/ruff check
+build/venv/bin/ruff format --check
 
 echo "== the README's Spark recipe: pyspark from PyPI, on the image's Java"
 # pyspark is about 500 MB installed, so only this step brings it; TARVIK_README_STRICT turns a

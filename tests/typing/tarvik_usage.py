@@ -10,6 +10,7 @@ from typing import assert_type
 
 import tarvik
 import tarvik_py
+from tarvik.ledger import Kind
 
 
 def payee_upper(section_type: tarvik_py.SectionType, attrs: dict[str, str], _: dict[str, str]) -> None:
@@ -64,3 +65,26 @@ def arrow_tables(path: pathlib.Path) -> int:
     columns.documents = columns.intervals  # type: ignore[misc]
     tarvik.to_arrow(path, hooks=[payee_upper])
     return len(columns.header)
+
+
+def ledger(folder: pathlib.Path, data: bytes) -> int:
+    book = tarvik.ledger([str(folder), data], repairs=False)
+    assert_type(book, tarvik.Ledger)
+    for finding in book.findings:
+        assert_type(finding.line, int | None)
+        assert_type(finding.kind, Kind)
+        print(str(finding))
+    tarvik.ledger(42)  # type: ignore[arg-type]
+    return len(book.findings)
+
+
+def show_and_convert(path: str) -> int:
+    summary = tarvik.show(path, repairs=False)
+    assert_type(summary.problems, bool)
+    print(summary)
+    done = tarvik.convert([path], "out.parquet", partition_by=["year"], scale=3, jobs=2)
+    assert_type(done, tarvik.Conversion)
+    tarvik.convert([path], "out.csv", on_finding=lambda f: print(f.lineno))
+    tarvik.convert(pathlib.Path(path), "out.jsonl", intervals=True)
+    tarvik.convert([path], "out.csv", intervals="yes")  # type: ignore[arg-type]
+    return done.rows
