@@ -12,7 +12,7 @@ Columns are pandas' `ArrowDtype`: dates `date32`, amounts `decimal128(38, scale)
 (see `tarvik.many` on the scale). The paths must be readable where the workers run.
 
 All frames come from the same tasks: compute them together (`dask.compute(frames.documents,
-frames.failures)`) and each file is read once. Needs the extra `tarvik_py[dask]`.
+frames.failures)`) and each file is read once. Needs the extra `tarvik[dask]`.
 """
 
 from __future__ import annotations

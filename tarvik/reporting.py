@@ -31,8 +31,9 @@ from typing import Any, Final
 
 from .ledger import Finding, Ledger, Sources, ledger
 
-__all__ = ["format_amount", "format_date", "render", "report"]
+__all__ = ["DEFAULT_TITLE", "format_amount", "format_date", "render", "report"]
 
+DEFAULT_TITLE: Final = "Отчёт по выпискам"
 THIN_SPACE: Final = "\u2009"
 MINUS: Final = "\u2212"
 RUBLE: Final = "\u00a0\u20bd"  # a no-break space, then ₽
@@ -123,7 +124,7 @@ def format_date(day: datetime.date) -> str:
     return f"{day.day:02d}.{day.month:02d}.{day.year:04d}"
 
 
-def report(sources: Sources, *, repairs: bool = True, title: str = "Отчёт по выпискам") -> str:
+def report(sources: Sources, *, repairs: bool = True, title: str = DEFAULT_TITLE) -> str:
     """The page of the statements in `sources` (as `tarvik.ledger` takes them), as HTML text.
 
     Needs matplotlib and pyarrow: `pip install 'tarvik[report]'`. Never raises for what a file
@@ -131,7 +132,7 @@ def report(sources: Sources, *, repairs: bool = True, title: str = "Отчёт �
     return render(ledger(sources, repairs=repairs), title=title)
 
 
-def render(book: Ledger, *, title: str = "Отчёт по выпискам") -> str:
+def render(book: Ledger, *, title: str = DEFAULT_TITLE) -> str:
     """The page of a ledger, as HTML text (needs matplotlib and pyarrow)."""
     figures = _Charts()
     accounts = _accounts(book)
@@ -444,12 +445,13 @@ class _Charts:
         )
 
     def _rubles_axis(self, axes: Any, values: Sequence[float]) -> None:
-        """Whole rubles on the value axis, thin-spaced; a flat line gets a ruble either side."""
+        """Whole rubles on the value axis, thin-spaced; a flat line is shown from zero."""
         axes.yaxis.set_major_locator(self._ticker.MaxNLocator(nbins=7, integer=True))
         axes.yaxis.set_major_formatter(self._rubles())
         if values and max(values) - min(values) < 2:
-            middle = round((max(values) + min(values)) / 2)
-            axes.set_ylim(middle - 2, middle + 2)
+            level = round((max(values) + min(values)) / 2)
+            reach = max(2, abs(level) * 1.15)
+            axes.set_ylim(min(0, level) - (reach if level <= 0 else 0), max(0, level) + reach)
 
     def balance(self, account: _Account) -> bytes:
         with self._matplotlib.rc_context(self._style):

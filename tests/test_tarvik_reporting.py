@@ -205,3 +205,43 @@ def test_without_matplotlib_the_report_says_what_to_install(monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib.figure", None)
     with pytest.raises(ImportError, match=r"tarvik\[report\]"):
         report.render(book)
+
+
+def _command(cwd, *args):
+    import subprocess
+
+    return subprocess.run(
+        [sys.executable, "-m", "tarvik", "report", *map(str, args)],
+        capture_output=True,
+        cwd=cwd,
+        timeout=300,
+    )
+
+
+def test_the_command_writes_the_page_and_says_how_it_went(tmp_path):
+    archive = ledger_archive.archive()
+    files = dict(archive.files)
+    payment = ledger_archive.paid_out(archive.known, ledger_archive.X, ledger_archive.day(1, 15))
+    number = payment.document["doc_number"]
+    files["s1.txt"] = ledger_archive.with_amount(
+        files["s1.txt"], "s1.txt", number, payment.document["amount"] + 1
+    )
+    (tmp_path / "good").mkdir()
+    (tmp_path / "off").mkdir()
+    archive.write(tmp_path / "good")
+    for name, data in files.items():
+        (tmp_path / "off" / name).write_bytes(data)
+    cases = [
+        (["good", "-o", "good.html"], 0, "good.html"),
+        (["off", "-o", "off.html"], 1, "off.html"),  # the amounts disagree: a mismatch
+        (["good", "nope", "-o", "some.html"], 2, "some.html"),  # a path that names nothing
+    ]
+    for args, status, page in cases:
+        run = _command(tmp_path, *args)
+        assert run.returncode == status, run.stderr
+        assert (tmp_path / page).read_text(encoding="utf-8").startswith("<!DOCTYPE html>")
+    run = _command(tmp_path, "nope", "-o", "none.html")
+    assert run.returncode == 2 and not (tmp_path / "none.html").exists()
+    assert b"no statement to report, nothing written" in run.stderr
+    run = _command(tmp_path, "good", "-o", "-")
+    assert run.returncode == 0 and run.stdout.startswith(b"<!DOCTYPE html>")

@@ -88,3 +88,12 @@ def show_and_convert(path: str) -> int:
     tarvik.convert(pathlib.Path(path), "out.jsonl", intervals=True)
     tarvik.convert([path], "out.csv", intervals="yes")  # type: ignore[arg-type]
     return done.rows
+
+
+def report(folder: pathlib.Path) -> int:
+    page = tarvik.report([str(folder)], title="Март")
+    assert_type(page, str)
+    again = tarvik.reporting.render(tarvik.ledger(str(folder)))
+    assert_type(tarvik.reporting.format_amount(decimal.Decimal("1.5")), str)
+    tarvik.report([str(folder)], title=5)  # type: ignore[arg-type]
+    return len(page) + len(again)
