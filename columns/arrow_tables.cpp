@@ -63,156 +63,153 @@ std::array<std::uint64_t, 4> scaled_magnitude(U128 magnitude, unsigned exponent)
   return out;
 }
 
+}  // namespace
+
 bool fits_decimal128(const std::array<std::uint64_t, 4>& words) noexcept {
   return words[2] == 0 && words[3] == 0 && ((U128(words[1]) << 64) | words[0]) < kDecimal128Limit;
 }
 
-// A struct schema of named columns, then one batch built row by row into its children.
-class Builder {
- public:
-  explicit Builder(std::size_t columns) {
-    ArrowSchemaInit(table_.schema.get());
-    check(ArrowSchemaSetTypeStruct(table_.schema.get(), static_cast<std::int64_t>(columns)));
-  }
+Builder::Builder(std::size_t columns) {
+  ArrowSchemaInit(table_.schema.get());
+  check(ArrowSchemaSetTypeStruct(table_.schema.get(), static_cast<std::int64_t>(columns)));
+}
 
-  void define(std::size_t i, std::string_view name, ArrowType type, bool nullable,
-              DecimalShape shape = {}) {
-    ArrowSchema* column = table_.schema->children[i];
-    if (type == NANOARROW_TYPE_DECIMAL128) {
-      check(ArrowSchemaSetTypeDecimal(
-          column, shape.wide ? NANOARROW_TYPE_DECIMAL256 : NANOARROW_TYPE_DECIMAL128,
-          shape.wide ? 76 : 38, shape.scale));
-      shapes_.resize(static_cast<std::size_t>(table_.schema->n_children));
-      shapes_[i] = shape;
-    } else {
-      check(ArrowSchemaSetType(column, type));
-    }
-    if (type == NANOARROW_TYPE_MAP) {  // of texts to texts
-      check(ArrowSchemaSetType(column->children[0]->children[0], NANOARROW_TYPE_STRING));
-      check(ArrowSchemaSetType(column->children[0]->children[1], NANOARROW_TYPE_STRING));
-      column->children[0]->children[1]->flags &= ~ARROW_FLAG_NULLABLE;
-    }
-    check(ArrowSchemaSetName(column, std::string(name).c_str()));
-    if (!nullable) {
-      column->flags &= ~ARROW_FLAG_NULLABLE;
-    }
-  }
-
-  void start(std::size_t rows) {
-    ArrowError error;
-    check(ArrowArrayInitFromSchema(table_.batch.get(), table_.schema.get(), &error));
-    check(ArrowArrayStartAppending(table_.batch.get()));
-    check(ArrowArrayReserve(table_.batch.get(), static_cast<std::int64_t>(rows)));
+void Builder::define(std::size_t i, std::string_view name, ArrowType type, bool nullable,
+                     DecimalShape shape) {
+  ArrowSchema* column = table_.schema->children[i];
+  if (type == NANOARROW_TYPE_DECIMAL128) {
+    check(ArrowSchemaSetTypeDecimal(
+        column, shape.wide ? NANOARROW_TYPE_DECIMAL256 : NANOARROW_TYPE_DECIMAL128,
+        shape.wide ? 76 : 38, shape.scale));
     shapes_.resize(static_cast<std::size_t>(table_.schema->n_children));
+    shapes_[i] = shape;
+  } else {
+    check(ArrowSchemaSetType(column, type));
   }
+  if (type == NANOARROW_TYPE_MAP) {  // of texts to texts
+    check(ArrowSchemaSetType(column->children[0]->children[0], NANOARROW_TYPE_STRING));
+    check(ArrowSchemaSetType(column->children[0]->children[1], NANOARROW_TYPE_STRING));
+    column->children[0]->children[1]->flags &= ~ARROW_FLAG_NULLABLE;
+  }
+  check(ArrowSchemaSetName(column, std::string(name).c_str()));
+  if (!nullable) {
+    column->flags &= ~ARROW_FLAG_NULLABLE;
+  }
+}
 
-  // Room for `bytes` of text in a string column, so that it grows once.
-  void reserve_text(std::size_t i, std::size_t bytes) {
-    check(ArrowBufferReserve(ArrowArrayBuffer(column(i), 2), static_cast<std::int64_t>(bytes)));
-  }
+void Builder::start(std::size_t rows) {
+  ArrowError error;
+  check(ArrowArrayInitFromSchema(table_.batch.get(), table_.schema.get(), &error));
+  check(ArrowArrayStartAppending(table_.batch.get()));
+  check(ArrowArrayReserve(table_.batch.get(), static_cast<std::int64_t>(rows)));
+  shapes_.resize(static_cast<std::size_t>(table_.schema->n_children));
+}
 
-  void append_int(std::size_t i, std::int64_t value) {
-    check(ArrowArrayAppendInt(column(i), value));
-  }
-  void append_text(std::size_t i, std::string_view text) { append_string(column(i), text); }
+void Builder::reserve_text(std::size_t i, std::size_t bytes) {
+  check(ArrowBufferReserve(ArrowArrayBuffer(column(i), 2), static_cast<std::int64_t>(bytes)));
+}
 
-  // Where the room was reserved (start(), reserve_text()), the text goes straight into its
-  // buffers: a table of documents appends some twenty texts a row, and nanoarrow's own append
-  // looks again at the column's type and every buffer's room for each.
-  static void append_string(ArrowArray* array, std::string_view text) {
-    ArrowBuffer* offsets = ArrowArrayBuffer(array, 1);
-    ArrowBuffer* data = ArrowArrayBuffer(array, 2);
-    const std::int64_t end = data->size_bytes + static_cast<std::int64_t>(text.size());
-    if (end > std::numeric_limits<std::int32_t>::max() || end > data->capacity_bytes ||
-        offsets->capacity_bytes - offsets->size_bytes < std::int64_t{sizeof(std::int32_t)}) {
-      check(ArrowArrayAppendString(array, view_of(text)));
-      return;
-    }
-    ArrowBitmap* validity = ArrowArrayValidityBitmap(array);
-    if (validity->buffer.data != nullptr) {
-      check(ArrowBitmapAppend(validity, 1, 1));  // a column that has had a null keeps a bitmap
-    }
-    ArrowBufferAppendUnsafe(data, text.data(), static_cast<std::int64_t>(text.size()));
-    const auto offset = static_cast<std::int32_t>(end);
-    ArrowBufferAppendUnsafe(offsets, &offset, sizeof offset);
-    ++array->length;
-  }
-  void append_date(std::size_t i, const Date& date) {
-    check(ArrowArrayAppendInt(column(i), epoch_days(date)));
-  }
-  void append_amount(std::size_t i, const Amount& amount) {
-    const DecimalShape& shape = shapes_[i];
-    ArrowDecimal value;
-    ArrowDecimalInit(&value, shape.wide ? 256 : 128, shape.wide ? 76 : 38, shape.scale);
-    const std::array<std::uint64_t, 4> words = rescaled_words(amount, shape.scale);
-    std::uint8_t bytes[32];
-    for (std::size_t w = 0; w < 4; ++w) {
-      for (std::size_t b = 0; b < 8; ++b) {
-        bytes[w * 8 + b] = static_cast<std::uint8_t>(words[w] >> (8 * b));
-      }
-    }
-    ArrowDecimalSetBytes(&value, bytes);
-    check(ArrowArrayAppendDecimal(column(i), &value));
-  }
-  void append_null(std::size_t i) { check(ArrowArrayAppendNull(column(i), 1)); }
-  // A text in `encoding`'s bytes, written in UTF-8 straight into the column's buffer.
-  static void append_encoded(ArrowArray* array, std::string_view bytes, Encoding encoding) {
-    if (encoding != Encoding::Cp1251) {
-      append_string(array, bytes);
-      return;
-    }
-    ArrowBuffer* offsets = ArrowArrayBuffer(array, 1);
-    ArrowBuffer* data = ArrowArrayBuffer(array, 2);
-    check(ArrowBufferReserve(data, static_cast<std::int64_t>(cp1251_room(bytes.size()))));
-    check(ArrowBufferReserve(offsets, sizeof(std::int32_t)));
-    char* const at = reinterpret_cast<char*>(data->data + data->size_bytes);
-    const std::int64_t end = data->size_bytes + (write_utf8(bytes, encoding, at) - at);
-    if (end > std::numeric_limits<std::int32_t>::max()) {
-      check(EOVERFLOW);
-    }
-    ArrowBitmap* validity = ArrowArrayValidityBitmap(array);
-    if (validity->buffer.data != nullptr) {
-      check(ArrowBitmapAppend(validity, 1, 1));
-    }
-    data->size_bytes = end;
-    const auto offset = static_cast<std::int32_t>(end);
-    ArrowBufferAppendUnsafe(offsets, &offset, sizeof offset);
-    ++array->length;
-  }
-  // A map of texts, its pairs in `encoding`'s bytes. Its entries are a struct of two texts,
-  // neither of which is ever null, so each pair is its two strings and a count.
-  void append_map(std::size_t i, std::span<const Extra> pairs, Encoding encoding) {
-    ArrowArray* map = column(i);
-    ArrowArray* entries = map->children[0];
-    for (const Extra& pair : pairs) {
-      append_encoded(entries->children[0], pair.key, encoding);
-      append_encoded(entries->children[1], pair.value, encoding);
-    }
-    entries->length += static_cast<std::int64_t>(pairs.size());
-    const auto end = static_cast<std::int32_t>(entries->length);
-    check(ArrowBufferAppend(ArrowArrayBuffer(map, 1), &end, sizeof end));
-    ++map->length;
-  }
+void Builder::append_int(std::size_t i, std::int64_t value) {
+  check(ArrowArrayAppendInt(column(i), value));
+}
 
-  // After a value for every column.
-  void end_row() { check(ArrowArrayFinishElement(table_.batch.get())); }
+void Builder::append_text(std::size_t i, std::string_view text) { append_string(column(i), text); }
 
-  SharedTable finish(TableFree free) {
-    ArrowError error;
-    check(ArrowArrayFinishBuildingDefault(table_.batch.get(), &error));
-    auto table = std::make_unique<Table>(std::move(table_));
-    if (free == nullptr) {
-      return SharedTable(std::move(table));
-    }
-    return SharedTable(table.release(), free);
+void Builder::append_string(ArrowArray* array, std::string_view text) {
+  ArrowBuffer* offsets = ArrowArrayBuffer(array, 1);
+  ArrowBuffer* data = ArrowArrayBuffer(array, 2);
+  const std::int64_t end = data->size_bytes + static_cast<std::int64_t>(text.size());
+  if (end > std::numeric_limits<std::int32_t>::max() || end > data->capacity_bytes ||
+      offsets->capacity_bytes - offsets->size_bytes < std::int64_t{sizeof(std::int32_t)}) {
+    check(ArrowArrayAppendString(array, view_of(text)));
+    return;
   }
+  ArrowBitmap* validity = ArrowArrayValidityBitmap(array);
+  if (validity->buffer.data != nullptr) {
+    check(ArrowBitmapAppend(validity, 1, 1));  // a column that has had a null keeps a bitmap
+  }
+  ArrowBufferAppendUnsafe(data, text.data(), static_cast<std::int64_t>(text.size()));
+  const auto offset = static_cast<std::int32_t>(end);
+  ArrowBufferAppendUnsafe(offsets, &offset, sizeof offset);
+  ++array->length;
+}
 
- private:
-  ArrowArray* column(std::size_t i) noexcept { return table_.batch->children[i]; }
+void Builder::append_date(std::size_t i, const Date& date) {
+  check(ArrowArrayAppendInt(column(i), epoch_days(date)));
+}
 
-  Table table_;
-  std::vector<DecimalShape> shapes_;
-};
+void Builder::append_amount(std::size_t i, const Amount& amount) {
+  append_decimal(i, rescaled_words(amount, shapes_[i].scale));
+}
+
+void Builder::append_decimal(std::size_t i, const std::array<std::uint64_t, 4>& words) {
+  const DecimalShape& shape = shapes_[i];
+  ArrowDecimal value;
+  ArrowDecimalInit(&value, shape.wide ? 256 : 128, shape.wide ? 76 : 38, shape.scale);
+  std::uint8_t bytes[32];
+  for (std::size_t w = 0; w < 4; ++w) {
+    for (std::size_t b = 0; b < 8; ++b) {
+      bytes[w * 8 + b] = static_cast<std::uint8_t>(words[w] >> (8 * b));
+    }
+  }
+  ArrowDecimalSetBytes(&value, bytes);
+  check(ArrowArrayAppendDecimal(column(i), &value));
+}
+
+void Builder::append_null(std::size_t i) { check(ArrowArrayAppendNull(column(i), 1)); }
+
+void Builder::append_encoded(ArrowArray* array, std::string_view bytes, Encoding encoding) {
+  if (encoding != Encoding::Cp1251) {
+    append_string(array, bytes);
+    return;
+  }
+  ArrowBuffer* offsets = ArrowArrayBuffer(array, 1);
+  ArrowBuffer* data = ArrowArrayBuffer(array, 2);
+  check(ArrowBufferReserve(data, static_cast<std::int64_t>(cp1251_room(bytes.size()))));
+  check(ArrowBufferReserve(offsets, sizeof(std::int32_t)));
+  char* const at = reinterpret_cast<char*>(data->data + data->size_bytes);
+  const std::int64_t end = data->size_bytes + (write_utf8(bytes, encoding, at) - at);
+  if (end > std::numeric_limits<std::int32_t>::max()) {
+    check(EOVERFLOW);
+  }
+  ArrowBitmap* validity = ArrowArrayValidityBitmap(array);
+  if (validity->buffer.data != nullptr) {
+    check(ArrowBitmapAppend(validity, 1, 1));
+  }
+  data->size_bytes = end;
+  const auto offset = static_cast<std::int32_t>(end);
+  ArrowBufferAppendUnsafe(offsets, &offset, sizeof offset);
+  ++array->length;
+}
+
+void Builder::append_map(std::size_t i, std::span<const Extra> pairs, Encoding encoding) {
+  ArrowArray* map = column(i);
+  ArrowArray* entries = map->children[0];
+  for (const Extra& pair : pairs) {
+    append_encoded(entries->children[0], pair.key, encoding);
+    append_encoded(entries->children[1], pair.value, encoding);
+  }
+  entries->length += static_cast<std::int64_t>(pairs.size());
+  const auto end = static_cast<std::int32_t>(entries->length);
+  check(ArrowBufferAppend(ArrowArrayBuffer(map, 1), &end, sizeof end));
+  ++map->length;
+}
+
+void Builder::end_row() { check(ArrowArrayFinishElement(table_.batch.get())); }
+
+SharedTable Builder::finish(TableFree free) {
+  ArrowError error;
+  check(ArrowArrayFinishBuildingDefault(table_.batch.get(), &error));
+  auto table = std::make_unique<Table>(std::move(table_));
+  if (free == nullptr) {
+    return SharedTable(std::move(table));
+  }
+  return SharedTable(table.release(), free);
+}
+
+ArrowArray* Builder::column(std::size_t i) noexcept { return table_.batch->children[i]; }
+
+namespace {
 
 template <class T>
 void append_optional_date(Builder& b, std::size_t i, const std::optional<T>& date) {

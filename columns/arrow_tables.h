@@ -94,4 +94,49 @@ DecimalShape decimal_shape(std::span<const Amount* const> amounts) noexcept;
 // The little-endian two's complement words of `amount` rescaled to `scale` (not below its own).
 std::array<std::uint64_t, 4> rescaled_words(const Amount& amount, std::uint8_t scale) noexcept;
 
+// Whether a magnitude (little-endian words) has at most 38 digits, as decimal128 holds.
+bool fits_decimal128(const std::array<std::uint64_t, 4>& words) noexcept;
+
+// A struct schema of named columns, then one batch built row by row into its children: every
+// table of this library is built by one.
+class Builder {
+ public:
+  explicit Builder(std::size_t columns);
+
+  // Column `i`; a decimal column (NANOARROW_TYPE_DECIMAL128) takes its type from `shape`.
+  void define(std::size_t i, std::string_view name, ArrowType type, bool nullable,
+              DecimalShape shape = {});
+  // After every column is defined, with room for `rows`.
+  void start(std::size_t rows);
+  // Room for `bytes` of text in a string column, so that it grows once.
+  void reserve_text(std::size_t i, std::size_t bytes);
+
+  void append_int(std::size_t i, std::int64_t value);  // int64, date32 (days), bool
+  void append_text(std::size_t i, std::string_view text);
+  // A map of texts to texts, its pairs in `encoding`'s bytes.
+  void append_map(std::size_t i, std::span<const Extra> pairs, Encoding encoding);
+  void append_date(std::size_t i, const Date& date);
+  void append_amount(std::size_t i, const Amount& amount);
+  // A decimal already at the column's scale: little-endian two's complement words.
+  void append_decimal(std::size_t i, const std::array<std::uint64_t, 4>& words);
+  void append_null(std::size_t i);
+
+  // After a value for every column.
+  void end_row();
+
+  SharedTable finish(TableFree free);
+
+ private:
+  ArrowArray* column(std::size_t i) noexcept;
+  // Where the room was reserved (start(), reserve_text()), the text goes straight into its
+  // buffers: a table of documents appends some twenty texts a row, and nanoarrow's own append
+  // looks again at the column's type and every buffer's room for each.
+  static void append_string(ArrowArray* array, std::string_view text);
+  // A text in `encoding`'s bytes, written in UTF-8 straight into the column's buffer.
+  static void append_encoded(ArrowArray* array, std::string_view bytes, Encoding encoding);
+
+  Table table_;
+  std::vector<DecimalShape> shapes_;
+};
+
 }  // namespace tarvik::columns

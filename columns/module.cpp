@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "arrow_tables.h"
+#include "built_tables.h"
 #include "native_hook_adapter.h"
 #include "parse.h"
 #include "py_convert.h"
@@ -1028,6 +1029,142 @@ PyObject* plain_amount_function(PyObject* /*module*/, PyObject* arg) {
   }
 }
 
+// --- build_table: a table of given columns, for the package's own results ------------------
+
+constexpr const char kBuildTableDoc[] =
+    "build_table(columns, /)\n--\n\n"
+    "A Table of `columns`, each (name, type, nullable, scale, values): type 'int64', 'string', "
+    "'date32' (ints: days since 1970-01-01), 'decimal' (ints: units of 10^-scale) or 'bool', "
+    "values a list with None for a null.";
+
+// The columns are all taken first; then their values by exact type (int, bool, str), so that no
+// Python code runs while the texts are viewed where the strs keep them.
+PyObject* build_table(PyObject* module, PyObject* arg) {
+  PyRef spec = PyRef::steal(PySequence_Fast(arg, "build_table() takes a sequence of columns"));
+  if (!spec) {
+    return nullptr;
+  }
+  const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(spec.get()));
+  std::vector<PyRef> lists(count);  // each column's values, held until the table is built
+  try {
+    std::vector<ColumnValues> columns(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const char* name = nullptr;
+      Py_ssize_t name_size = 0;
+      const char* type = nullptr;
+      int nullable = 0;
+      int scale = 0;
+      PyObject* values = nullptr;
+      PyObject* item = PySequence_Fast_GET_ITEM(spec.get(), static_cast<Py_ssize_t>(i));
+      if (!PyArg_ParseTuple(item, "s#spiO:build_table", &name, &name_size, &type, &nullable, &scale,
+                            &values)) {
+        return nullptr;
+      }
+      ColumnValues& column = columns[i];
+      const std::string_view kind(type);
+      column.name = std::string_view(name, static_cast<std::size_t>(name_size));
+      column.nullable = nullable != 0;
+      if (kind == "int64") {
+        column.type = ColumnType::Int64;
+      } else if (kind == "string") {
+        column.type = ColumnType::String;
+      } else if (kind == "date32") {
+        column.type = ColumnType::Date32;
+      } else if (kind == "decimal" && 0 <= scale && scale <= 76) {
+        column.type = ColumnType::Decimal;
+        column.scale = static_cast<std::uint8_t>(scale);
+      } else if (kind == "bool") {
+        column.type = ColumnType::Bool;
+      } else {
+        PyErr_Format(PyExc_ValueError, "column %s: no type '%s' at scale %d", name, type, scale);
+        return nullptr;
+      }
+      lists[i] = PyRef::steal(PySequence_Fast(values, "a column's values must be a sequence"));
+      if (!lists[i]) {
+        return nullptr;
+      }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      ColumnValues& column = columns[i];
+      const Py_ssize_t rows = PySequence_Fast_GET_SIZE(lists[i].get());
+      PyObject** items = PySequence_Fast_ITEMS(lists[i].get());
+      column.valid.reserve(static_cast<std::size_t>(rows));
+      for (Py_ssize_t r = 0; r < rows; ++r) {
+        PyObject* value = items[r];
+        const bool valid = value != Py_None;
+        column.valid.push_back(valid);
+        const bool is_int = valid && PyLong_CheckExact(value);
+        int overflow = 0;
+        const long long small = is_int ? PyLong_AsLongLongAndOverflow(value, &overflow) : 0;
+        bool fits = !valid;
+        switch (column.type) {
+          case ColumnType::Int64:
+          case ColumnType::Date32:
+            fits = fits || (is_int && overflow == 0);
+            column.ints.push_back(small);
+            break;
+          case ColumnType::Bool:
+            fits = fits || PyBool_Check(value);
+            column.ints.push_back(value == Py_True ? 1 : 0);
+            break;
+          case ColumnType::String: {
+            std::optional<std::string_view> text;
+            if (valid && PyUnicode_Check(value)) {
+              text = utf8_of(value);
+              if (!text) {
+                return nullptr;
+              }
+            }
+            fits = fits || text.has_value();
+            column.texts.push_back(text.value_or(std::string_view()));
+            break;
+          }
+          case ColumnType::Decimal: {
+            std::array<std::uint64_t, 4> words{};
+            words.fill(small < 0 ? ~std::uint64_t{0} : 0);
+            words[0] = static_cast<std::uint64_t>(small);
+            if (is_int && overflow != 0) {
+              // Past 64 bits, 64 at a time: Python's & and >> see an int as two's complement.
+              PyRef rest = PyRef::borrow(value);
+              PyRef mask = PyRef::steal(PyLong_FromUnsignedLongLong(~0ULL));
+              PyRef shift = mask ? PyRef::steal(PyLong_FromLong(64)) : PyRef();
+              for (std::uint64_t& word : words) {
+                PyRef low =
+                    rest && shift ? PyRef::steal(PyNumber_And(rest.get(), mask.get())) : PyRef();
+                rest = low ? PyRef::steal(PyNumber_Rshift(rest.get(), shift.get())) : PyRef();
+                if (!rest) {
+                  return nullptr;
+                }
+                word = PyLong_AsUnsignedLongLong(low.get());
+              }
+              if (PyLong_AsLong(rest.get()) != ((words[3] >> 63) != 0 ? -1 : 0)) {
+                PyErr_Format(PyExc_OverflowError, "column %s, row %zd: a decimal past 256 bits",
+                             column.name.data(), r);
+                return nullptr;
+              }
+            }
+            fits = fits || is_int;
+            column.decimals.push_back(words);
+            break;
+          }
+        }
+        if (!fits) {
+          PyErr_Format(is_int && overflow != 0 ? PyExc_OverflowError : PyExc_TypeError,
+                       "column %s, row %zd: not a value of its type: %R", column.name.data(), r,
+                       value);
+          return nullptr;
+        }
+      }
+    }
+    return new_table(state_of_module(module), built_table(columns, free_unlocked));
+  } catch (const std::invalid_argument& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
+    return nullptr;
+  } catch (...) {
+    return raise_current();
+  }
+}
+
 PyMethodDef kFunctions[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL,
      kReadDoc},
@@ -1035,6 +1172,7 @@ PyMethodDef kFunctions[] = {
      "plain_amount(text, /)\n--\n\n"
      "The plain decimal form of an amount written with grouping spaces or a decimal comma, or "
      "None."},
+    {"build_table", build_table, METH_O, kBuildTableDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -15,8 +15,10 @@ from typing import TYPE_CHECKING
 from . import hooks
 from .checking import Finding, check
 from .columns import ArrowTable, Columns, to_arrow
+from .ledger import Ledger, ledger
 from .reading import Change, Hook, Reading, Source, read
 from .records import as_dict, document_rows, interval_rows
+from .reporting import report
 from .showing import Summary, show
 from .writing import WriteError, write
 
@@ -30,6 +32,7 @@ __all__ = [
     "Conversion",
     "Finding",
     "Hook",
+    "Ledger",
     "Reading",
     "Source",
     "Summary",
@@ -40,7 +43,9 @@ __all__ = [
     "document_rows",
     "hooks",
     "interval_rows",
+    "ledger",
     "read",
+    "report",
     "show",
     "to_arrow",
     "write",

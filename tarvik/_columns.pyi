@@ -1,5 +1,5 @@
 # The package's native module; see columns/module.cpp.
-from collections.abc import Buffer
+from collections.abc import Buffer, Sequence
 from typing import ClassVar, Final, final
 
 import tarvik_py
@@ -87,3 +87,4 @@ REPAIRS: Final[tuple[Repair, Repair, Repair, Repair]]
 
 def read(data: Buffer, repairs: bool, /) -> Read | None: ...
 def plain_amount(text: str, /) -> str | None: ...
+def build_table(columns: Sequence[tuple[str, str, bool, int, Sequence[object]]], /) -> Table: ...

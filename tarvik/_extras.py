@@ -1,5 +1,5 @@
 """The optional libraries, each imported where it is first needed, and one wording for one that
-is missing: what needs it, and the extra of tarvik_py that brings it.
+is missing: what needs it, and the extra of the distribution `tarvik` that brings it.
 
 `import tarvik` stays fast and works without them; pyarrow, for one, takes longer to import than
 a statement of some megabytes takes to read.
@@ -14,7 +14,13 @@ from typing import Any, Final
 __all__ = ["optional", "require"]
 
 # The extra that brings each library.
-_EXTRAS: Final = {"pyarrow": "arrow", "dask": "dask", "distributed": "dask", "pandas": "dask"}
+_EXTRAS: Final = {
+    "pyarrow": "arrow",
+    "dask": "dask",
+    "distributed": "dask",
+    "pandas": "dask",
+    "matplotlib": "report",
+}
 
 
 def require(module: str, purpose: str) -> Any:
@@ -24,7 +30,7 @@ def require(module: str, purpose: str) -> Any:
     except ImportError:
         library = module.partition(".")[0]
         raise ImportError(
-            f"{purpose} needs {library}: pip install 'tarvik_py[{_EXTRAS[library]}]'"
+            f"{purpose} needs {library}: pip install 'tarvik[{_EXTRAS[library]}]'"
         ) from None
 
 

@@ -1,4 +1,4 @@
-"""The `tarvik` command: show, check and convert statements, many files at once.
+"""The `tarvik` command: show, check, convert and report statements, many files at once.
 
 Each command is a thin layer over the library function of the same name, with the same option
 names: it adds argument parsing, output and exit status. The one rule of the status, for every
@@ -21,7 +21,9 @@ from ._findings import Finding, failure, unread_paths
 from ._values import MAX_SCALE
 from .checking import check
 from .converting import ConvertError, convert
+from .ledger import ledger
 from .many import DEFAULT_SCALE
+from .reporting import DEFAULT_TITLE, render
 from .showing import show
 
 OK, PROBLEMS, UNREADABLE = 0, 1, 2
@@ -110,6 +112,39 @@ def cmd_convert(args: argparse.Namespace) -> int:
     return _status(done.findings)
 
 
+def cmd_report(args: argparse.Namespace) -> int:
+    found = _paths.expand(args.paths)
+    if found.skipped:
+        _say_skipped("report", found.skipped)
+    unread = unread_paths(found.unmatched, found.no_statement)
+    for f in unread:
+        print(f, file=sys.stderr)
+    if not found.files:
+        print("tarvik report: no statement to report, nothing written", file=sys.stderr)
+        return UNREADABLE
+    try:
+        book = ledger(found.files, repairs=args.repairs)
+        page = render(book, title=args.title)
+    except ImportError as exc:
+        print(f"tarvik report: {exc}", file=sys.stderr)
+        return UNREADABLE
+    try:
+        if args.output == _output.STDOUT:
+            sys.stdout.write(page)
+        else:
+            with open(args.output, "w", encoding="utf-8", newline="\n") as out:
+                out.write(page)
+    except OSError as exc:
+        print(f"tarvik report: cannot write {args.output}: {exc.strerror or exc}", file=sys.stderr)
+        return UNREADABLE
+    where = "standard output" if args.output == _output.STDOUT else args.output
+    print(
+        f"report of {len(found.files)} files, {len(book.findings)} findings, written to {where}",
+        file=sys.stderr,
+    )
+    return _status(unread, {f.severity for f in book.findings})
+
+
 class _Parser(argparse.ArgumentParser):
     """argparse, with a mistake said in one line, as the command's other refusals are."""
 
@@ -147,7 +182,7 @@ class _Version(argparse.Action):
         import importlib.metadata
 
         try:
-            version = importlib.metadata.version("tarvik_py")
+            version = importlib.metadata.version("tarvik")
         except importlib.metadata.PackageNotFoundError:
             version = "unknown"
         parser.exit(message=f"{parser.prog} {version}\n")
@@ -266,7 +301,7 @@ def _parser() -> argparse.ArgumentParser:
         "are typed: dates date32, amounts decimal128(38, SCALE), line numbers int64, texts "
         "strings. A statement with an amount of more non-zero fraction digits than SCALE is "
         "reported as an error and none of its rows are written. Needs pyarrow "
-        "(pip install 'tarvik_py[arrow]').",
+        "(pip install 'tarvik[arrow]').",
     )
     parquet.add_argument(
         "--partition-by",
@@ -287,6 +322,36 @@ def _parser() -> argparse.ArgumentParser:
         f"{DEFAULT_SCALE}, kopecks)",
     )
     convert.set_defaults(run=cmd_convert)
+
+    report = commands.add_parser(
+        "report",
+        help="write an archive of statements as one HTML page to look at",
+        description="Write one self-contained HTML page: a summary of the files, period, "
+        "accounts and totals, and whether everything reconciles; for each account its balance "
+        "by day and its money in and out by month as charts, and its largest counterparties; "
+        "then every finding with its file and line. The page loads nothing from elsewhere and "
+        "runs no script. Needs matplotlib and pyarrow (pip install 'tarvik[report]').",
+        epilog=EXIT_STATUS,
+    )
+    report.add_argument(
+        "paths",
+        nargs="+",
+        metavar="PATH",
+        help="statement files, folders (read recursively; files in them that do not begin with "
+        "1CClientBankExchange are skipped) or glob patterns; each file is read once",
+    )
+    report.add_argument(
+        "-o",
+        "--output",
+        required=True,
+        metavar="OUT.html",
+        help="the page to write; - for standard output",
+    )
+    report.add_argument(
+        "--title", default=DEFAULT_TITLE, help="the page's title (default: %(default)s)"
+    )
+    common(report)
+    report.set_defaults(run=cmd_report)
     return parser
 
 

@@ -12,19 +12,22 @@ Columns are pandas' `ArrowDtype`: dates `date32`, amounts `decimal128(38, scale)
 (see `tarvik.many` on the scale). The paths must be readable where the workers run.
 
 All frames come from the same tasks: compute them together (`dask.compute(frames.documents,
-frames.failures)`) and each file is read once. Needs the extra `tarvik_py[dask]`.
+frames.failures)`) and each file is read once. Needs the extra `tarvik[dask]`.
 """
 
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from . import _extras, _paths, many
 from ._paths import Paths
 from ._values import check_scale
 
-__all__ = ["StatementFrames", "read_statements"]
+if TYPE_CHECKING:
+    from .ledger import Ledger
+
+__all__ = ["StatementFrames", "ledger", "read_statements"]
 
 
 @dataclass(frozen=True)
@@ -75,6 +78,24 @@ def read_statements(
         else:
             frames[table] = dd.from_pandas(meta, npartitions=1)
     return StatementFrames(**frames)
+
+
+def ledger(paths: Paths, *, files_per_partition: int = 20, repairs: bool = True) -> Ledger:
+    """The ledger of statement files (paths, folders, glob patterns), read and merged on the
+    current Dask scheduler: a `distributed.Client`'s cluster where one is made.
+
+    Equal to `tarvik.ledger` of the same files. The workers read the files, `files_per_partition`
+    each time, and merge the entries and intervals in buckets; only the ledger itself comes
+    back, as a `tarvik.Ledger`.
+    """
+    if files_per_partition < 1:
+        raise ValueError(f"files_per_partition must be at least 1, not {files_per_partition}")
+    from . import _ledger_dask
+
+    files, unmatched = many.statement_paths(_paths.patterns(paths))
+    return _ledger_dask.ledger(
+        files, unmatched, files_per_partition=files_per_partition, repairs=repairs
+    )
 
 
 def _read_group(files: tuple[str, ...], repairs: bool, scale: int) -> dict[str, Any]:

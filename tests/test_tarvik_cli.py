@@ -209,7 +209,7 @@ def test_parquet_without_pyarrow_names_the_extra(files):
             f"sys.exit(main(['convert', {str(files / 'good.txt')!r}, '-o', {str(files / 'out.parquet')!r}]))")
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, encoding="utf-8", timeout=120)
     assert run.returncode == UNREADABLE
-    assert "Parquet needs pyarrow: pip install 'tarvik_py[arrow]'" in run.stderr
+    assert "Parquet needs pyarrow: pip install 'tarvik[arrow]'" in run.stderr
     assert not (files / "out.parquet").exists()
 
 

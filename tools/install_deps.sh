@@ -8,6 +8,7 @@
 #   unicode-data            input of tools/gen_unicode_tables.py (only to regenerate tables)
 #   valgrind                memcheck over the core's tests
 #   default-jre-headless    Java for the README's Spark recipe, where the image has none
+#   chromium                renders `tarvik report`'s page headless, to look at it as a person does
 set -euo pipefail
 if [ "$(id -u)" != 0 ]; then
   echo "install_deps.sh: not root, skipping apt-get (install the packages above yourself)" >&2
@@ -17,7 +18,7 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
   g++ cmake make libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev clang-format-14 \
-  unicode-data valgrind >/dev/null
+  unicode-data valgrind chromium >/dev/null
 if ! command -v java >/dev/null; then
   apt-get install -y -qq --no-install-recommends default-jre-headless >/dev/null
 fi

@@ -11,18 +11,18 @@ tag=$("$python" -c 'import sys; print(f"{sys.version_info[0]}{sys.version_info[1
 dist=build/dist
 version=$(sed -n 's/^version = "\(.*\)"$/\1/p' pyproject.toml)
 [ -n "$version" ] || { echo "no version in pyproject.toml" >&2; exit 1; }
-sdist=$dist/tarvik_py-$version.tar.gz
+sdist=$dist/tarvik-$version.tar.gz
 
-echo "== build sdist and wheel ($("$python" --version), tarvik_py $version)"
+echo "== build sdist and wheel ($("$python" --version), tarvik $version)"
 venv=build/venv-pkg-build-$tag
 rm -rf "$venv"
 "$python" -m venv "$venv"
 "$venv/bin/python" -m pip install -q --upgrade pip build
 mkdir -p "$dist"
-rm -f "$sdist" "$dist"/tarvik_py-"$version"-cp"$tag"-*.whl
+rm -f "$sdist" "$dist"/tarvik-"$version"-cp"$tag"-*.whl
 "$venv/bin/python" -m build --outdir "$dist" . >build/dist-$tag.log 2>&1 ||
   { tail -n 40 build/dist-$tag.log >&2; exit 1; }
-wheel=$(ls "$dist"/tarvik_py-"$version"-cp"$tag"-*.whl)
+wheel=$(ls "$dist"/tarvik-"$version"-cp"$tag"-*.whl)
 ls -l "$sdist" "$wheel"
 
 echo "== contents"
@@ -32,7 +32,7 @@ import tarfile
 import zipfile
 
 sdist, wheel, version = sys.argv[1:]
-top = f"tarvik_py-{version}/"
+top = f"tarvik-{version}/"
 with tarfile.open(sdist) as tar:
     names = {n.removeprefix(top) for n in tar.getnames()}
 need = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE",
@@ -51,7 +51,7 @@ problems += [f"sdist holds {n}" for n in sorted(names)
 
 with zipfile.ZipFile(wheel) as whl:
     wnames = set(whl.namelist())
-    metadata = whl.read(f"tarvik_py-{version}.dist-info/METADATA").decode()
+    metadata = whl.read(f"tarvik-{version}.dist-info/METADATA").decode()
 if not any(n.startswith("tarvik_py.cpython-") and n.endswith(".so") for n in wnames):
     problems.append("wheel lacks the extension module")
 if not any(n.startswith("tarvik/_columns.cpython-") and n.endswith(".so") for n in wnames):
@@ -59,17 +59,18 @@ if not any(n.startswith("tarvik/_columns.cpython-") and n.endswith(".so") for n 
 for n in ("tarvik_py-stubs/__init__.pyi", "tarvik_py-stubs/py.typed",
           "tarvik/__init__.py", "tarvik/py.typed", "tarvik/cli.py", "tarvik/__main__.py",
           "tarvik/_columns.pyi",
-          f"tarvik_py-{version}.dist-info/licenses/LICENSE"):
+          f"tarvik-{version}.dist-info/licenses/LICENSE"):
     if n not in wnames:
         problems.append(f"wheel lacks {n}")
 # The C++ core is linked into the module; its headers, archive and CMake files stay out.
 problems += [f"wheel holds {n}" for n in sorted(wnames)
              if n.endswith((".h", ".a", ".cmake", ".inc")) or n.startswith(("include/", "lib/"))]
 with zipfile.ZipFile(wheel) as whl:
-    scripts = whl.read(f"tarvik_py-{version}.dist-info/entry_points.txt").decode()
+    scripts = whl.read(f"tarvik-{version}.dist-info/entry_points.txt").decode()
 if "tarvik = tarvik.cli:main" not in scripts:
     problems.append("wheel lacks the tarvik console script")
-for field in ("License-Expression: MIT", "Requires-Dist: tqdm", "Requires-Python: >=3.12", f"Version: {version}",
+for field in ("Name: tarvik", "License-Expression: MIT", "Requires-Dist: tqdm", "Requires-Python: >=3.12",
+              f"Version: {version}", "Provides-Extra: arrow", "Provides-Extra: report",
               "Classifier: Typing :: Typed", "Keywords: ", "Description-Content-Type: text/markdown"):
     if field not in metadata:
         problems.append(f"wheel metadata lacks {field!r}")
@@ -92,8 +93,12 @@ import sys
 
 import tarvik_py
 
-assert importlib.metadata.version("tarvik_py") == sys.argv[1], importlib.metadata.version("tarvik_py")
-print(f"installed tarvik_py {sys.argv[1]} from {tarvik_py.__file__}")
+import tarvik
+
+# The distribution is tarvik; the strict reader keeps its module name, importable as it was.
+assert importlib.metadata.version("tarvik") == sys.argv[1], importlib.metadata.version("tarvik")
+assert tarvik_py.__name__ == "tarvik_py" and callable(tarvik_py.parse)
+print(f"installed tarvik {sys.argv[1]}: {tarvik_py.__file__}, {tarvik.__file__}")
 PY
   (cd tests && "../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
 }

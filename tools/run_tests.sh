@@ -47,8 +47,9 @@ echo "== module tests"
 rm -rf build/venv
 "$python" -m venv build/venv
 build/venv/bin/python -m pip install -q --upgrade pip
-# The extras bring pyarrow, pandas and Dask, so the tables, Parquet and a Dask cluster are tested.
-build/venv/bin/python -m pip install -q ".[test,arrow,dask]"
+# The extras bring pyarrow, pandas, Dask and matplotlib, so the tables, Parquet, a Dask cluster
+# and the report's page are tested.
+build/venv/bin/python -m pip install -q ".[test,arrow,dask,report]"
 # Consumers of tarvik.to_arrow's tables that the tests hand them to.
 build/venv/bin/python -m pip install -q polars duckdb pandas
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider .)
@@ -64,6 +65,9 @@ echo "== the README's Spark recipe: pyspark from PyPI, on the image's Java"
 java -version
 build/venv/bin/python -m pip install -q pyspark
 (cd tests && TARVIK_README_STRICT=1 ../build/venv/bin/python -m pytest -q -p no:cacheprovider test_readme.py -k pyspark)
+
+echo "== the report as a person sees it: its page rendered by headless Chromium, then looked at"
+bash tools/run_report_picture.sh build/venv/bin/python
 
 echo "== module tests at scale"
 (cd tests && ../build/venv/bin/python -m pytest -q -p no:cacheprovider --scale -m scale .)

@@ -10,6 +10,7 @@ from typing import assert_type
 
 import tarvik
 import tarvik_py
+from tarvik.ledger import Kind
 
 
 def payee_upper(section_type: tarvik_py.SectionType, attrs: dict[str, str], _: dict[str, str]) -> None:
@@ -66,6 +67,17 @@ def arrow_tables(path: pathlib.Path) -> int:
     return len(columns.header)
 
 
+def ledger(folder: pathlib.Path, data: bytes) -> int:
+    book = tarvik.ledger([str(folder), data], repairs=False)
+    assert_type(book, tarvik.Ledger)
+    for finding in book.findings:
+        assert_type(finding.line, int | None)
+        assert_type(finding.kind, Kind)
+        print(str(finding))
+    tarvik.ledger(42)  # type: ignore[arg-type]
+    return len(book.findings)
+
+
 def show_and_convert(path: str) -> int:
     summary = tarvik.show(path, repairs=False)
     assert_type(summary.problems, bool)
@@ -76,3 +88,12 @@ def show_and_convert(path: str) -> int:
     tarvik.convert(pathlib.Path(path), "out.jsonl", intervals=True)
     tarvik.convert([path], "out.csv", intervals="yes")  # type: ignore[arg-type]
     return done.rows
+
+
+def report(folder: pathlib.Path) -> int:
+    page = tarvik.report([str(folder)], title="Март")
+    assert_type(page, str)
+    again = tarvik.reporting.render(tarvik.ledger(str(folder)))
+    assert_type(tarvik.reporting.format_amount(decimal.Decimal("1.5")), str)
+    tarvik.report([str(folder)], title=5)  # type: ignore[arg-type]
+    return len(page) + len(again)
