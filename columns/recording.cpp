@@ -1,7 +1,6 @@
 #include "recording.h"
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <new>
 
@@ -234,16 +233,7 @@ std::string_view Recording::kept(std::string_view text) {
   if (text.empty() || lies_in_input(text)) {
     return text;
   }
-  constexpr std::size_t kBlockSize = 1 << 16;
-  if (blocks_.empty() || block_size_ - block_used_ < text.size()) {
-    block_size_ = std::max(kBlockSize, text.size());
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_size_));
-    block_used_ = 0;
-  }
-  char* const out = blocks_.back().get() + block_used_;
-  std::memcpy(out, text.data(), text.size());
-  block_used_ += text.size();
-  return {out, text.size()};
+  return copies_.keep(text);
 }
 
 namespace {

@@ -139,9 +139,7 @@ class Recording {
   std::vector<Observed> observed_;
   std::vector<Extra> extras_;                    // of the sections not as written
   mutable std::vector<std::uint32_t> first_at_;  // keep_last_of_repeated's table, reused
-  std::vector<std::unique_ptr<char[]>> blocks_;  // copies of texts that do not lie in the input
-  std::size_t block_used_ = 0;
-  std::size_t block_size_ = 0;
+  TextArena copies_;                             // of texts that do not lie in the input
 };
 
 }  // namespace tarvik::columns

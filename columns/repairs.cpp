@@ -833,11 +833,8 @@ std::optional<std::string> message(const Change& change) {
   return out;
 }
 
-ChangeLog::Text ChangeLog::put(std::string_view text) {
+std::string_view TextArena::keep(std::string_view text) {
   constexpr std::size_t kBlockSize = 1 << 16;
-  if (text.empty()) {
-    return Text{"", 0};  // never a null pointer: it would read as None in Python
-  }
   if (blocks_.empty() || block_size_ - block_used_ < text.size()) {
     block_size_ = std::max(kBlockSize, text.size());
     blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_size_));
@@ -846,7 +843,15 @@ ChangeLog::Text ChangeLog::put(std::string_view text) {
   char* const out = blocks_.back().get() + block_used_;
   std::memcpy(out, text.data(), text.size());
   block_used_ += text.size();
-  return Text{out, text.size()};
+  return {out, text.size()};
+}
+
+ChangeLog::Text ChangeLog::put(std::string_view text) {
+  if (text.empty()) {
+    return Text{"", 0};  // never a null pointer: it would read as None in Python
+  }
+  const std::string_view kept = texts_.keep(text);
+  return Text{kept.data(), kept.size()};
 }
 
 void ChangeLog::add(Repair repair, std::uint64_t lineno, std::string_view key,

@@ -72,6 +72,18 @@ std::optional<std::string> message(const Change& change);
 // The message appended to `out`; false, and `out` as it was, where message() gives nullopt.
 bool append_message(const Change& change, std::string& out);
 
+// Copies of texts in blocks that never move, so that a view of a copy stays valid as more come.
+class TextArena {
+ public:
+  // A copy of non-empty `text`, valid as long as the arena.
+  std::string_view keep(std::string_view text);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t block_used_ = 0;
+  std::size_t block_size_ = 0;
+};
+
 // The changes of one reading, compactly: their texts as the section had them, copied into
 // blocks, and a small entry per change. Windows-1251 is decoded when a change is looked at.
 class ChangeLog {
@@ -112,9 +124,7 @@ class ChangeLog {
   static constexpr std::size_t kChunk = 4096;
   const Entry& entry(std::size_t i) const noexcept { return entries_[i / kChunk][i % kChunk]; }
 
-  std::vector<std::unique_ptr<char[]>> blocks_;
-  std::size_t block_used_ = 0;
-  std::size_t block_size_ = 0;
+  TextArena texts_;
   std::vector<std::unique_ptr<Entry[]>> entries_;
   std::size_t size_ = 0;
 };

@@ -13,7 +13,7 @@ import functools
 import os
 import sys
 from collections.abc import Callable, Iterable, Sequence
-from typing import NoReturn
+from typing import NoReturn, TextIO
 
 from . import _console, _output, _paths, _workers
 from ._faults import FILE_FAULTS
@@ -47,6 +47,18 @@ def _say_skipped(command: str, paths: list[str]) -> None:
     )
 
 
+def _expand(command: str, paths: Sequence[str], out: TextIO) -> tuple[list[str], list[Finding]]:
+    """The files the paths name, each once; what they name that is no statement is said on
+    stderr (files skipped in folders) and on `out` (paths that name nothing)."""
+    found = _paths.expand(paths)
+    if found.skipped:
+        _say_skipped(command, found.skipped)
+    unread = unread_paths(found.unmatched, found.no_statement)
+    for f in unread:
+        print(f, file=out)
+    return found.files, unread
+
+
 def _to_stderr(finding: Finding) -> None:
     print(finding, file=sys.stderr)
 
@@ -62,16 +74,11 @@ def cmd_show(args: argparse.Namespace) -> int:
 
 
 def cmd_check(args: argparse.Namespace) -> int:
-    found = _paths.expand(args.paths)
-    if found.skipped:
-        _say_skipped("check", found.skipped)
-    findings = unread_paths(found.unmatched, found.no_statement)
-    for f in findings:
-        print(f)
+    paths, findings = _expand("check", args.paths, sys.stdout)
     files = shown = 0
     severities: set[str] = set()
     check_one = functools.partial(check, repairs=args.repairs)
-    for result in _workers.in_workers(check_one, found.files, args.jobs, "check", progress=True):
+    for result in _workers.in_workers(check_one, paths, args.jobs, "check", progress=True):
         files += 1
         severities |= result.severities()
         shown += bool(result.write(sys.stdout, repairs=not args.quiet))
@@ -113,17 +120,12 @@ def cmd_convert(args: argparse.Namespace) -> int:
 
 
 def cmd_report(args: argparse.Namespace) -> int:
-    found = _paths.expand(args.paths)
-    if found.skipped:
-        _say_skipped("report", found.skipped)
-    unread = unread_paths(found.unmatched, found.no_statement)
-    for f in unread:
-        print(f, file=sys.stderr)
-    if not found.files:
+    paths, unread = _expand("report", args.paths, sys.stderr)
+    if not paths:
         print("tarvik report: no statement to report, nothing written", file=sys.stderr)
         return UNREADABLE
     try:
-        book = ledger(found.files, repairs=args.repairs)
+        book = ledger(paths, repairs=args.repairs)
         page = render(book, title=args.title)
     except ImportError as exc:
         print(f"tarvik report: {exc}", file=sys.stderr)
@@ -139,7 +141,7 @@ def cmd_report(args: argparse.Namespace) -> int:
         return UNREADABLE
     where = "standard output" if args.output == _output.STDOUT else args.output
     print(
-        f"report of {len(found.files)} files, {len(book.findings)} findings, written to {where}",
+        f"report of {len(paths)} files, {len(book.findings)} findings, written to {where}",
         file=sys.stderr,
     )
     return _status(unread, {f.severity for f in book.findings})
