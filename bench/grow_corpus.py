@@ -11,6 +11,10 @@ once per round: the same documents, warnings and repairs, the same number of tim
     python3 bench/grow_corpus.py ../shared/corpus/real/condo_statement_utf8.txt --size-mb 50 \\
         -o build/bench-data/condo-50mb.txt
 
+With `--damage` the repeated documents each carry a page number pasted after them (`- 2 -`, as
+a statement printed and scanned back leaves it), a line that is no key=value line: the reader
+then reads past a damaged line for every document.
+
 `ensure` does the same for the benchmarks, cached under build/bench-data/ by the source's
 content, the size and this file's own source, with what it grew in a `.json` beside the file.
 """
@@ -93,14 +97,26 @@ def rounds_for(layout: Layout, size: int) -> int:
     return 1 + -(-more // layout.round_bytes)
 
 
-def grow(data: bytes, size: int) -> tuple[bytes, int]:
+# What `damage` pastes after each repeated document, before its line end.
+DAMAGE_LINE = b"- 2 -"
+
+
+def _damaged(document: bytes) -> bytes:
+    """The document section with a page number after it, in the line ends it has."""
+    eol = b"\r\n" if document.endswith(b"\r\n") else b"\n"
+    return document + DAMAGE_LINE + eol
+
+
+def grow(data: bytes, size: int, damage: bool = False) -> tuple[bytes, int]:
     """`data` with its documents repeated in whole rounds to at least `size` bytes; the rounds.
 
     Account sections standing between documents stay where they are, in the first round only.
+    With `damage`, each repeated document is followed by a line that is no key=value line.
     """
     layout = split(data)
     rounds = rounds_for(layout, size)
-    repeated = b"".join(layout.documents) * (rounds - 1)
+    documents = [_damaged(d) for d in layout.documents] if damage else layout.documents
+    repeated = b"".join(documents) * (rounds - 1)
     return layout.head + layout.body + repeated + layout.tail, rounds
 
 
@@ -108,16 +124,18 @@ def _hash(data: bytes) -> str:
     return hashlib.sha256(data).hexdigest()
 
 
-def cached_path(source: Path, size_mb: float, data_dir: Path) -> Path:
+def cached_path(source: Path, size_mb: float, data_dir: Path, damage: bool = False) -> Path:
     """Where `ensure` keeps `source` grown to `size_mb`: named by what the content depends on."""
     this = _hash(Path(__file__).read_bytes())[:8]
-    return data_dir / f"corpus-{source.stem}-{size_mb:g}mb-{_hash(source.read_bytes())[:8]}-{this}.txt"
+    kind = "-damaged" if damage else ""
+    content = _hash(source.read_bytes())[:8]
+    return data_dir / f"corpus-{source.stem}{kind}-{size_mb:g}mb-{content}-{this}.txt"
 
 
-def write(source: Path, size_mb: float, out: Path) -> dict[str, object]:
+def write(source: Path, size_mb: float, out: Path, damage: bool = False) -> dict[str, object]:
     """Writes `source` grown to `size_mb` to `out` (through a temporary file); what it grew."""
     data = source.read_bytes()
-    grown, rounds = grow(data, int(size_mb * MB))
+    grown, rounds = grow(data, int(size_mb * MB), damage)
     out.parent.mkdir(parents=True, exist_ok=True)
     partial = out.with_name(out.name + ".part")
     partial.write_bytes(grown)
@@ -129,15 +147,18 @@ def write(source: Path, size_mb: float, out: Path) -> dict[str, object]:
         "bytes": len(grown),
         "rounds": rounds,
         "document_sections": rounds * len(split(data).documents),
+        "damaged_lines": (rounds - 1) * len(split(data).documents) if damage else 0,
     }
 
 
-def ensure(source: Path, size_mb: float, data_dir: Path) -> tuple[Path, dict[str, object]]:
+def ensure(
+    source: Path, size_mb: float, data_dir: Path, damage: bool = False
+) -> tuple[Path, dict[str, object]]:
     """The grown file, made where it is not cached yet, and what `write` said of it."""
-    path = cached_path(source, size_mb, data_dir)
+    path = cached_path(source, size_mb, data_dir, damage)
     meta_path = Path(f"{path}.json")
     if not (path.exists() and meta_path.exists()):
-        meta = write(source, size_mb, path)
+        meta = write(source, size_mb, path, damage)
         meta_path.write_text(json.dumps(meta, indent=1), encoding="utf-8")
     loaded: dict[str, object] = json.loads(meta_path.read_text(encoding="utf-8"))
     return path, loaded
@@ -148,9 +169,12 @@ def main(argv: list[str] | None = None) -> int:
     p.add_argument("file", type=Path, help="a statement file with at least one document section")
     p.add_argument("--size-mb", type=float, required=True, help="the least size of the output")
     p.add_argument("-o", "--output", type=Path, required=True)
+    p.add_argument(
+        "--damage", action="store_true", help="paste a page number after each repeated document"
+    )
     args = p.parse_args(argv)
     try:
-        meta = write(args.file, args.size_mb, args.output)
+        meta = write(args.file, args.size_mb, args.output, args.damage)
     except ValueError as e:
         print(f"{args.file}: {e}", file=sys.stderr)
         return 1

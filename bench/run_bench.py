@@ -65,6 +65,8 @@ ROOT = HERE.parent
 # The shared corpus of real files stands beside the repository; TARVIK_CORPUS or --corpus-dir
 # point elsewhere (a git worktree, say).
 CORPUS_DIR = Path(os.environ.get("TARVIK_CORPUS") or ROOT.parent / "shared" / "corpus" / "real")
+# Grown again with damage, one of each encoding.
+DAMAGE_FILES = ("condo_statement_utf8.txt", "kilylabs_one_day_cp1251.txt")
 
 
 # --- inputs -----------------------------------------------------------------------------------
@@ -117,15 +119,21 @@ class CorpusParams:
     source: Path
     encoding: str  # the file's, as tarvik.read says it: the floor decodes it
     size_mb: float
+    damage: bool = False  # a line pasted after every repeated document, which the reader skips
+
+    @property
+    def name(self) -> str:
+        return f"{self.source.stem} + damage" if self.damage else self.source.stem
 
     @property
     def shape(self) -> str:
-        return f"grown {self.source.stem}"
+        return f"grown {self.name}"
 
 
 def ensure_grown(params: CorpusParams, data_dir: Path) -> tuple[Path, dict[str, Any]]:
-    fresh = not grow_corpus.cached_path(params.source, params.size_mb, data_dir).exists()
-    path, meta = grow_corpus.ensure(params.source, params.size_mb, data_dir)
+    where = (params.source, params.size_mb, data_dir, params.damage)
+    fresh = not grow_corpus.cached_path(*where).exists()
+    path, meta = grow_corpus.ensure(*where)
     if fresh:
         print(f"  grew {params.source.name} to {path.name}: {meta['rounds']:,} rounds", flush=True)
     return path, meta
@@ -162,6 +170,13 @@ def corpus_inputs(args: argparse.Namespace) -> list[CorpusParams]:
             continue
         size = args.corpus_size_mb or args.size_mb
         out.append(CorpusParams(path, reading.encoding, size))
+    # Damaged files are read at the speed of whole ones: some grown again with a damaged line
+    # after every document.
+    out += [
+        CorpusParams(p.source, p.encoding, p.size_mb, damage=True)
+        for p in out
+        if p.source.name in args.damage_files
+    ]
     return out
 
 
@@ -359,6 +374,8 @@ def describe_grown(case: Case, result: Any) -> str:
     got = _counts(case.kind, result)
     want = {k: v * rounds for k, v in _counts(case.kind, run(prepare(
         case.params.source.read_bytes()))).items()}
+    if "repairs" in want:  # and each damaged line, skipped, is a change of its own
+        want["repairs"] += int(case.meta.get("damaged_lines", 0))
     case.changes = got.get("repairs")
     text = ", ".join(f"{v:,} {k}" for k, v in got.items())
     if got != want:
@@ -597,11 +614,15 @@ def corpus_cases(params: CorpusParams) -> list[Case]:
     """One group per grown file, its cases interleaved like any other group's."""
     group = params.shape
     encoding = params.encoding
+    # tarvik_py refuses a damaged file, as it must: only tarvik reads it.
+    strict = [] if params.damage else [
+        Case(f"{group}: tarvik_py.parse(bytes)", group, "parse-bytes", params),
+        Case(f"{group}: tarvik_py.parse(bytes, hooks=REPAIRS)", group, "parse-repairs", params),
+    ]
     return [
         Case(f"{group}: floor: decode {encoding} + count lines", group, f"floor-{encoding}",
              params),
-        Case(f"{group}: tarvik_py.parse(bytes)", group, "parse-bytes", params),
-        Case(f"{group}: tarvik_py.parse(bytes, hooks=REPAIRS)", group, "parse-repairs", params),
+        *strict,
         Case(f"{group}: tarvik.read(bytes)", group, "read", params, memory_target=TARGET_MEMORY),
         Case(f"{group}: tarvik.to_arrow(bytes)", group, "to-arrow", params,
              memory_target=TARGET_MEMORY),
@@ -639,7 +660,7 @@ def grown_files(cases: list[Case]) -> list[Grown]:
     out: dict[str, Grown] = {}
     for c in cases:
         if isinstance(c.params, CorpusParams):
-            out.setdefault(c.group, Grown(c.params.source.stem, {})).cases[c.kind] = c
+            out.setdefault(c.group, Grown(c.params.name, {})).cases[c.kind] = c
     return list(out.values())
 
 
@@ -884,6 +905,9 @@ def main(argv: list[str] | None = None) -> int:
     p.add_argument("--corpus-files", nargs="+", metavar="NAME",
                    help="which of them (default: every one that tarvik.read reads and that "
                    "has a document)")
+    p.add_argument("--damage-files", nargs="*", metavar="NAME", default=list(DAMAGE_FILES),
+                   help="corpus files also grown with a damaged line after every document "
+                   "(none: leave them out)")
     p.add_argument("--corpus-size-mb", type=float, default=0.0,
                    help="size of the grown files (default: --size-mb)")
     p.add_argument("--data-dir", type=Path, default=ROOT / "build" / "bench-data")

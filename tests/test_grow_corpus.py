@@ -116,3 +116,20 @@ def test_grown_corpus_file_reads_as_the_original_repeated(path: Path, tmp_path: 
     assert got == want
     assert grown.document_lines() == [n + r * lines for r in range(rounds) for n in original.document_lines()]
     assert [m for _, m in grown.statement.warnings] == [m for _, m in original.statement.warnings] * rounds
+
+
+@pytest.mark.skipif(not CORPUS.is_dir(), reason="no corpus beside the project")
+@pytest.mark.parametrize("path", readable_corpus(), ids=lambda p: p.name)
+def test_damage_grown_reads_as_the_whole_grown_with_a_skipped_line_for_each(path: Path, tmp_path: Path) -> None:
+    data = path.read_bytes()
+    layout = grow_corpus.split(data)
+    size_mb = (len(data) + 2 * layout.round_bytes) / grow_corpus.MB
+    whole = grow_corpus.write(path, size_mb, tmp_path / "whole.txt")
+    meta = grow_corpus.write(path, size_mb, tmp_path / "damaged.txt", damage=True)
+    assert meta["damaged_lines"] == (whole["rounds"] - 1) * len(layout.documents)
+    plain, damaged = tarvik.read(tmp_path / "whole.txt"), tarvik.read(tmp_path / "damaged.txt")
+    assert damaged.statement.documents == plain.statement.documents
+    assert damaged.statement.accounts == plain.statement.accounts
+    skipped = [c for c in damaged.changes if c.repair == "skipped_line"]
+    assert len(skipped) == meta["damaged_lines"]
+    assert all(c.old == grow_corpus.DAMAGE_LINE.decode() for c in skipped)
