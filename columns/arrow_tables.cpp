@@ -86,8 +86,12 @@ void Builder::define(std::size_t i, std::string_view name, ArrowType type, bool 
   } else {
     check(ArrowSchemaSetType(column, type));
   }
-  if (type == NANOARROW_TYPE_MAP) {  // of texts to texts
-    check(ArrowSchemaSetType(column->children[0]->children[0], NANOARROW_TYPE_STRING));
+  if (type == NANOARROW_TYPE_MAP) {  // of texts, the keys dictionary-encoded, to texts
+    ArrowSchema* key = column->children[0]->children[0];
+    check(ArrowSchemaSetType(key, NANOARROW_TYPE_INT32));
+    check(ArrowSchemaAllocateDictionary(key));
+    ArrowSchemaInit(key->dictionary);
+    check(ArrowSchemaSetType(key->dictionary, NANOARROW_TYPE_STRING));
     check(ArrowSchemaSetType(column->children[0]->children[1], NANOARROW_TYPE_STRING));
     column->children[0]->children[1]->flags &= ~ARROW_FLAG_NULLABLE;
   }
@@ -182,11 +186,31 @@ void Builder::append_encoded(ArrowArray* array, std::string_view bytes, Encoding
   ++array->length;
 }
 
+std::int32_t Builder::key_index(ArrowArray* dictionary, std::string_view key, Encoding encoding,
+                                std::size_t place) {
+  if (place < last_keys_.size() && last_keys_[place].encoding == encoding &&
+      last_keys_[place].key == key) {
+    return last_keys_[place].index;
+  }
+  auto& indexes = key_indexes_[encoding == Encoding::Cp1251 ? 1 : 0];
+  const auto [at, fresh] = indexes.try_emplace(key, static_cast<std::int32_t>(dictionary->length));
+  if (fresh) {
+    append_encoded(dictionary, key, encoding);
+  }
+  if (place >= last_keys_.size()) {
+    last_keys_.resize(place + 1);
+  }
+  last_keys_[place] = PlacedKey{key, encoding, at->second};
+  return at->second;
+}
+
 void Builder::append_map(std::size_t i, std::span<const Extra> pairs, Encoding encoding) {
   ArrowArray* map = column(i);
   ArrowArray* entries = map->children[0];
-  for (const Extra& pair : pairs) {
-    append_encoded(entries->children[0], pair.key, encoding);
+  ArrowArray* keys = entries->children[0];
+  for (std::size_t place = 0; place < pairs.size(); ++place) {
+    const Extra& pair = pairs[place];
+    check(ArrowArrayAppendInt(keys, key_index(keys->dictionary, pair.key, encoding, place)));
     append_encoded(entries->children[1], pair.value, encoding);
   }
   entries->length += static_cast<std::int64_t>(pairs.size());
@@ -288,11 +312,12 @@ std::optional<Amount> interval_amount(const Interval& interval, IntervalField f)
   return std::nullopt;
 }
 
-// Releases a view of a shared batch: its own children, then its hold on the table.
+// Releases a view of a shared batch: its own children and dictionary, then its hold on the table.
 struct View {
   SharedTable keep;
   std::vector<ArrowArray> children;
   std::vector<ArrowArray*> child_pointers;
+  ArrowArray dictionary{};
 };
 
 void release_view(ArrowArray* array) {
@@ -301,6 +326,9 @@ void release_view(ArrowArray* array) {
     if (child.release != nullptr) {
       child.release(&child);
     }
+  }
+  if (view->dictionary.release != nullptr) {
+    view->dictionary.release(&view->dictionary);
   }
   delete view;
   array->release = nullptr;
@@ -323,6 +351,10 @@ void export_view(const SharedTable& keep, const ArrowArray& source, ArrowArray* 
   out->buffers = source.buffers;
   out->children = view->child_pointers.empty() ? nullptr : view->child_pointers.data();
   out->dictionary = nullptr;
+  if (source.dictionary != nullptr) {
+    export_view(keep, *source.dictionary, &view->dictionary);
+    out->dictionary = &view->dictionary;
+  }
   out->release = release_view;
   out->private_data = view.release();
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "nanoarrow/nanoarrow.hpp"
@@ -113,7 +114,9 @@ class Builder {
 
   void append_int(std::size_t i, std::int64_t value);  // int64, date32 (days), bool
   void append_text(std::size_t i, std::string_view text);
-  // A map of texts to texts, its pairs in `encoding`'s bytes.
+  // A map of texts to texts, its pairs in `encoding`'s bytes. Its keys are a dictionary (of the
+  // table's one map column): the same few dozen keys stand in every row. The pairs' texts must
+  // stay where they are until the table is finished.
   void append_map(std::size_t i, std::span<const Extra> pairs, Encoding encoding);
   void append_date(std::size_t i, const Date& date);
   void append_amount(std::size_t i, const Amount& amount);
@@ -135,8 +138,22 @@ class Builder {
   // A text in `encoding`'s bytes, written in UTF-8 straight into the column's buffer.
   static void append_encoded(ArrowArray* array, std::string_view bytes, Encoding encoding);
 
+  // The index in the map column's key dictionary of `key`, the `place`-th of its row; new keys
+  // are added to `dictionary`.
+  std::int32_t key_index(ArrowArray* dictionary, std::string_view key, Encoding encoding,
+                         std::size_t place);
+
   Table table_;
   std::vector<DecimalShape> shapes_;
+  // The map's keys as written, by encoding, with their index; and the previous row's, place by
+  // place, which the next row's mostly repeat in order.
+  struct PlacedKey {
+    std::string_view key;
+    Encoding encoding;
+    std::int32_t index;
+  };
+  std::array<std::unordered_map<std::string_view, std::int32_t>, 2> key_indexes_;
+  std::vector<PlacedKey> last_keys_;
 };
 
 }  // namespace tarvik::columns

@@ -31,7 +31,9 @@ class Column:
     """One column of a table: its name, how its values read, and whether it may be null."""
 
     name: str
-    kind: Kind | None | Literal["map"]  # None: an integer (a line number); "map": text to text
+    # None: an integer (a line number); "map": text to text, the keys dictionary-encoded (the same
+    # few dozen keys stand in every row)
+    kind: Kind | None | Literal["map"]
     nullable: bool
 
 

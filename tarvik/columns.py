@@ -153,8 +153,16 @@ def _array(pa: Any, kind: Kind | None | Literal["map"], texts: list[Any]) -> Any
     if kind is None:
         return pa.array(texts, pa.int64())
     if kind == "map":
+        key = pa.field("key", pa.dictionary(pa.int32(), pa.string()), nullable=False)
         value = pa.field("value", pa.string(), nullable=False)
-        return pa.array([list(m.items()) for m in texts], pa.map_(pa.string(), value))
+        offsets = [0]
+        for m in texts:
+            offsets.append(offsets[-1] + len(m))
+        keys = pa.array([k for m in texts for k in m], pa.string()).dictionary_encode()
+        values = pa.array([v for m in texts for v in m.values()], pa.string())
+        return pa.MapArray.from_arrays(
+            pa.array(offsets, pa.int32()), keys, values, type=pa.map_(key, value)
+        )
     if kind is Kind.TEXT:
         return pa.array(texts, pa.string())
     if kind is Kind.DATE:

@@ -197,7 +197,8 @@ def _arrow_type(pa: Any, kind: Kind | None | Literal["map"], scale: int) -> Any:
     if kind is None:
         return pa.int64()
     if kind == "map":
-        return pa.map_(pa.string(), pa.field("value", pa.string(), nullable=False))
+        key = pa.field("key", pa.dictionary(pa.int32(), pa.string()), nullable=False)
+        return pa.map_(key, pa.field("value", pa.string(), nullable=False))
     if kind is Kind.TEXT:
         return pa.string()
     if kind is Kind.DATE:
