@@ -9,9 +9,15 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=${1:?usage: run_report_picture.sh PYTHON}
+# A path given relative to where we were called from keeps working after the cd below (the venv's
+# python is not resolved to its target, which would leave the venv).
+case $python in */*) python="$(cd "$(dirname "$python")" && pwd)/$(basename "$python")" ;; esac
 out="$root/build/report-picture"
 rm -rf "$out"
 mkdir -p "$out/archive"
+# From the output folder, so that the tarvik imported is the installed one and not the checkout's
+# sources, which have no built native module.
+cd "$out"
 
 "$python" - "$root" "$out" <<'PY'
 import sys
@@ -24,7 +30,6 @@ import ledger_archive  # noqa: E402
 ledger_archive.archive().write(out / "archive")
 PY
 
-cd "$out"
 "$python" -m tarvik report "$root/examples/statement_cp1251.txt" -o example.html
 "$python" -m tarvik report archive -o archive.html
 for page in example.html archive.html; do
