@@ -16,11 +16,11 @@ import sys
 from collections.abc import Callable, Iterable, Sequence
 from typing import NoReturn, TextIO
 
-from . import _console, _output, _paths, _workers
+from . import _console, _output, _paths
 from ._faults import FILE_FAULTS
 from ._findings import Finding, failure, unread_paths
 from ._values import MAX_SCALE
-from .checking import check
+from .checking import Checks
 from .converting import ConvertError, convert
 from .ledger import ledger
 from .many import DEFAULT_SCALE
@@ -78,12 +78,16 @@ def cmd_check(args: argparse.Namespace) -> int:
     paths, findings = _expand("check", args.paths, sys.stdout)
     files = shown = 0
     severities: set[str] = set()
-    check_one = functools.partial(check, repairs=args.repairs)
-    for result in _workers.in_workers(check_one, paths, args.jobs, "check", progress=True):
+    checks = Checks(paths, repairs=args.repairs, jobs=args.jobs, progress=True)
+    for result in checks:
         files += 1
         severities |= result.severities()
         shown += bool(result.write(sys.stdout, repairs=not args.quiet))
-    print(f"checked {files} files, {shown} with findings", file=sys.stderr)
+    across = checks.across()
+    sys.stdout.write("".join(f"{f}\n" for f in across))
+    severities |= {f.severity for f in across}
+    more = f", {len(across)} findings across statements" if across else ""
+    print(f"checked {files} files, {shown} with findings{more}", file=sys.stderr)
     return _status(findings, severities)
 
 
@@ -283,7 +287,12 @@ def _parser() -> argparse.ArgumentParser:
         help="report errors, warnings, skipped lines, repairs and balances that do not add up",
         description="Read each statement and print every error, section left out, damaged line "
         "skipped, repair and interval whose opening + income - expense is not its closing "
-        "balance, as FILE:LINE: SEVERITY: MESSAGE. Made for cron jobs and CI.",
+        "balance, as FILE:LINE: SEVERITY: MESSAGE; then what the ledger finds, as FILE:LINE: "
+        "SEVERITY: KIND: MESSAGE: documents that move none of their statement's own accounts "
+        "(foreign), intervals whose totals are not their documents' (turnover), and after "
+        "every file's, copies of a document that disagree (conflict), balances that do not "
+        "follow on (continuity) or disagree where intervals overlap (overlap), days no "
+        "statement covers (gap). Made for cron jobs and CI.",
         epilog=EXIT_STATUS,
     )
     many(check_cmd)

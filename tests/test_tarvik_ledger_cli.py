@@ -9,6 +9,7 @@ import csv
 import decimal
 import io
 import json
+import re
 
 import pytest
 
@@ -132,3 +133,39 @@ def test_two_workers_write_what_one_writes(folder):
     assert one.returncode == two.returncode == PROBLEMS
     assert one.stdout == two.stdout and one.stderr == two.stderr
     assert len(one.stdout.splitlines()) > 100
+
+
+ACROSS = ("conflict", "continuity", "overlap", "gap")
+
+
+def ledger_lines(book, kinds):
+    return sorted(str(f) for f in book.findings if f.kind in kinds)
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_check_reports_what_the_ledger_finds(folder, jobs):
+    import tarvik
+
+    book = tarvik.ledger([str(folder / "damaged")])
+    run = run_in(folder, "check", "-q", "-j", jobs, folder / "damaged")
+    assert run.returncode == PROBLEMS
+    lines = run.stdout.decode().splitlines()
+    found = [line for line in lines if line.split(": ")[2] in ("turnover", "foreign", *ACROSS)]
+    assert sorted(found) == ledger_lines(book, ("turnover", "foreign", *ACROSS))
+    across = ledger_lines(book, ACROSS)
+    assert {line.split(": ")[2] for line in across} == set(ACROSS) - {"overlap"}
+    assert sorted(lines[-len(across):]) == across  # after every file's own
+    assert f"checked 5 files, 2 with findings, {len(across)} findings across statements" in run.stderr.decode()
+
+
+def test_check_finds_no_foreign_document_where_a_statement_names_no_own_account(tmp_path):
+    import tarvik
+    from test_tarvik_cli_cases import DATA
+
+    text = DATA.decode("cp1251")
+    text = re.sub(r"СекцияРасчСчет\r\n.*?КонецРасчСчет\r\n", "", text, flags=re.S)
+    orders = "\r\n".join(line for line in text.split("\r\n") if not line.startswith("РасчСчет="))
+    (tmp_path / "orders.txt").write_bytes(orders.encode("cp1251"))
+    assert {f.kind for f in tarvik.ledger(str(tmp_path / "orders.txt")).findings} == {"repair", "foreign"}
+    run = run_in(tmp_path, "check", "-q", "orders.txt")
+    assert (run.returncode, run.stdout) == (OK, b"")
