@@ -28,7 +28,7 @@ import os
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import Any, Final, Literal
 
-from . import _columns, _extras, _output, _paths, _workers
+from . import _columns, _console, _extras, _output, _paths, _workers
 from ._findings import Severity, unread_paths
 from ._ledger_merge import BOOK_COLUMNS, Balance, Book, Merge
 from ._ledger_parts import (
@@ -221,7 +221,10 @@ class Ledger:
                 line = row["line"] if isinstance(row["line"], int) else None
                 self.findings.append(finding(str(row["file"]), line, "error", message))
 
-        return _output.write_text(plan, names, [table.rows()], unwritten, amounts=amounts)
+        written = _output.write_text(plan, names, [table.rows()], unwritten, amounts=amounts)
+        if plan.path == _output.STDOUT and _console.closed():
+            raise BrokenPipeError("the reader of standard output has gone")
+        return written
 
 
 def _plan(

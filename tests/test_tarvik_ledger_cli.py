@@ -14,7 +14,7 @@ import re
 import pytest
 
 from ledger_archive import X, archive, day, paid_out, shifted, with_amount, without_document
-from test_tarvik_cli_cases import OK, PROBLEMS, UNREADABLE, run_in
+from test_tarvik_cli_cases import COMMAND, OK, PROBLEMS, UNREADABLE, run_in
 
 
 @pytest.fixture(scope="module")
@@ -125,6 +125,16 @@ def test_the_formats_hold_the_same_rows(folder, tmp_path, balances):
     assert run_in(folder, "ledger", "damaged", "-o", out, *extra).returncode == PROBLEMS
     assert parquet_rows(out) == from_csv
     assert "written to standard output" in runs["csv"].stderr.decode()
+
+
+def test_a_closed_pipe_is_no_pass(folder):
+    """The rows cannot all reach their reader: the ledger stops, and does not call that a success."""
+    command = " ".join(map(str, COMMAND))
+    run = run_in(folder, shell=f"set -o pipefail; {command} ledger damaged clean -j 1 -o - | head -1")
+    stderr = run.stderr.decode()
+    assert run.returncode == UNREADABLE, stderr
+    assert run.stdout.decode().startswith("account,direction,booked,amount,signed,")
+    assert "Traceback" not in stderr and "BrokenPipe" not in stderr and "Exception ignored" not in stderr
 
 
 def test_two_workers_write_what_one_writes(folder):
