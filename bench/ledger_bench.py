@@ -6,9 +6,9 @@ with tarvik.write, cached under build/bench-data/ by their parameters. Each case
 round, the rounds interleaved, and the table gives the best round and the median:
 
 - `tarvik.many`: `tarvik.many.read_file` of each file and `concat` (the tables of many files);
-- `tarvik.ledger`: the ledger of the folder;
-- both again in two worker processes: the map step in a pool, the merge in this process, as
-  `tarvik ledger -j 2` runs it.
+- `tarvik.ledger`: the ledger of the folder, with its two tables made;
+- both again in two worker processes: `tarvik.many` in a pool, and `tarvik.ledger(..., jobs=2)`,
+  which is what `tarvik ledger -j 2` runs: the files read in the pool, the merge in this process.
 
 Memory is the growth of peak resident memory of a fresh interpreter over the ledger of: half
 the files, all of them, and all of them again with each document padded by a key of 2,000
@@ -44,7 +44,6 @@ import gen_ledger  # noqa: E402
 
 import tarvik  # noqa: E402
 import tarvik.many  # noqa: E402
-from tarvik.ledger import combine, read_statement  # noqa: E402
 
 MB = 1_000_000
 PAD = 2000
@@ -97,27 +96,22 @@ def check(folder: Path) -> dict[str, Any]:
     return known
 
 
-def _part(item: tuple[int, str]) -> Any:
-    order, path = item
-    return read_statement(path, order=order, name=path)
-
-
 def cases(paths: list[str], folder: Path, jobs: int) -> dict[str, Callable[[], object]]:
     context = multiprocessing.get_context("forkserver")
 
     def many() -> object:
         return tarvik.many.concat(tarvik.many.read_file(p) for p in paths)
 
-    def ledger() -> object:
-        return tarvik.ledger(str(folder))
+    def ledger(jobs: int = 1) -> object:
+        book = tarvik.ledger(str(folder), jobs=jobs)
+        return book.entries, book.balances  # made when first asked for
 
     def many_pool() -> object:
         with concurrent.futures.ProcessPoolExecutor(jobs, mp_context=context) as pool:
             return tarvik.many.concat(pool.map(tarvik.many.read_file, paths, chunksize=64))
 
     def ledger_pool() -> object:
-        with concurrent.futures.ProcessPoolExecutor(jobs, mp_context=context) as pool:
-            return combine(pool.map(_part, enumerate(paths), chunksize=64))
+        return ledger(jobs)
 
     return {
         "tarvik.many": many,

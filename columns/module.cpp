@@ -1032,18 +1032,48 @@ PyObject* plain_amount_function(PyObject* /*module*/, PyObject* arg) {
 // --- build_table: a table of given columns, for the package's own results ------------------
 
 constexpr const char kBuildTableDoc[] =
-    "build_table(columns, /)\n--\n\n"
+    "build_table(columns, rows=None, /)\n--\n\n"
     "A Table of `columns`, each (name, type, nullable, scale, values): type 'int64', 'string', "
     "'date32' (ints: days since 1970-01-01), 'decimal' (ints: units of 10^-scale) or 'bool', "
-    "values a list with None for a null.";
+    "values a list with None for a null. `rows`, where given, are the indexes of the values "
+    "each column's rows take, in their order: the same rows of every column, sorted or picked "
+    "without a list made for each.";
+
+// The indexes of `rows` (a sequence of ints, each below `count`), or nullopt with an exception set.
+std::optional<std::vector<Py_ssize_t>> row_indexes(PyObject* rows, Py_ssize_t count) {
+  PyRef items = PyRef::steal(PySequence_Fast(rows, "build_table() takes rows as a sequence"));
+  if (!items) {
+    return std::nullopt;
+  }
+  const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
+  std::vector<Py_ssize_t> out(static_cast<std::size_t>(size));
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    const Py_ssize_t index = PyLong_AsSsize_t(PySequence_Fast_GET_ITEM(items.get(), i));
+    if (index == -1 && PyErr_Occurred()) {
+      return std::nullopt;
+    }
+    if (index < 0 || index >= count) {
+      PyErr_Format(PyExc_IndexError, "build_table(): row %zd is %zd, past the %zd values", i, index,
+                   count);
+      return std::nullopt;
+    }
+    out[static_cast<std::size_t>(i)] = index;
+  }
+  return out;
+}
 
 // The columns are all taken first; then their values by exact type (int, bool, str), so that no
 // Python code runs while the texts are viewed where the strs keep them.
-PyObject* build_table(PyObject* module, PyObject* arg) {
-  PyRef spec = PyRef::steal(PySequence_Fast(arg, "build_table() takes a sequence of columns"));
+PyObject* build_table(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs < 1 || nargs > 2) {
+    PyErr_Format(PyExc_TypeError, "build_table() takes 1 or 2 arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  PyRef spec = PyRef::steal(PySequence_Fast(args[0], "build_table() takes a sequence of columns"));
   if (!spec) {
     return nullptr;
   }
+  PyObject* const rows = nargs == 2 && args[1] != Py_None ? args[1] : nullptr;
   const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(spec.get()));
   std::vector<PyRef> lists(count);  // each column's values, held until the table is built
   try {
@@ -1084,13 +1114,30 @@ PyObject* build_table(PyObject* module, PyObject* arg) {
         return nullptr;
       }
     }
+    // Where rows are given, every column has as many values as the first, and the rows pick them.
+    std::optional<std::vector<Py_ssize_t>> picked;
+    if (rows != nullptr) {
+      const Py_ssize_t values = count == 0 ? 0 : PySequence_Fast_GET_SIZE(lists[0].get());
+      for (std::size_t i = 1; i < count; ++i) {
+        if (PySequence_Fast_GET_SIZE(lists[i].get()) != values) {
+          PyErr_Format(PyExc_ValueError, "column %s: not as long as the first",
+                       columns[i].name.data());
+          return nullptr;
+        }
+      }
+      picked = row_indexes(rows, values);
+      if (!picked) {
+        return nullptr;
+      }
+    }
     for (std::size_t i = 0; i < count; ++i) {
       ColumnValues& column = columns[i];
-      const Py_ssize_t rows = PySequence_Fast_GET_SIZE(lists[i].get());
       PyObject** items = PySequence_Fast_ITEMS(lists[i].get());
-      column.valid.reserve(static_cast<std::size_t>(rows));
-      for (Py_ssize_t r = 0; r < rows; ++r) {
-        PyObject* value = items[r];
+      const Py_ssize_t rows_out = picked ? static_cast<Py_ssize_t>(picked->size())
+                                         : PySequence_Fast_GET_SIZE(lists[i].get());
+      column.valid.reserve(static_cast<std::size_t>(rows_out));
+      for (Py_ssize_t r = 0; r < rows_out; ++r) {
+        PyObject* value = items[picked ? (*picked)[static_cast<std::size_t>(r)] : r];
         const bool valid = value != Py_None;
         column.valid.push_back(valid);
         const bool is_int = valid && PyLong_CheckExact(value);
@@ -1172,7 +1219,8 @@ PyMethodDef kFunctions[] = {
      "plain_amount(text, /)\n--\n\n"
      "The plain decimal form of an amount written with grouping spaces or a decimal comma, or "
      "None."},
-    {"build_table", build_table, METH_O, kBuildTableDoc},
+    {"build_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build_table)),
+     METH_FASTCALL, kBuildTableDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

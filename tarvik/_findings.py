@@ -9,6 +9,7 @@ damaged line it took in the obvious way ("repair").
 from __future__ import annotations
 
 import bisect
+import decimal
 import re
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
@@ -19,6 +20,7 @@ from ._paths import NO_MATCH
 
 if TYPE_CHECKING:
     from . import _columns
+    from .reading import Reading
 
 __all__ = [
     "Finding",
@@ -27,6 +29,7 @@ __all__ = [
     "Section",
     "Severity",
     "failure",
+    "mismatches",
     "notices",
     "severity_of",
     "skipped_sections",
@@ -160,6 +163,38 @@ class Findings(Sequence[Finding]):
 def failure(label: str, exc: BaseException) -> Finding:
     """A statement that could not be read, as one "error" finding, at its line where known."""
     return Finding(label, line_of(exc), "error", message_of(exc))
+
+
+def mismatches(reading: Reading) -> list[tuple[int | None, str]]:
+    """Intervals whose opening + income − expense is not the closing balance, with their lines.
+
+    Only intervals that give all four figures are checked.
+    """
+    out: list[tuple[int | None, str]] = []
+    lines = reading.interval_lines()
+    for number, account in reading.statement.accounts.items():
+        for interval, line in zip(account.intervals, lines[number], strict=True):
+            figures = (
+                interval.start_amount,
+                interval.total_income,
+                interval.total_expense,
+                interval.end_amount,
+            )
+            if None in figures:
+                continue
+            start, income, expense, end = (decimal.Decimal(t) for t in figures if t is not None)
+            expected = start + income - expense
+            if expected != end:
+                period = f"{interval.date_start}..{interval.date_end or ''}"
+                out.append(
+                    (
+                        line,
+                        f"account {number} {period}: opening {start} + income {income} − expense "
+                        f"{expense} = {expected}, but the closing balance is {end} "
+                        f"(difference {end - expected})",
+                    )
+                )
+    return out
 
 
 def skipped_sections(

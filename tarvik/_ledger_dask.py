@@ -19,21 +19,31 @@ is the same in every process.
 from __future__ import annotations
 
 import collections
-import decimal
 import operator
 from collections.abc import Iterable, Sequence
 from typing import Any
 
 from . import _extras
-from ._ledger_merge import Balance, Day, bucket, by_day, document_key, reconcile_all, settle
-from ._ledger_parts import EXACT, Cover, Entry, Finding, Interval, StatementPart, read_statement
-from .ledger import Ledger, assemble
+from ._ledger_merge import Balance, Book, DaySums, Settlement, bucket, reconcile_all
+from ._ledger_parts import (
+    MIN_SCALE,
+    Cover,
+    Entries,
+    Finding,
+    Interval,
+    StatementPart,
+    finding,
+    read_statement,
+)
+from .ledger import NO_MATCH, Ledger, assemble
 
 __all__ = ["ledger"]
 
 # What an account bucket receives from one partition: intervals, declared periods, and money in
 # and out by account and day.
-_Accounts = tuple[list[Interval], list[Cover], list[tuple[str, dict[int, Day]]]]
+_Accounts = tuple[list[Interval], list[Cover], list[DaySums]]
+# What a document bucket gives: the entries it keeps, their sums by account and day, conflicts.
+_Settled = tuple[Book, DaySums, list[Finding]]
 
 
 def ledger(
@@ -43,8 +53,11 @@ def ledger(
     dask = _dask("dask")
     bag = _dask("dask.bag")
     starts = range(0, len(files), files_per_partition)
+    missing = [finding(path, None, "error", NO_MATCH) for path in unmatched]
     if not files:
-        return assemble([], [], [], {}, unmatched)
+        book = assemble([], [], [], {}, MIN_SCALE)
+        book.findings += missing
+        return book
     buckets = len(starts)
     parts = bag.from_delayed(
         [
@@ -54,6 +67,8 @@ def ledger(
             for start in starts
         ]
     )
+    # Every amount is shown, and every balance given, in units of the statements' largest scale.
+    scale = parts.map(operator.attrgetter("scale")).fold(max, initial=MIN_SCALE)
     settled = (
         parts.map_partitions(_by_document, buckets)
         .groupby(operator.itemgetter(0), npartitions=buckets, shuffle="tasks")
@@ -67,22 +82,25 @@ def ledger(
             ]
         )
         .groupby(operator.itemgetter(0), npartitions=buckets, shuffle="tasks")
-        .map_partitions(_reconcile)
+        .map_partitions(_reconcile, scale)
     )
-    orders, own, kept, found = dask.compute(
+    orders, own, kept, found, largest = dask.compute(
         parts.map(lambda p: (p.file, p.order)),
         parts.map_partitions(lambda ps: [f for p in ps for f in p.findings]),
         settled,
         reconciled,
+        scale,
     )
-    entries = [e for entries, _ in kept for e in entries]
+    books = [book for book, _, _ in kept]
     balances = [b for balances, _ in found for b in balances]
     findings = (
         own
-        + [f for _, conflicts in kept for f in conflicts]
+        + [f for _, _, conflicts in kept for f in conflicts]
         + [f for _, more in found for f in more]
     )
-    return assemble(entries, balances, findings, dict(orders), unmatched)
+    book = assemble(books, balances, findings, dict(orders), largest)
+    book.findings += missing
+    return book
 
 
 def _read(start: int, files: tuple[str, ...], repairs: bool) -> list[StatementPart]:
@@ -92,25 +110,30 @@ def _read(start: int, files: tuple[str, ...], repairs: bool) -> list[StatementPa
     ]
 
 
-def _by_document(parts: Iterable[StatementPart], buckets: int) -> list[tuple[int, list[Entry]]]:
-    chunks: dict[int, list[Entry]] = collections.defaultdict(list)
+def _by_document(
+    parts: Iterable[StatementPart], buckets: int
+) -> list[tuple[int, list[StatementPart]]]:
+    """Each part's entries split by the bucket of their document, as parts of their own."""
+    chunks: dict[int, list[StatementPart]] = collections.defaultdict(list)
     for part in parts:
-        for entry in part.entries:
-            chunks[bucket(document_key(entry), buckets)].append(entry)
+        rows: dict[int, list[int]] = collections.defaultdict(list)
+        for row, key in enumerate(part.entries.key):
+            rows[bucket((key,), buckets)].append(row)
+        for at, its in rows.items():
+            entries = Entries._make([column[r] for r in its] for column in part.entries)
+            chunks[at].append(part._replace(entries=entries, intervals=[], covers=[], findings=[]))
     return list(chunks.items())
 
 
 def _settle(
-    groups: Iterable[tuple[int, list[tuple[int, list[Entry]]]]],
-) -> list[tuple[list[Entry], list[Finding]]]:
+    groups: Iterable[tuple[int, list[tuple[int, list[StatementPart]]]]],
+) -> list[_Settled]:
     out = []
     for _, chunks in groups:
-        statements: dict[int, list[Entry]] = collections.defaultdict(list)
-        for _, chunk in chunks:
-            for entry in chunk:
-                statements[entry.order].append(entry)
-        with decimal.localcontext(EXACT):
-            out.append(settle([statements[order] for order in sorted(statements)]))
+        settlement = Settlement()
+        for part in sorted((p for _, ps in chunks for p in ps), key=operator.attrgetter("order")):
+            settlement.add(part)
+        out.append((settlement.book, settlement.days, settlement.findings))
     return out
 
 
@@ -124,39 +147,34 @@ def _accounts_of_parts(parts: Iterable[StatementPart], buckets: int) -> list[tup
     return list(chunks.items())
 
 
-def _accounts_of_days(
-    settled: Iterable[tuple[list[Entry], list[Finding]]], buckets: int
-) -> list[tuple[int, _Accounts]]:
+def _accounts_of_days(settled: Iterable[_Settled], buckets: int) -> list[tuple[int, _Accounts]]:
     chunks: dict[int, _Accounts] = collections.defaultdict(lambda: ([], [], []))
-    for entries, _ in settled:
-        with decimal.localcontext(EXACT):
-            days = by_day(entries)
-        for account, its_days in days.items():
-            chunks[bucket((account,), buckets)][2].append((account, its_days))
+    for _, days, _ in settled:
+        split: dict[int, DaySums] = {}
+        for account, its_days in days.sums.items():
+            at = bucket((account,), buckets)
+            if at not in split:
+                split[at] = DaySums()
+                split[at].scale = days.scale
+            split[at].sums[account] = its_days
+        for at, sums in split.items():
+            chunks[at][2].append(sums)
     return list(chunks.items())
 
 
 def _reconcile(
-    groups: Iterable[tuple[int, list[tuple[int, _Accounts]]]],
+    groups: Iterable[tuple[int, list[tuple[int, _Accounts]]]], scale: int
 ) -> list[tuple[list[Balance], list[Finding]]]:
     out = []
     for _, items in groups:
         chunks = [chunk for _, chunk in items]
+        days = DaySums()
+        for chunk in chunks:
+            for sums in chunk[2]:
+                days.merge(sums)
         intervals = [i for chunk in chunks for i in chunk[0]]
         covers = [c for chunk in chunks for c in chunk[1]]
-        days: dict[str, dict[int, Day]] = collections.defaultdict(dict)
-        with decimal.localcontext(EXACT):
-            for chunk in chunks:
-                for account, its_days in chunk[2]:
-                    summed = days[account]
-                    for day, (income, expense) in its_days.items():
-                        before = summed.get(day)
-                        summed[day] = (
-                            (income, expense)
-                            if before is None
-                            else (before[0] + income, before[1] + expense)
-                        )
-            out.append(reconcile_all(intervals, covers, days))
+        out.append(reconcile_all(intervals, covers, days.at(scale), scale))
     return out
 
 

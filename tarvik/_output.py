@@ -1,4 +1,5 @@
-"""Where and in what form `convert` writes: every option checked before any output is opened.
+"""Where and in what form `convert` and `ledger` write: every option checked before any output
+is opened, and rows written as CSV or JSON lines.
 
 A mistake (an encoding Python does not know or that cannot hold Cyrillic, a delimiter of two
 characters, a format that contradicts the output's name, an option that does not apply to the
@@ -8,11 +9,30 @@ format) is a `ConvertError` of one line, and nothing is written.
 from __future__ import annotations
 
 import codecs
+import contextlib
+import csv
+import io
+import json
 import os
+import sys
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
-from typing import Final
+from typing import IO, Final
 
-__all__ = ["STDOUT", "FORMATS", "Output", "ConvertError", "plan"]
+from ._cells import AMOUNT_COLUMNS, Value, cell_writer
+
+__all__ = [
+    "STDOUT",
+    "FORMATS",
+    "Output",
+    "ConvertError",
+    "Row",
+    "check_place",
+    "plan",
+    "write_text",
+]
+
+Row = Mapping[str, Value]
 
 STDOUT: Final = "-"
 # The output's format by its suffix, where --format does not name it.
@@ -92,7 +112,7 @@ def plan(
         raise ConvertError("JSON lines are UTF-8: --encoding applies to CSV output")
     if kind != "parquet":
         _check_encoding(encoding or "utf-8")
-        _check_place(path)
+        check_place(path)
     return Output(
         path=path,
         kind=kind,
@@ -135,7 +155,8 @@ def _delimiter(given: str | None) -> str:
     return delimiter
 
 
-def _check_place(path: str) -> None:
+def check_place(path: str) -> None:
+    """ConvertError where `path` is a folder, or in a folder that does not exist."""
     if path == STDOUT:
         return
     if os.path.isdir(path):
@@ -143,3 +164,83 @@ def _check_place(path: str) -> None:
     folder = os.path.dirname(path) or "."
     if not os.path.isdir(folder):
         raise ConvertError(f"cannot write {path}: there is no folder {folder}")
+
+
+def write_text(
+    plan: Output,
+    columns: Sequence[str],
+    parts: Iterable[Iterable[Row]],
+    unwritten: Callable[[Row, str], None],
+    *,
+    amounts: frozenset[str] = AMOUNT_COLUMNS,
+) -> int:
+    """Writes the rows of `columns` as CSV or JSON lines, as `plan` says; how many. A row the
+    encoding cannot hold goes to `unwritten`, with why, and none of it is written. `amounts`
+    are the columns that hold amounts, which stay numbers in a spreadsheet."""
+    written = 0
+    with _text_output(plan) as out:
+        write_row = (
+            _csv_writer(out, columns, plan, amounts) if plan.kind == "csv" else _jsonl_writer(out)
+        )
+        for rows in parts:
+            for row in rows:
+                try:
+                    write_row(row)
+                except UnicodeEncodeError as exc:
+                    lost = exc.object[exc.start : exc.end]
+                    unwritten(row, f"row not written: {plan.encoding} cannot hold {lost!r}")
+                else:
+                    written += 1
+    return written
+
+
+@contextlib.contextmanager
+def _text_output(plan: Output) -> Iterator[IO[str]]:
+    """The output file, or standard output in the output's encoding; a file is removed again
+    where writing it fails."""
+    if plan.path == STDOUT:
+        sys.stdout.flush()
+        out = io.TextIOWrapper(
+            sys.stdout.buffer, encoding=plan.encoding, newline="", write_through=True
+        )
+        try:
+            yield out
+        finally:
+            out.flush()
+            out.detach()
+        return
+    with open(plan.path, "w", encoding=plan.encoding, newline="") as out:
+        try:
+            yield out
+        except OSError:
+            out.close()
+            os.remove(plan.path)
+            raise
+
+
+def _csv_writer(
+    out: IO[str], columns: Sequence[str], plan: Output, amounts: frozenset[str]
+) -> Callable[[Row], None]:
+    # Each line is made in a buffer first, so a row that cannot be encoded leaves no half behind.
+    buffer = io.StringIO()
+    writer = csv.writer(buffer, delimiter=plan.delimiter, lineterminator="\r\n")
+    writer.writerow(columns)
+    out.write(buffer.getvalue())
+    cell = cell_writer(
+        escape_formulas=plan.escape_formulas, decimal_comma=plan.decimal_comma, amounts=amounts
+    )
+
+    def write_row(row: Row) -> None:
+        buffer.seek(0)
+        buffer.truncate()
+        writer.writerow([cell(c, row[c]) for c in columns])
+        out.write(buffer.getvalue())
+
+    return write_row
+
+
+def _jsonl_writer(out: IO[str]) -> Callable[[Row], None]:
+    def write_row(row: Row) -> None:
+        out.write(json.dumps(row, ensure_ascii=False) + "\n")
+
+    return write_row

@@ -1,6 +1,10 @@
 """One function over many files in worker processes, results in input order, with a progress bar
 on a terminal.
 
+A worker may take its files some at a time (`chunk`): each exchange with a worker costs a message
+each way, which a file of some kilobytes does not pay for, and the results of a chunk pickle as
+one, their repeated values once.
+
 The workers come from a fork server, not from forking the caller: the caller may have imported
 pyarrow, whose threads a forked child would inherit stopped. The server imports tarvik before it
 forks, so that each worker starts with it loaded.
@@ -8,21 +12,31 @@ forks, so that each worker starts with it loaded.
 
 from __future__ import annotations
 
+import functools
 import os
 import sys
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator, Sequence
 
 __all__ = ["in_workers"]
 
 
-def in_workers[T](
-    func: Callable[[str], T], paths: list[str], jobs: int, what: str, *, progress: bool = False
+def in_workers[A, T](
+    func: Callable[[A], T],
+    items: Sequence[A],
+    jobs: int,
+    what: str,
+    *,
+    progress: bool = False,
+    chunk: int = 1,
+    pack: Callable[[list[T]], list[T]] = list,
 ) -> Iterator[T]:
-    """`func` over `paths` in input order, in up to `jobs` processes; with `progress`, a bar on
-    standard error where that is a terminal. `func` must be a module's function (or a partial of
-    one), for the workers to import."""
+    """`func` over `items` (paths, or anything that pickles) in input order, in up to `jobs`
+    processes, each taking `chunk` items at a time; with `progress`, a bar on standard error
+    where that is a terminal. `func` must be a module's function (or a partial of one), for the
+    workers to import; a chunk's results come back as `pack` of their list, which may pickle them
+    more cheaply than a list does."""
     bar = None
-    if progress and len(paths) > 1 and sys.stderr.isatty():
+    if progress and len(items) > 1 and sys.stderr.isatty():
         try:
             from tqdm import tqdm
         except ImportError:  # the bar is a nicety; the work does not need it
@@ -30,7 +44,7 @@ def in_workers[T](
         else:
             columns, rows = _terminal_size()
             bar = tqdm(
-                total=len(paths),
+                total=len(items),
                 unit="file",
                 desc=what,
                 file=sys.stderr,
@@ -38,8 +52,9 @@ def in_workers[T](
                 nrows=rows,
             )
     results: Iterable[T]
-    if jobs <= 1 or len(paths) <= 1:
-        results = map(func, paths)
+    chunks = [items[i : i + chunk] for i in range(0, len(items), max(chunk, 1))]
+    if jobs <= 1 or len(chunks) <= 1:
+        results = map(func, items)
         pool = None
     else:
         # A pool only where there is work for one.
@@ -49,9 +64,9 @@ def in_workers[T](
         context = multiprocessing.get_context("forkserver")
         context.set_forkserver_preload(["tarvik"])
         pool = concurrent.futures.ProcessPoolExecutor(
-            max_workers=min(jobs, len(paths)), mp_context=context
+            max_workers=min(jobs, len(chunks)), mp_context=context
         )
-        results = pool.map(func, paths, chunksize=1)
+        results = _flat(pool.map(functools.partial(_each, func, pack), chunks, chunksize=1))
     try:
         for result in results:
             if bar is not None:
@@ -71,3 +86,20 @@ def _terminal_size() -> tuple[int, int]:
     except OSError:
         columns = rows = 0
     return columns or 80, rows or 24
+
+
+def chunk_size(items: int, jobs: int) -> int:
+    """How many items a worker takes at a time: a few chunks for each worker at least, so that
+    they end together, and at most 64."""
+    return max(1, min(64, items // (max(jobs, 1) * 8)))
+
+
+def _each[A, T](
+    func: Callable[[A], T], pack: Callable[[list[T]], list[T]], items: Sequence[A]
+) -> list[T]:
+    return pack([func(item) for item in items])
+
+
+def _flat[T](chunks: Iterable[list[T]]) -> Iterator[T]:
+    for results in chunks:
+        yield from results

@@ -1,4 +1,5 @@
-"""The `tarvik` command: show, check, convert and report statements, many files at once.
+"""The `tarvik` command: show, check, convert, report and keep the ledger of statements, many
+files at once.
 
 Each command is a thin layer over the library function of the same name, with the same option
 names: it adds argument parsing, output and exit status. The one rule of the status, for every
@@ -15,11 +16,11 @@ import sys
 from collections.abc import Callable, Iterable, Sequence
 from typing import NoReturn, TextIO
 
-from . import _console, _output, _paths, _workers
+from . import _console, _output, _paths
 from ._faults import FILE_FAULTS
 from ._findings import Finding, failure, unread_paths
 from ._values import MAX_SCALE
-from .checking import check
+from .checking import Checks
 from .converting import ConvertError, convert
 from .ledger import ledger
 from .many import DEFAULT_SCALE
@@ -77,12 +78,16 @@ def cmd_check(args: argparse.Namespace) -> int:
     paths, findings = _expand("check", args.paths, sys.stdout)
     files = shown = 0
     severities: set[str] = set()
-    check_one = functools.partial(check, repairs=args.repairs)
-    for result in _workers.in_workers(check_one, paths, args.jobs, "check", progress=True):
+    checks = Checks(paths, repairs=args.repairs, jobs=args.jobs, progress=True)
+    for result in checks:
         files += 1
         severities |= result.severities()
         shown += bool(result.write(sys.stdout, repairs=not args.quiet))
-    print(f"checked {files} files, {shown} with findings", file=sys.stderr)
+    across = checks.across()
+    sys.stdout.write("".join(f"{f}\n" for f in across))
+    severities |= {f.severity for f in across}
+    more = f", {len(across)} findings across statements" if across else ""
+    print(f"checked {files} files, {shown} with findings{more}", file=sys.stderr)
     return _status(findings, severities)
 
 
@@ -117,6 +122,45 @@ def cmd_convert(args: argparse.Namespace) -> int:
     where = "standard output" if args.output == _output.STDOUT else args.output
     print(f"{done.rows} {what} from {done.files} files written to {where}", file=sys.stderr)
     return _status(done.findings)
+
+
+def cmd_ledger(args: argparse.Namespace) -> int:
+    try:
+        book = ledger(
+            args.paths,
+            repairs=args.repairs,
+            jobs=args.jobs,
+            output=args.output,
+            balances=args.balances,
+            format=args.format,
+            delimiter=args.delimiter,
+            encoding=args.encoding,
+            decimal_comma=args.decimal_comma,
+            escape_formulas=args.escape_formulas is not False,
+            on_skipped=functools.partial(_say_skipped, "ledger"),
+            progress=True,
+        )
+    except (ConvertError, ImportError) as exc:
+        print(f"tarvik ledger: {exc}", file=sys.stderr)
+        return UNREADABLE
+    except BrokenPipeError:  # the reader of standard output has gone; its rows did not arrive
+        return UNREADABLE
+    except OSError as exc:
+        print(f"tarvik ledger: cannot write {args.output}: {exc.strerror or exc}", file=sys.stderr)
+        return UNREADABLE
+    for finding in book.findings:
+        print(finding, file=sys.stderr)
+    if book.written is None:
+        print("tarvik ledger: no statement to book, nothing written", file=sys.stderr)
+        return UNREADABLE
+    what = "balances" if args.balances else "entries"
+    where = "standard output" if args.output == _output.STDOUT else args.output
+    print(
+        f"{book.written} {what} from {book.files} files written to {where}, "
+        f"{len(book.findings)} findings",
+        file=sys.stderr,
+    )
+    return _status((), {f.severity for f in book.findings})
 
 
 def cmd_report(args: argparse.Namespace) -> int:
@@ -243,7 +287,12 @@ def _parser() -> argparse.ArgumentParser:
         help="report errors, warnings, skipped lines, repairs and balances that do not add up",
         description="Read each statement and print every error, section left out, damaged line "
         "skipped, repair and interval whose opening + income - expense is not its closing "
-        "balance, as FILE:LINE: SEVERITY: MESSAGE. Made for cron jobs and CI.",
+        "balance, as FILE:LINE: SEVERITY: MESSAGE; then what the ledger finds, as FILE:LINE: "
+        "SEVERITY: KIND: MESSAGE: documents that move none of their statement's own accounts "
+        "(foreign), intervals whose totals are not their documents' (turnover), and after "
+        "every file's, copies of a document that disagree (conflict), balances that do not "
+        "follow on (continuity) or disagree where intervals overlap (overlap), days no "
+        "statement covers (gap). Made for cron jobs and CI.",
         epilog=EXIT_STATUS,
     )
     many(check_cmd)
@@ -265,37 +314,46 @@ def _parser() -> argparse.ArgumentParser:
         "--decimal-comma. " + EXIT_STATUS,
     )
     many(convert)
-    convert.add_argument(
-        "-o",
-        "--output",
-        required=True,
-        metavar="OUT",
-        help="OUT.csv, OUT.jsonl or OUT.parquet; - for standard output (CSV unless --format jsonl)",
-    )
-    convert.add_argument(
-        "--format", choices=_output.FORMATS, help="default: from the output's suffix"
-    )
+
+    def written(sub: argparse.ArgumentParser) -> argparse._ArgumentGroup:
+        """-o and the options of its format; the group of the text formats' options."""
+        sub.add_argument(
+            "-o",
+            "--output",
+            required=True,
+            metavar="OUT",
+            help="OUT.csv, OUT.jsonl or OUT.parquet; - for standard output (CSV unless --format "
+            "jsonl)",
+        )
+        sub.add_argument(
+            "--format", choices=_output.FORMATS, help="default: from the output's suffix"
+        )
+        text = sub.add_argument_group("CSV and JSON lines")
+        text.add_argument(
+            "--delimiter", help="CSV field separator: one character, or tab (default: ,)"
+        )
+        text.add_argument(
+            "--encoding", help="encoding of CSV (default: utf-8; JSON lines are always UTF-8)"
+        )
+        text.add_argument(
+            "--decimal-comma", action="store_true", help="CSV amounts with a decimal comma, 1500,00"
+        )
+        text.add_argument(
+            "--no-formula-escape",
+            dest="escape_formulas",
+            action="store_const",
+            const=False,
+            help="write CSV texts that begin with = + - @, a tab or a carriage return as they are, "
+            "for CSV that no spreadsheet opens (by default they follow an apostrophe, so that a "
+            "spreadsheet shows them as text and does not run them)",
+        )
+        return text
+
+    written(convert)
     convert.add_argument(
         "--intervals",
         action="store_true",
         help="one row per account interval instead of per document",
-    )
-    text = convert.add_argument_group("CSV and JSON lines")
-    text.add_argument("--delimiter", help="CSV field separator: one character, or tab (default: ,)")
-    text.add_argument(
-        "--encoding", help="encoding of CSV (default: utf-8; JSON lines are always UTF-8)"
-    )
-    text.add_argument(
-        "--decimal-comma", action="store_true", help="CSV amounts with a decimal comma, 1500,00"
-    )
-    text.add_argument(
-        "--no-formula-escape",
-        dest="escape_formulas",
-        action="store_const",
-        const=False,
-        help="write CSV texts that begin with = + - @, a tab or a carriage return as they are, "
-        "for CSV that no spreadsheet opens (by default they follow an apostrophe, so that a "
-        "spreadsheet shows them as text and does not run them)",
     )
     parquet = convert.add_argument_group(
         "Parquet",
@@ -324,6 +382,30 @@ def _parser() -> argparse.ArgumentParser:
         f"{DEFAULT_SCALE}, kopecks)",
     )
     convert.set_defaults(run=cmd_convert)
+
+    ledger_cmd = commands.add_parser(
+        "ledger",
+        help="write each own account's money in and out (or its balances by day), reconciled",
+        description="Book every document of the statements on their own accounts, once however "
+        "many statements hold it, and write one row per entry (with --balances, per account and "
+        "day) as CSV, JSON lines or Parquet: dates YYYY-MM-DD and amounts plain decimals in the "
+        "text formats, typed in Parquet (needs pyarrow). Every finding goes to standard error as "
+        "FILE:LINE: SEVERITY: KIND: MESSAGE: what check reports, documents that move none of "
+        "their statement's own accounts (foreign), intervals whose totals are not their "
+        "documents' (turnover), copies of a document that disagree (conflict), balances that do "
+        "not follow on (continuity) or disagree where intervals overlap (overlap), days no "
+        "statement covers (gap).",
+        epilog="For Excel in Russian: --delimiter ';' --encoding cp1251 (or utf-8-sig) "
+        "--decimal-comma. " + EXIT_STATUS,
+    )
+    many(ledger_cmd)
+    written(ledger_cmd)
+    ledger_cmd.add_argument(
+        "--balances",
+        action="store_true",
+        help="one row per account and day: opening, income, expense, closing, derived",
+    )
+    ledger_cmd.set_defaults(run=cmd_ledger)
 
     report = commands.add_parser(
         "report",

@@ -18,19 +18,13 @@ convert, is a `ConvertError` before anything is written.
 
 from __future__ import annotations
 
-import contextlib
-import csv
 import functools
-import io
-import json
 import os
-import sys
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass
-from typing import IO, Any, Final
+from typing import Any, Final
 
 from . import _console, _extras, _output, _paths, _workers, many
-from ._cells import cell_writer
 from ._dataset import write_partitioned
 from ._faults import FILE_FAULTS
 from ._fields import Kind
@@ -180,72 +174,13 @@ def _write_text(
 ) -> int:
     """Writes the rows as CSV or JSON lines; how many. A row the encoding cannot hold is a
     finding, and none of it is written."""
+
+    def unwritten(row: _output.Row, message: str) -> None:
+        line = row["line"] if isinstance(row["line"], int) else None
+        report([Finding(str(row["file"]), line, "error", message)])
+
     columns = (FILE.name, *(c.name for c in RECORD_TABLES[table]))
-    written = 0
-    with _text_output(plan) as out:
-        write_row = _csv_writer(out, columns, plan) if plan.kind == "csv" else _jsonl_writer(out)
-        for rows in parts:
-            for row in rows:
-                try:
-                    write_row(row)
-                except UnicodeEncodeError as exc:
-                    line = row["line"] if isinstance(row["line"], int) else None
-                    lost = exc.object[exc.start : exc.end]
-                    message = f"row not written: {plan.encoding} cannot hold {lost!r}"
-                    report([Finding(str(row["file"]), line, "error", message)])
-                else:
-                    written += 1
-    return written
-
-
-@contextlib.contextmanager
-def _text_output(plan: _output.Output) -> Iterator[IO[str]]:
-    """The output file, or standard output in the output's encoding; a file is removed again
-    where writing it fails."""
-    if plan.path == _output.STDOUT:
-        sys.stdout.flush()
-        out = io.TextIOWrapper(
-            sys.stdout.buffer, encoding=plan.encoding, newline="", write_through=True
-        )
-        try:
-            yield out
-        finally:
-            out.flush()
-            out.detach()
-        return
-    with open(plan.path, "w", encoding=plan.encoding, newline="") as out:
-        try:
-            yield out
-        except OSError:
-            out.close()
-            os.remove(plan.path)
-            raise
-
-
-def _csv_writer(
-    out: IO[str], columns: Sequence[str], plan: _output.Output
-) -> Callable[[Row], None]:
-    # Each line is made in a buffer first, so a row that cannot be encoded leaves no half behind.
-    buffer = io.StringIO()
-    writer = csv.writer(buffer, delimiter=plan.delimiter, lineterminator="\r\n")
-    writer.writerow(columns)
-    out.write(buffer.getvalue())
-    cell = cell_writer(escape_formulas=plan.escape_formulas, decimal_comma=plan.decimal_comma)
-
-    def write_row(row: Row) -> None:
-        buffer.seek(0)
-        buffer.truncate()
-        writer.writerow([cell(c, row[c]) for c in columns])
-        out.write(buffer.getvalue())
-
-    return write_row
-
-
-def _jsonl_writer(out: IO[str]) -> Callable[[Row], None]:
-    def write_row(row: Row) -> None:
-        out.write(json.dumps(row, ensure_ascii=False) + "\n")
-
-    return write_row
+    return _output.write_text(plan, columns, parts, unwritten)
 
 
 # --- Parquet ----------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
     book.balances                           # each account's balances and turnover by day
     for finding in book.findings:           # what does not add up, and where
         print(finding)
+    book.write("entries.parquet")           # or CSV, JSON lines; balances=True for the balances
 
 A statement's own accounts are its account sections' and its header's `РасчСчет`. A document
 gives an entry for each own account it moves: `in` where the payee's account is one, `out` where
@@ -15,37 +16,35 @@ in date order must follow on from one another and agree where they overlap, and 
 statement covers are a gap.
 
 The work is a map and a merge: `read_statement` reads one file into a part that pickles (for a
-process pool, Dask or Spark), and `combine` joins the parts in order. `ledger` is both, in this
-process.
+process pool, Dask or Spark), and `combine` joins the parts in order. `ledger` is both, the map
+in `jobs` worker processes where asked.
 """
 
 from __future__ import annotations
 
-import datetime
-import decimal
+import functools
+import itertools
 import os
-from collections.abc import Iterable, Sequence
-from dataclasses import dataclass
-from typing import Final, Literal
+from collections.abc import Callable, Iterable, Iterator, Sequence
+from typing import Any, Final, Literal
 
-from . import _columns, _paths
-from ._findings import Severity
-from ._ledger_merge import Balance, Settlement, by_day, reconcile_all
+from . import _columns, _console, _extras, _output, _paths, _workers
+from ._findings import Severity, unread_paths
+from ._ledger_merge import BOOK_COLUMNS, Balance, Book, Merge
 from ._ledger_parts import (
-    EXACT,
     KINDS,
     SEVERITY,
-    Cover,
-    Entry,
     Finding,
-    Interval,
     Kind,
+    Parts,
     StatementPart,
+    amount_text,
+    date_of,
     finding,
     read_statement,
 )
+from ._output import ConvertError
 from .columns import ArrowTable, _as_table
-from .reading import Source
 
 __all__ = [
     "BALANCE_COLUMNS",
@@ -53,6 +52,7 @@ __all__ = [
     "KINDS",
     "NO_MATCH",
     "SEVERITY",
+    "ConvertError",
     "Finding",
     "Kind",
     "Ledger",
@@ -99,43 +99,223 @@ BALANCE_COLUMNS: Final[tuple[tuple[str, ColumnType, bool], ...]] = (
     ("closing", "decimal", False),
     ("derived", "bool", False),  # from the entries, not an account section of that one day
 )
-assert tuple(c[0] for c in ENTRY_COLUMNS) == Entry._fields[: len(ENTRY_COLUMNS)]
 assert tuple(c[0] for c in BALANCE_COLUMNS) == Balance._fields
-
-_MIN_SCALE: Final = 2  # kopecks, however round the amounts
-_EPOCH: Final = datetime.date(1970, 1, 1).toordinal()
+assert {c[0] for c in ENTRY_COLUMNS} - {"signed"} <= set(BOOK_COLUMNS)
 
 
-@dataclass(frozen=True)
+class _Table:
+    """A table's columns as Python values (days as day numbers, amounts as units of `scale`),
+    made into an Arrow table when first asked for."""
+
+    def __init__(
+        self,
+        columns: Sequence[tuple[str, ColumnType, bool]],
+        values: Sequence[Sequence[Any]],
+        scale: int,
+        order: Sequence[int] | None = None,
+    ) -> None:
+        self.columns = columns
+        self.values = values
+        self.scale = scale
+        self.order = order  # the rows of `values` in the table's order, where not theirs
+        self._arrow: ArrowTable | None = None
+
+    def __len__(self) -> int:
+        return len(self.values[0]) if self.order is None else len(self.order)
+
+    def arrow(self) -> ArrowTable:
+        if self._arrow is None:
+            spec = [
+                (name, kind, nullable, self.scale if kind == "decimal" else 0, values)
+                for (name, kind, nullable), values in zip(self.columns, self.values, strict=True)
+            ]
+            self._arrow = _as_table(_columns.build_table(spec, self.order))
+        return self._arrow
+
+    def rows(self) -> Iterator[dict[str, str | int | None]]:
+        """Each row as text: dates YYYY-MM-DD, amounts plain decimals; line numbers and yes or
+        no as they are."""
+        names = [name for name, _, _ in self.columns]
+        shown: list[Iterable[object]] = []
+        for (_, kind, _), values in zip(self.columns, self.values, strict=True):
+            if self.order is not None:
+                values = list(map(values.__getitem__, self.order))
+            if kind == "date32":
+                shown.append(map(_iso_day, values))
+            elif kind == "decimal":
+                shown.append(map(amount_text, values, itertools.repeat(self.scale)))
+            else:
+                shown.append(values)
+        for row in zip(*shown, strict=True):
+            yield dict(zip(names, row, strict=True))
+
+
+@functools.lru_cache(maxsize=4096)
+def _iso_day(day: object) -> str:
+    return date_of(day).isoformat()  # type: ignore[arg-type]
+
+
 class Ledger:
     """What `ledger` gives. The tables are `pyarrow.Table`s where pyarrow is installed, and
-    otherwise objects that hand their rows out through the Arrow PyCapsule interface."""
+    otherwise objects that hand their rows out through the Arrow PyCapsule interface; each is
+    made when first asked for."""
 
-    entries: ArrowTable  # ENTRY_COLUMNS, by account, day booked, statement and line
-    balances: ArrowTable  # BALANCE_COLUMNS, by account and day
-    findings: list[Finding]  # by statement and line
+    def __init__(
+        self, entries: _Table, balances: _Table, findings: list[Finding], files: int = 0
+    ) -> None:
+        self._entries = entries
+        self._balances = balances
+        self.findings = findings  # by statement and line
+        self.files = files  # statements read, or tried
+        self.written: int | None = None  # rows written, where `ledger` was given an output
+
+    @property
+    def entries(self) -> ArrowTable:
+        """ENTRY_COLUMNS, by account, day booked, statement and line."""
+        return self._entries.arrow()
+
+    @property
+    def balances(self) -> ArrowTable:
+        """BALANCE_COLUMNS, by account and day."""
+        return self._balances.arrow()
+
+    def __repr__(self) -> str:
+        return (
+            f"<Ledger of {self.files} statements: {len(self._entries)} entries, "
+            f"{len(self._balances)} balances, {len(self.findings)} findings>"
+        )
+
+    def write(
+        self,
+        output: str,
+        *,
+        balances: bool = False,
+        format: str | None = None,
+        delimiter: str | None = None,
+        encoding: str | None = None,
+        decimal_comma: bool = False,
+        escape_formulas: bool = True,
+    ) -> int:
+        """Writes the entries, or with `balances` the balances, to `output` (`-`: standard
+        output) as `ledger` does; returns how many rows. Raises ConvertError for an option that
+        cannot be followed, before anything is written. A row that the encoding cannot hold is
+        an "error" finding, added to `findings`, and not written."""
+        return self._write(
+            _plan(output, format, delimiter, encoding, decimal_comma, escape_formulas), balances
+        )
+
+    def _write(self, plan: _output.Output, balances: bool) -> int:
+        table = self._balances if balances else self._entries
+        if plan.kind == "parquet":
+            pq = _extras.require("pyarrow.parquet", "Parquet")
+            pq.write_table(table.arrow(), plan.path)
+            return len(table)
+        names = [name for name, _, _ in table.columns]
+        amounts = frozenset(name for name, kind, _ in table.columns if kind == "decimal")
+
+        def unwritten(row: _output.Row, message: str) -> None:
+            if balances:
+                place = f"{row['account']} {row['day']}"
+                self.findings.append(finding(plan.path, None, "error", f"{place}: {message}"))
+            else:
+                line = row["line"] if isinstance(row["line"], int) else None
+                self.findings.append(finding(str(row["file"]), line, "error", message))
+
+        written = _output.write_text(plan, names, [table.rows()], unwritten, amounts=amounts)
+        if plan.path == _output.STDOUT and _console.closed():
+            raise BrokenPipeError("the reader of standard output has gone")
+        return written
 
 
-def ledger(sources: Sources, *, repairs: bool = True) -> Ledger:
+def _plan(
+    output: str,
+    format: str | None,
+    delimiter: str | None,
+    encoding: str | None,
+    decimal_comma: bool,
+    escape_formulas: bool,
+) -> _output.Output:
+    plan = _output.plan(
+        output,
+        kind=format,
+        encoding=encoding,
+        delimiter=delimiter,
+        decimal_comma=decimal_comma,
+        escape_formulas=escape_formulas,
+    )
+    if plan.kind == "parquet":
+        _extras.require("pyarrow.parquet", "Parquet")
+        _output.check_place(output)
+    return plan
+
+
+def ledger(
+    sources: Sources,
+    *,
+    repairs: bool = True,
+    jobs: int = 1,
+    output: str | None = None,
+    balances: bool = False,
+    format: str | None = None,
+    delimiter: str | None = None,
+    encoding: str | None = None,
+    decimal_comma: bool = False,
+    escape_formulas: bool = True,
+    on_skipped: Callable[[list[str]], None] | None = None,
+    progress: bool = False,
+) -> Ledger:
     """The ledger of the statements in `sources`: paths, folders (read recursively), glob
     patterns or the bytes of a statement, one or many. Files come in the order named, each
     once, then the bytes, labelled `<bytes>` (`<bytes N>` where there are several).
 
-    `repairs` is as in `tarvik.read`. Never raises for what a file holds: a file that does not
-    read is an "error" finding, and so is a path that names no file.
+    `repairs` is as in `tarvik.read`. `jobs` worker processes read the files; above 1, a script
+    that calls this must guard its own code with `if __name__ == "__main__":`, as the workers
+    import it. With `on_skipped`, files of folders that do not begin like a statement are left
+    out, as the command leaves them, and passed to it before any file is read; without it, each
+    is read, and is an "error" finding. `progress` shows a bar on a terminal.
+
+    With `output`, the entries (with `balances`, the balances) are written there too, as
+    `Ledger.write` writes them, and `written` says how many rows; the options are checked first,
+    and one that cannot be followed is a ConvertError before any file is read. Where no
+    statement was read at all, nothing is written.
+
+    Never raises for what a file holds: a file that does not read is an "error" finding, and so
+    is a path that names no file and a folder that holds none.
     """
+    plan = None
+    if output is not None:
+        plan = _plan(output, format, delimiter, encoding, decimal_comma, escape_formulas)
     named, given = _sources(sources)
-    found = _paths.expand(named, skip_others=False)
-    labelled: list[tuple[Source, str]] = [(path, path) for path in found.files]
-    if len(given) == 1:
-        labelled.append((given[0], "<bytes>"))
-    else:
-        labelled += [(data, f"<bytes {n}>") for n, data in enumerate(given, 1)]
-    parts = (
-        read_statement(source, order=order, name=label, repairs=repairs)
-        for order, (source, label) in enumerate(labelled)
+    exclude = None if plan is None or plan.path == _output.STDOUT else plan.path
+    found = _paths.expand(named, skip_others=on_skipped is not None, exclude=exclude)
+    if found.skipped and on_skipped is not None:
+        on_skipped(found.skipped)
+    labels = ["<bytes>"] if len(given) == 1 else [f"<bytes {n}>" for n in range(1, len(given) + 1)]
+    items = list(enumerate(found.files))
+    read_path = functools.partial(_read_path, repairs=repairs)
+    chunk = _workers.chunk_size(len(items), jobs)
+    parts = itertools.chain(
+        _workers.in_workers(
+            read_path, items, jobs, "ledger", progress=progress, chunk=chunk, pack=Parts
+        ),
+        (
+            read_statement(data, order=len(items) + n, name=label, repairs=repairs)
+            for n, (data, label) in enumerate(zip(given, labels, strict=True))
+        ),
     )
-    return combine(parts, unmatched=found.unmatched)
+    unread = [
+        finding(f.name, f.lineno, "error", f.message)
+        for f in unread_paths(found.unmatched, found.no_statement)
+    ]
+    book = _combine(parts, unread)
+    if plan is not None and book.files:
+        book.written = book._write(plan, balances)
+    return book
+
+
+def _read_path(item: tuple[int, str], *, repairs: bool) -> StatementPart:
+    order, path = item
+    return read_statement(path, order=order, name=path, repairs=repairs)
 
 
 def _sources(sources: Sources) -> tuple[list[str], list[bytes]]:
@@ -158,41 +338,67 @@ def combine(parts: Iterable[StatementPart], *, unmatched: Iterable[str] = ()) ->
     `Executor.map` gives them); `unmatched` are paths that named no file, each an "error"
     finding. Each part is let go once taken in: what is held grows with the documents, not with
     the copies of them, nor with the bytes read."""
-    settlement = Settlement()
-    intervals: list[Interval] = []
-    covers: list[Cover] = []
-    found: list[Finding] = []
-    orders: dict[str, int] = {}
-    last = -1
-    with decimal.localcontext(EXACT):
-        for part in parts:
-            if part.order <= last:
-                raise ValueError(f"the parts must come in their order: {part.order} after {last}")
-            last = orders[part.file] = part.order
-            settlement.add(part.entries)
-            intervals += part.intervals
-            covers += part.covers
-            found += part.findings
-        entries = settlement.entries()
-        balances, more = reconcile_all(intervals, covers, by_day(entries))
-    return assemble(entries, balances, found + settlement.findings + more, orders, unmatched)
+    return _combine(parts, [finding(path, None, "error", NO_MATCH) for path in unmatched])
+
+
+def _combine(parts: Iterable[StatementPart], unread: list[Finding]) -> Ledger:
+    merge = Merge()
+    for part in parts:
+        merge.add(part)
+    balances, found = merge.reconciled()
+    book = assemble(
+        [merge.settlement.book], balances, merge.findings + found, merge.orders, merge.scale
+    )
+    book.findings += unread
+    return book
 
 
 def assemble(
-    entries: list[Entry],
+    books: Sequence[Book],
     balances: list[Balance],
     found: Iterable[Finding],
     orders: dict[str, int],
-    unmatched: Iterable[str] = (),
+    scale: int,
 ) -> Ledger:
-    """The ledger of what the merge gave, in any order: its rows in theirs, as tables.
-    `orders` gives each statement's place, by its file."""
-    entries.sort(key=lambda e: (e.account, e.booked, e.order, e.line, e.direction))
+    """The ledger of what the merge gave, in any order: the entries the books keep, the
+    balances, the findings, each in their order; amounts in units of `scale`, the largest of
+    the statements'. `orders` gives each statement's place, by its file."""
+    return Ledger(
+        _entry_table(books, scale),
+        _balance_table(balances, scale),
+        sorted_findings(found, orders),
+        len(orders),
+    )
+
+
+def _entry_table(books: Sequence[Book], scale: int) -> _Table:
+    """The entries the books keep, by account, day booked, statement, line and direction."""
+    if len(books) == 1:
+        columns = books[0].rows()  # by statement, line and direction already
+        order = list(range(len(columns["line"])))
+    else:
+        columns = {name: [] for name in BOOK_COLUMNS}
+        for book in books:
+            for name, values in book.rows().items():
+                columns[name] += values
+        order = list(range(len(columns["line"])))
+        for name in ("direction", "line", "order"):
+            order.sort(key=columns[name].__getitem__)
+    for name in ("booked", "account"):  # stable: each sort keeps the order of the ones after
+        order.sort(key=columns[name].__getitem__)
+    amounts: list[Any] = columns["amount"]
+    if any(s != scale for s in columns["scale"]):
+        amounts = [u * 10 ** (scale - s) for u, s in zip(amounts, columns["scale"], strict=True)]
+    direction = columns["direction"]
+    signed = [-u if d == "out" else u for u, d in zip(amounts, direction, strict=True)]
+    named = {**columns, "amount": amounts, "signed": signed}
+    return _Table(ENTRY_COLUMNS, [named[name] for name, _, _ in ENTRY_COLUMNS], scale, order)
+
+
+def _balance_table(balances: list[Balance], scale: int) -> _Table:
     balances.sort(key=lambda b: (b.account, b.day))
-    findings = sorted_findings(found, orders) + [
-        finding(p, None, "error", NO_MATCH) for p in unmatched
-    ]
-    return Ledger(table(ENTRY_COLUMNS, entries), table(BALANCE_COLUMNS, balances), findings)
+    values = list(zip(*balances, strict=True)) or [() for _ in BALANCE_COLUMNS]
+    return _Table(BALANCE_COLUMNS, values, scale)
 
 
 _RANK: Final = {kind: rank for rank, kind in enumerate(KINDS)}
@@ -212,28 +418,3 @@ def sorted_findings(found: Iterable[Finding], orders: dict[str, int]) -> list[Fi
             "" if f.kind in _OWN else f.message,
         ),
     )
-
-
-def table(
-    columns: Sequence[tuple[str, ColumnType, bool]], rows: Sequence[Sequence[object]]
-) -> ArrowTable:
-    """The rows as an Arrow table of `columns`: dates as date32, amounts as decimal128 at the
-    largest scale among them (two at least), or decimal256 where one needs more than 38 digits."""
-    spec = []
-    for index, (name, kind, nullable) in enumerate(columns):
-        values: list[object] = [row[index] for row in rows]
-        scale = 0
-        if kind == "date32":
-            values = [None if v is None else v.toordinal() - _EPOCH for v in values]  # type: ignore[attr-defined]
-        elif kind == "decimal":
-            scale, values = _unscaled(values)  # type: ignore[arg-type]
-        spec.append((name, kind, nullable, scale, values))
-    return _as_table(_columns.build_table(spec))
-
-
-def _unscaled(values: Sequence[decimal.Decimal | None]) -> tuple[int, list[object]]:
-    exponents = [v.as_tuple().exponent for v in values if v is not None]
-    scale = max([_MIN_SCALE, *(-e for e in exponents if isinstance(e, int))])
-    unit = decimal.Decimal(1).scaleb(scale)
-    with decimal.localcontext(EXACT):
-        return scale, [None if v is None else int(v * unit) for v in values]

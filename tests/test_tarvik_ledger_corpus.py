@@ -26,30 +26,30 @@ EXPECTED = {
     # A cut sample: three documents under a section of a quarter's totals. Two leave the account
     # (6936.00 + 150000.00); № 1 runs between two other accounts.
     "clbnk_kl_to_1c_cp1251.txt": (2, D("-156936.00"), {"turnover": 2, "foreign": 1},
-                                  [(11, "income", "616050.00", "0"), (11, "expense", "789647.44", "156936.00")]),
+                                  [(11, "income", "616050.00", "0.00"), (11, "expense", "789647.44", "156936.00")]),
     # Read past its damage (bare openings, КонецФайла in UTF-8); both documents lack
     # ПлательщикСчет, as orders to the bank written by that program do, and are left out.
     "clbnk_to_bank_cp1251_mixed_eol.txt": (0, 0, {"repair": 7, "warning": 2}, []),
     "condo_invalid_utf8.txt": (0, 0, {"error": 1}, []),
     # Anonymised: four documents of half a year's totals, in 1052.98 + 1166.98, out 700 + 14000.
     "condo_statement_utf8.txt": (4, D("-12480.04"), {"repair": 8, "turnover": 2},
-                                 [(11, "income", "2681831.46", "2219.96"), (11, "expense", "2554737.23", "14700")]),
+                                 [(11, "income", "2681831.46", "2219.96"), (11, "expense", "2554737.23", "14700.00")]),
     # The ten documents out of the account give the payer's account anonymised as
     # 12312312312312312, so none is the account's: all ten are foreign, and they are the whole
     # expense, 41184.00. The three in add up to the income, 40000.00.
     "kilylabs_one_day_cp1251.txt": (3, D("40000.00"), {"repair": 26, "foreign": 10, "turnover": 1},
-                                    [(11, "expense", "41184.00", "0")]),
+                                    [(11, "expense", "41184.00", "0.00")]),
     "kilylabs_one_day_utf8.txt": (3, D("40000.00"), {"repair": 26, "foreign": 10, "turnover": 1},
-                                  [(11, "expense", "41184.00", "0")]),
+                                  [(11, "expense", "41184.00", "0.00")]),
     # The section is of 2 January; the one document, of 31 March, left the account on 3 April.
     "odoo-ru_kl_to_1c_cp1251.txt": (1, D("-108159.12"), {"repair": 2, "turnover": 1},
-                                    [(11, "expense", "108159.12", "0")]),
+                                    [(11, "expense", "108159.12", "0.00")]),
     "odoo-ru_min_header_only_cp1251.txt": (0, 0, {"error": 1}, []),
     # Two accounts, six transfers between them, each an entry on both: the totals match.
     "unact_test_utf8.txt": (12, D("0.00"), {}, []),
     # Made-up figures: № 2 arrives on the account (2000.00), № 1 runs between two others.
     "zharikovpro_documents_cp1251.txt": (1, D("2000.00"), {"repair": 4, "turnover": 2, "foreign": 1},
-                                         [(8, "income", "10.90", "2000.00"), (8, "expense", "3.15", "0")]),
+                                         [(8, "income", "10.90", "2000.00"), (8, "expense", "3.15", "0.00")]),
     "zharikovpro_general_cp1251.txt": (0, 0, {"error": 1}, []),
     "zharikovpro_remainings_cp1251.txt": (0, 0, {"error": 1}, []),
     "zharikovpro_wrong_format.txt": (0, 0, {"error": 1}, []),
