@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "input_decoding.h"
 
@@ -133,9 +134,27 @@ AttrMap& Section::map() {
 }
 
 void Section::lines_from_map() {
+  // The line each key last stands on, found in one pass over the lines the map was made from:
+  // asking line_of() key by key would scan them once per key, and a section of many keys would
+  // take time growing with their square.
+  std::vector<std::string> decoded;  // the keys of Windows-1251 lines as UTF-8, which `last` views
+  decoded.reserve(mapped_encoding_ == Encoding::Cp1251 ? mapped_lines_.size() : 0);
+  std::unordered_map<std::string_view, std::uint64_t> last;
+  last.reserve(mapped_lines_.size());
+  for (const SectionLine& line : mapped_lines_) {
+    if (line.lineno == 0) {
+      continue;
+    }
+    std::string_view key = view(line.key);
+    if (mapped_encoding_ == Encoding::Cp1251) {
+      key = decoded.emplace_back(utf8_text(key, Encoding::Cp1251));
+    }
+    last.insert_or_assign(key, line.lineno);
+  }
   lines_.clear();
   for (const AttrMap::Entry& e : map_) {
-    lines_.push_back(attribute(e.key, e.value, line_of(e.key)));
+    const auto found = last.find(e.key);
+    lines_.push_back(attribute(e.key, e.value, found == last.end() ? 0 : found->second));
   }
   encoding_ = Encoding::Utf8;
   in_map_ = false;

@@ -60,6 +60,19 @@ TEST(Section, Windows1251LinesReachAMapDecodedAndLinesKeepTheirBytesUntilChanged
   EXPECT_EQ(section.line_of("Плательщик"), 0U);
 }
 
+TEST(Section, Windows1251LinesFromAChangedMapKeepTheLineEachKeyLastStoodOn) {
+  const std::string number = testing::to_cp1251("Номер");
+  const std::string payee = testing::to_cp1251("Получатель");
+  Section section;
+  fill(section, {{number, "1"}, {payee, "x"}, {number, "2"}, {"Sum", "5"}}, Encoding::Cp1251);
+  section.map().insert("Получатель", "y");
+  section.map().insert("Новый", "ключ");
+  EXPECT_EQ(
+      triples(section),
+      (Triples{
+          {"Номер", "2", 13}, {"Получатель", "y", 12}, {"Sum", "5", 14}, {"Новый", "ключ", 0}}));
+}
+
 TEST(Section, ReplacedLinesMayViewKeptTextsAndAMapMadeAfterwardsSeesThem) {
   Section section;
   fill(section, {{"a", "1"}, {"b", "2"}});
