@@ -87,7 +87,9 @@ run_tests() {  # venv, what to install
   "$python" -m venv "$venv"
   "$venv/bin/python" -m pip install -q --upgrade pip
   "$venv/bin/python" -m pip install -q "$target[test]"
-  "$venv/bin/python" - "$version" <<'PY'
+  # -P: from the checkout's root, the sources' tarvik (with no built native module) would shadow
+  # the installed one.
+  "$venv/bin/python" -P - "$version" <<'PY'
 import importlib.metadata
 import sys
 
