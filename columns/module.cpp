@@ -289,7 +289,7 @@ tarvik_native_hook logging_hook(LoggingRepair& target) {
 bool repair_dict(ModuleState& state, Repair repair, PyObject* section_type, PyObject* attrs,
                  ChangeLog& log) {
   if (!PyDict_Check(attrs)) {
-    PyErr_Format(PyExc_TypeError, "attrs must be a dict, not %T", attrs);
+    PyErr_Format(PyExc_TypeError, "attrs must be a dict, not %s", Py_TYPE(attrs)->tp_name);
     return false;
   }
   const int document = is_document(state, section_type);
@@ -303,7 +303,8 @@ bool repair_dict(ModuleState& state, Repair repair, PyObject* section_type, PyOb
   PyObject* value = nullptr;
   while (PyDict_Next(attrs, &pos, &key, &value)) {
     if (!PyUnicode_Check(key) || !PyUnicode_Check(value)) {
-      PyErr_Format(PyExc_TypeError, "attrs must map str to str, not %T to %T", key, value);
+      PyErr_Format(PyExc_TypeError, "attrs must map str to str, not %s to %s",
+                   Py_TYPE(key)->tp_name, Py_TYPE(value)->tp_name);
       return false;
     }
     const std::optional<std::string_view> k = utf8_of(key);
@@ -1014,7 +1015,7 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
 
 PyObject* plain_amount_function(PyObject* /*module*/, PyObject* arg) {
   if (!PyUnicode_Check(arg)) {
-    PyErr_Format(PyExc_TypeError, "plain_amount() takes a str, not %T", arg);
+    PyErr_Format(PyExc_TypeError, "plain_amount() takes a str, not %s", Py_TYPE(arg)->tp_name);
     return nullptr;
   }
   const std::optional<std::string_view> text = utf8_of(arg);
