@@ -132,7 +132,7 @@ def timings(run: dict[str, Callable[[], object]], rounds: int) -> dict[str, list
 
 
 def memory(folder: Path, count: int) -> dict[str, Any]:
-    out = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(folder), str(count)],
+    out = subprocess.run([sys.executable, "-P", "-c", MEMORY_PROBE, str(folder), str(count)],
                          check=True, capture_output=True, text=True).stdout
     return json.loads(out)
 
