@@ -1070,12 +1070,12 @@ PyObject* build_table(PyObject* module, PyObject* const* args, Py_ssize_t nargs)
     PyErr_Format(PyExc_TypeError, "build_table() takes 1 or 2 arguments (%zd given)", nargs);
     return nullptr;
   }
-  PyRef spec = PyRef::steal(PySequence_Fast(args[0], "build_table() takes a sequence of columns"));
-  if (!spec) {
+  PyRef given = PyRef::steal(PySequence_Fast(args[0], "build_table() takes a sequence of columns"));
+  if (!given) {
     return nullptr;
   }
   PyObject* const rows = nargs == 2 && args[1] != Py_None ? args[1] : nullptr;
-  const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(spec.get()));
+  const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(given.get()));
   std::vector<PyRef> lists(count);  // each column's values, held until the table is built
   try {
     std::vector<ColumnValues> columns(count);
@@ -1086,7 +1086,7 @@ PyObject* build_table(PyObject* module, PyObject* const* args, Py_ssize_t nargs)
       int nullable = 0;
       int scale = 0;
       PyObject* values = nullptr;
-      PyObject* item = PySequence_Fast_GET_ITEM(spec.get(), static_cast<Py_ssize_t>(i));
+      PyObject* item = PySequence_Fast_GET_ITEM(given.get(), static_cast<Py_ssize_t>(i));
       if (!PyArg_ParseTuple(item, "s#spiO:build_table", &name, &name_size, &type, &nullable, &scale,
                             &values)) {
         return nullptr;

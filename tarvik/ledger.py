@@ -125,11 +125,11 @@ class _Table:
 
     def arrow(self) -> ArrowTable:
         if self._arrow is None:
-            spec = [
+            given = [
                 (name, kind, nullable, self.scale if kind == "decimal" else 0, values)
                 for (name, kind, nullable), values in zip(self.columns, self.values, strict=True)
             ]
-            self._arrow = _as_table(_columns.build_table(spec, self.order))
+            self._arrow = _as_table(_columns.build_table(given, self.order))
         return self._arrow
 
     def rows(self) -> Iterator[dict[str, str | int | None]]:
