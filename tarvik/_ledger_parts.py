@@ -596,47 +596,23 @@ class _Part:
                 (payee_side[1], payee_side[2], payee_side[4]),
             )
             # A transfer into the account it leaves is in before out, as the ledger lists them.
-            if into is not None:
-                account = one(into, into)
-                booked = doc_date if doc.income_date is None else self.day(doc.income_date, line)
-                name, inn, kpp, bank, bic = payer_side
+            for own_account, direction, moved, (name, inn, kpp, bank, bic), their_account in (
+                (into, "in", doc.income_date, payer_side, payer),
+                (out_of, "out", doc.outcome_date, payee_side, payee),
+            ):
+                if own_account is None:
+                    continue
+                booked = doc_date if moved is None else self.day(moved, line)
                 rows.append(
                     (
-                        account,
-                        "in",
+                        one(own_account, own_account),
+                        direction,
                         booked,
                         units,
                         name,
                         inn,
                         kpp,
-                        payer,
-                        bank,
-                        bic,
-                        purpose,
-                        doc_type,
-                        number,
-                        doc_date,
-                        line,
-                        key,
-                        value,
-                        sides,
-                    )
-                )
-                scales.append(scale)
-            if out_of is not None:
-                account = one(out_of, out_of)
-                booked = doc_date if doc.outcome_date is None else self.day(doc.outcome_date, line)
-                name, inn, kpp, bank, bic = payee_side
-                rows.append(
-                    (
-                        account,
-                        "out",
-                        booked,
-                        units,
-                        name,
-                        inn,
-                        kpp,
-                        payee,
+                        their_account,
                         bank,
                         bic,
                         purpose,
